@@ -1,0 +1,66 @@
+#include <unistd.h>
+
+#include <QIcon>
+#include <QMessageBox>
+#include <QProcess>
+
+#include "kivintegration.h"
+#include "mainwindow.h"
+#include "micdetect.h"
+#include "qtsingleapplication.h"
+#include "startupchecks.h"
+
+namespace {
+
+void warn(const char* text)
+{
+    QMessageBox::warning(nullptr, QObject::tr("Warning!"), QObject::tr(text), QMessageBox::Ok, QMessageBox::NoButton);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    int result = 0;
+    QString applicationName;
+    {
+        QtSingleApplication application(argc, argv, true);
+        kivInit("0.1.32", "Kiv norvo update");
+        if (application.isRunning()) {
+            application.activateWindow();
+            return -1;
+        }
+        QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("kiv-norvo-update")));
+
+        if (::geteuid() != 0) {
+            warn(QT_TR_NOOP("You should run this application with superuser privileges."));
+            return 0;
+        }
+        if (!MICDetect::isCurrentProcessHasMaxMIC()) {
+            warn(QT_TR_NOOP("To update the system, you must log into the session with a high level of integrity."));
+            return 0;
+        }
+        if (!isUpdateToolInstalled()) {
+            warn(QT_TR_NOOP("Package norvo-update is not installed!"));
+            return 0;
+        }
+        if (isAutoUpdateServiceActive())
+            warn(QT_TR_NOOP("The automatic update service is active!\nPlease, check 'norvo-update-service' status"));
+
+        auto* window = new MainWindow(nullptr);
+        window->show();
+        application.setActivationWindow(window, true);
+        result = application.exec();
+        delete window;
+        applicationName = QCoreApplication::applicationName();
+    }
+    // The single-instance guard went with the application object above, so the new instance
+    // never finds this one still running.
+    if (result == restartExitCode) {
+        const QStringList command = QProcess::splitCommand(applicationName);
+        if (!command.isEmpty())
+            QProcess::startDetached(command.first(), command.mid(1));
+        return 0;
+    }
+    return result;
+}

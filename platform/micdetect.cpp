@@ -1,0 +1,6 @@
+#include "micdetect.h"
+
+bool MICDetect::isCurrentProcessHasMaxMIC()
+{
+    return true;
+}

@@ -1,0 +1,84 @@
+#include "fakeexecutables.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTextStream>
+
+FakeExecutables::FakeExecutables()
+    : m_directory(QStringLiteral("/tmp/kiv-fakes.XXXXXX"))
+{
+    // Fakes placed in the sandbox for other users must be readable by them.
+    QFile::setPermissions(m_directory.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
+                                                  | QFileDevice::ReadOther | QFileDevice::ExeOther
+                                                  | QFileDevice::WriteOther | QFileDevice::ReadGroup
+                                                  | QFileDevice::ExeGroup | QFileDevice::WriteGroup);
+}
+
+QString FakeExecutables::fakeProgramPath()
+{
+    return QStringLiteral(KIV_TEST_SUPPORT_DIR "/fake-program");
+}
+
+QString FakeExecutables::sandboxRunPath()
+{
+    return QStringLiteral(KIV_TEST_SUPPORT_DIR "/sandbox-run");
+}
+
+void FakeExecutables::add(const QString& name, const QString& scenario, int call)
+{
+    const QString path = m_directory.filePath(name);
+    if (!QFile::exists(path))
+        QFile::link(fakeProgramPath(), path);
+    if (!scenario.isNull())
+        setScenario(name, scenario, call);
+}
+
+void FakeExecutables::setScenario(const QString& name, const QString& scenario, int call)
+{
+    const QString file = call > 0 ? QStringLiteral("%1.%2.scenario").arg(name).arg(call)
+                                  : QStringLiteral("%1.scenario").arg(name);
+    QFile out(m_directory.filePath(file));
+    if (out.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        out.write(scenario.toUtf8());
+}
+
+void FakeExecutables::reset()
+{
+    QDir directory(m_directory.path());
+    const QStringList files = directory.entryList({QStringLiteral("*.calls"), QStringLiteral("*.scenario")}, QDir::Files);
+    for (const QString& file : files)
+        directory.remove(file);
+}
+
+QList<QStringList> FakeExecutables::calls(const QString& name) const
+{
+    QList<QStringList> result;
+    QFile in(m_directory.filePath(name + QStringLiteral(".calls")));
+    if (!in.open(QIODevice::ReadOnly | QIODevice::Text))
+        return result;
+    const QString header = QStringLiteral("=== ") + name;
+    QStringList lines = QString::fromUtf8(in.readAll()).split(QLatin1Char('\n'));
+    if (!lines.isEmpty() && lines.last().isEmpty())
+        lines.removeLast();
+    for (const QString& line : qAsConst(lines)) {
+        if (line == header)
+            result.append(QStringList());
+        else if (!result.isEmpty())
+            result.last().append(line);
+    }
+    return result;
+}
+
+QProcessEnvironment FakeExecutables::environment(const QProcessEnvironment& base) const
+{
+    QProcessEnvironment environment = base;
+    environment.insert(QStringLiteral("PATH"), directory() + QLatin1Char(':') + base.value(QStringLiteral("PATH")));
+    environment.insert(QStringLiteral("KIV_FAKE_DIR"), directory());
+    return environment;
+}
+
+void FakeExecutables::activate() const
+{
+    qputenv("PATH", (directory() + QLatin1Char(':')).toLocal8Bit() + qgetenv("PATH"));
+    qputenv("KIV_FAKE_DIR", directory().toLocal8Bit());
+}

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QList>
+#include <QProcessEnvironment>
+#include <QStringList>
+#include <QTemporaryDir>
+
+// A directory of scripted stand-ins for external programs. Each fake records every call's
+// arguments and plays a scenario (see tests/support/fake-program for the directives).
+class FakeExecutables final
+{
+public:
+    FakeExecutables();
+
+    QString directory() const { return m_directory.path(); }
+
+    // Creates the fake program name with the scenario played by every call, or by the call-th
+    // call only when call is above 0.
+    void add(const QString& name, const QString& scenario = QString(), int call = 0);
+    void setScenario(const QString& name, const QString& scenario, int call = 0);
+
+    // Forgets every recorded call and scenario; the fakes stay.
+    void reset();
+
+    // The argument lists of every call of name so far, oldest first.
+    QList<QStringList> calls(const QString& name) const;
+
+    // base with this directory first on PATH and KIV_FAKE_DIR set.
+    QProcessEnvironment environment(const QProcessEnvironment& base = QProcessEnvironment::systemEnvironment()) const;
+    // Puts this directory first on the PATH of the test process itself.
+    void activate() const;
+
+    static QString fakeProgramPath();
+    static QString sandboxRunPath();
+
+private:
+    QTemporaryDir m_directory;
+};

@@ -1,0 +1,104 @@
+#include "modalboxanswerer.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCheckBox>
+#include <QDialog>
+#include <QElapsedTimer>
+#include <QTest>
+
+namespace {
+
+QString plainText(QString text)
+{
+    return text.remove(QLatin1Char('&'));
+}
+
+} // namespace
+
+ModalBoxAnswerer::ModalBoxAnswerer(const QString& button, int boundMs)
+    : m_button(button)
+    , m_boundMs(boundMs)
+{
+    m_started.start();
+    m_timer.setInterval(20);
+    connect(&m_timer, &QTimer::timeout, this, &ModalBoxAnswerer::poll);
+    m_timer.start();
+}
+
+void ModalBoxAnswerer::setCheckBox(bool checked)
+{
+    m_checkBoxState = checked ? 1 : 0;
+}
+
+SeenBox ModalBoxAnswerer::describe(QWidget* widget)
+{
+    SeenBox seen;
+    seen.className = QString::fromLatin1(widget->metaObject()->className());
+    seen.title = widget->windowTitle();
+    if (auto* box = qobject_cast<QMessageBox*>(widget)) {
+        seen.text = box->text();
+        seen.icon = box->icon();
+        const QList<QAbstractButton*> buttons = box->buttons();
+        for (QAbstractButton* button : buttons)
+            seen.buttons.append(plainText(button->text()));
+        if (QCheckBox* checkBox = box->checkBox()) {
+            seen.checkBoxText = checkBox->text();
+            seen.checkBoxChecked = checkBox->isChecked();
+        }
+    }
+    return seen;
+}
+
+void ModalBoxAnswerer::poll()
+{
+    if (m_done)
+        return;
+    QWidget* modal = QApplication::activeModalWidget();
+    if (!modal) {
+        if (m_started.hasExpired(m_boundMs)) {
+            m_problem = QStringLiteral("no modal box came within %1 ms").arg(m_boundMs);
+            m_done = true;
+            m_timer.stop();
+        }
+        return;
+    }
+    m_done = true;
+    m_timer.stop();
+    m_box = describe(modal);
+    if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+        if (m_checkBoxState >= 0 && box->checkBox())
+            box->checkBox()->setChecked(m_checkBoxState == 1);
+        const QList<QAbstractButton*> buttons = box->buttons();
+        for (QAbstractButton* button : buttons) {
+            if (plainText(button->text()) == m_button) {
+                m_answered = true;
+                button->click();
+                return;
+            }
+        }
+    } else {
+        const QList<QAbstractButton*> buttons = modal->findChildren<QAbstractButton*>();
+        for (QAbstractButton* button : buttons) {
+            if (button->isVisible() && plainText(button->text()) == m_button) {
+                m_answered = true;
+                button->click();
+                return;
+            }
+        }
+    }
+    m_problem = QStringLiteral("the box \"%1\" has no button \"%2\"").arg(m_box.title, m_button);
+    if (auto* dialog = qobject_cast<QDialog*>(modal))
+        dialog->reject();
+    else
+        modal->close();
+}
+
+bool ModalBoxAnswerer::waitAnswered()
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!m_done && timer.elapsed() <= m_boundMs + 1000)
+        QTest::qWait(10);
+    return m_answered;
+}
