@@ -31,6 +31,35 @@ QString stripComment(const QString& line)
     return (hash < 0 ? line : line.left(hash)).trimmed();
 }
 
+// Splits a one-line entry into words as apt does: blanks separate words, except inside
+// "[...]" (options, disc labels) and double quotes.
+QStringList splitWords(const QString& line)
+{
+    QStringList words;
+    QString word;
+    QChar closing;
+    for (const QChar character : line) {
+        if (!closing.isNull()) {
+            word += character;
+            if (character == closing)
+                closing = QChar();
+        } else if (character.isSpace()) {
+            if (!word.isEmpty())
+                words.append(word);
+            word.clear();
+        } else {
+            word += character;
+            if (character == QLatin1Char('['))
+                closing = QLatin1Char(']');
+            else if (character == QLatin1Char('"'))
+                closing = QLatin1Char('"');
+        }
+    }
+    if (!word.isEmpty())
+        words.append(word);
+    return words;
+}
+
 } // namespace
 
 struct UpdateValidatorManager::Entry
@@ -94,24 +123,17 @@ void UpdateValidatorManager::checkOneLineFile(const QString& path, const QString
         if (text.isEmpty())
             continue;
         const QString where = location(path, index + 1);
-        QStringList words = text.split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts);
+        QStringList words = splitWords(text);
         Entry entry{where, {words.takeFirst()}, {}, {}, {}};
         if (!words.isEmpty() && words.first().startsWith(QLatin1Char('['))) {
-            // Options: "[ key=value ... ]", the brackets may touch the first and last option.
-            QString options;
-            bool closed = false;
-            while (!words.isEmpty() && !closed) {
-                const QString word = words.takeFirst();
-                closed = word.endsWith(QLatin1Char(']'));
-                options += QLatin1Char(' ') + word;
-            }
-            if (!closed) {
+            const QString options = words.takeFirst();
+            if (!options.endsWith(QLatin1Char(']'))) {
                 problem(where, QStringLiteral("the option list has no closing \"]\""));
                 continue;
             }
-            options = options.trimmed().mid(1).chopped(1);
-            const QStringList pairs = options.split(QLatin1Char(' '), Qt::SkipEmptyParts);
-            const QRegularExpression option(QStringLiteral("^[A-Za-z][A-Za-z0-9-]*[+-]?=\\S+$"));
+            const QStringList pairs = options.mid(1).chopped(1).split(QRegularExpression(QStringLiteral("\\s+")),
+                                                                      Qt::SkipEmptyParts);
+            static const QRegularExpression option(QStringLiteral("^[A-Za-z][A-Za-z0-9-]*[+-]?=\\S+$"));
             bool optionsValid = true;
             for (const QString& pair : pairs) {
                 if (!option.match(pair).hasMatch()) {
@@ -184,7 +206,7 @@ void UpdateValidatorManager::checkDeb822File(const QString& path, const QStringL
             continue;
         }
         const int colon = line.indexOf(QLatin1Char(':'));
-        if (colon <= 0) {
+        if (colon <= 0 || line.left(colon).contains(QRegularExpression(QStringLiteral("\\s")))) {
             problem(location(path, index + 1), QStringLiteral("a field line needs a name and a colon"));
             malformed = true;
             continue;

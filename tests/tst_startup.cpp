@@ -1,2 +1,293 @@
+#include <signal.h>
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
 #include <QTest>
-int main() { return 0; }
+
+#include "fakeexecutables.h"
+
+namespace {
+
+const QString superuserWarning
+    = QStringLiteral("Warning!|You should run this application with superuser privileges.|2|OK");
+const QString packageWarning = QStringLiteral("Warning!|Package norvo-update is not installed!|2|OK");
+const QString serviceWarning = QStringLiteral(
+    "Warning!|The automatic update service is active!\\nPlease, check 'norvo-update-service' status|2|OK");
+const QString serviceInstalled = QStringLiteral("out ii \\tnorvo-update-service\\t1.0\\n\n");
+
+struct JournalEntry
+{
+    qint64 pid = 0;
+    QString event;
+    QString details;
+};
+
+} // namespace
+
+// The program's start: single instance, the checks in their order with their warnings, and the
+// restart after it has updated itself. The program runs in the sandbox with fake dpkg, dpkg-query
+// and systemctl; an observer built into it answers its boxes and reports what it showed.
+class StartupTest final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void checksRunInOrder_data();
+    void checksRunInOrder();
+    void hangingDpkgDoesNotBlockTheStart();
+    void secondInstanceExitsAtOnceAndAKilledOneDoesNotBlock();
+    void restartStartsAFreshInstanceAfterSaving();
+
+private:
+    QProcess* startProgram(const QStringList& extraEnvironment = {}, bool asNobody = false);
+    QList<JournalEntry> journal() const;
+    QStringList eventsOf(qint64 pid) const;
+    bool waitForEvent(const QString& event, int count = 1, int timeoutMs = 20000) const;
+    void setUpToolInstalled(bool serviceActive);
+
+    std::unique_ptr<FakeExecutables> m_fakes;
+    std::unique_ptr<QTemporaryDir> m_shared;
+    QList<QProcess*> m_programs;
+    QList<qint64> m_strayPids;
+};
+
+void StartupTest::init()
+{
+    m_fakes = std::make_unique<FakeExecutables>();
+    m_shared = std::make_unique<QTemporaryDir>(QStringLiteral("/tmp/kiv-startup.XXXXXX"));
+    // Shared with an unprivileged run: the journal and the runtime directory must be writable.
+    QFile::setPermissions(m_shared->path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
+                                                | QFileDevice::ReadOther | QFileDevice::WriteOther
+                                                | QFileDevice::ExeOther);
+    QDir(m_shared->path()).mkdir(QStringLiteral("runtime"));
+    QFile::setPermissions(m_shared->filePath(QStringLiteral("runtime")),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+}
+
+void StartupTest::cleanup()
+{
+    for (const JournalEntry& entry : journal())
+        ::kill(pid_t(entry.pid), SIGKILL);
+    for (QProcess* program : qAsConst(m_programs)) {
+        program->waitForFinished(5000);
+        delete program;
+    }
+    m_programs.clear();
+    m_fakes.reset();
+    m_shared.reset();
+}
+
+QProcess* StartupTest::startProgram(const QStringList& extraEnvironment, bool asNobody)
+{
+    const QString program = QStringLiteral(KIV_OBSERVED_PROGRAM);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("KIV_FAKE_DIR"), m_fakes->directory());
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_shared->filePath(QStringLiteral("runtime")));
+    environment.insert(QStringLiteral("KIV_OBSERVER_JOURNAL"), m_shared->filePath(QStringLiteral("journal")));
+    for (const QString& variable : extraEnvironment)
+        environment.insert(variable.section(QLatin1Char('='), 0, 0), variable.section(QLatin1Char('='), 1));
+
+    // Only the fakes and the program itself are on its PATH, so a program that is not faked is missing.
+    QStringList command{QStringLiteral("--"), QStringLiteral("/usr/bin/env"),
+                        QStringLiteral("PATH=") + m_fakes->directory() + QLatin1Char(':')
+                            + QFileInfo(program).absolutePath(),
+                        program};
+    if (asNobody)
+        command = QStringList{QStringLiteral("--"), QStringLiteral("/usr/bin/setpriv"), QStringLiteral("--reuid=65534"),
+                              QStringLiteral("--regid=65534"), QStringLiteral("--clear-groups")}
+            + command.mid(1);
+    auto* process = new QProcess;
+    process->setProcessEnvironment(environment);
+    process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process->start(FakeExecutables::sandboxRunPath(), command);
+    m_programs.append(process);
+    return process;
+}
+
+QList<JournalEntry> StartupTest::journal() const
+{
+    QList<JournalEntry> entries;
+    QFile file(m_shared ? m_shared->filePath(QStringLiteral("journal")) : QString());
+    if (!file.open(QIODevice::ReadOnly))
+        return entries;
+    const QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    for (const QString& line : lines)
+        entries.append({line.section(QLatin1Char('\t'), 0, 0).toLongLong(), line.section(QLatin1Char('\t'), 1, 1),
+                        line.section(QLatin1Char('\t'), 2)});
+    return entries;
+}
+
+QStringList StartupTest::eventsOf(qint64 pid) const
+{
+    QStringList events;
+    for (const JournalEntry& entry : journal()) {
+        if (entry.pid == pid)
+            events.append(entry.details.isEmpty() ? entry.event : entry.event + QLatin1Char(' ') + entry.details);
+    }
+    return events;
+}
+
+bool StartupTest::waitForEvent(const QString& event, int count, int timeoutMs) const
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < timeoutMs) {
+        int seen = 0;
+        for (const JournalEntry& entry : journal())
+            seen += entry.event == event ? 1 : 0;
+        if (seen >= count)
+            return true;
+        QTest::qWait(50);
+    }
+    return false;
+}
+
+void StartupTest::setUpToolInstalled(bool serviceActive)
+{
+    m_fakes->add(QStringLiteral("dpkg"), QStringLiteral("exit 0\n"));
+    m_fakes->add(QStringLiteral("dpkg-query"), serviceActive ? serviceInstalled : QStringLiteral("exit 1\n"));
+    m_fakes->add(QStringLiteral("systemctl"), QStringLiteral("out loaded\\n\n"), 1);
+    m_fakes->setScenario(QStringLiteral("systemctl"), QStringLiteral("out active\\n\n"), 2);
+}
+
+void StartupTest::checksRunInOrder_data()
+{
+    QTest::addColumn<bool>("asNobody");
+    QTest::addColumn<QString>("dpkg"); // null: no dpkg on the PATH
+    QTest::addColumn<QString>("dpkgQuery");
+    QTest::addColumn<QString>("loadState");
+    QTest::addColumn<QString>("activeState");
+    QTest::addColumn<QStringList>("shown");
+    QTest::addColumn<QList<int>>("callsOfDpkgQueryAndSystemctl");
+
+    const QString installed = QStringLiteral("exit 0\n");
+    const QString absent = QStringLiteral("exit 1\n");
+    const QString loaded = QStringLiteral("out loaded\\n\n");
+    const QString active = QStringLiteral("out active\\n\n");
+    const QString window = QStringLiteral("window Kiv norvo update");
+
+    QTest::newRow("not the superuser: only that warning") << true << installed << serviceInstalled << loaded << active
+                                                           << QStringList{"box " + superuserWarning} << QList<int>{0, 0};
+    QTest::newRow("update tool not installed") << false << absent << serviceInstalled << loaded << active
+                                               << QStringList{"box " + packageWarning} << QList<int>{0, 0};
+    QTest::newRow("dpkg crashes: counts as not installed") << false << "signal SEGV\n" << serviceInstalled << loaded
+                                                           << active << QStringList{"box " + packageWarning}
+                                                           << QList<int>{0, 0};
+    QTest::newRow("dpkg missing: the start goes on") << false << QString() << absent << loaded << active
+                                                     << QStringList{window} << QList<int>{1, 0};
+    QTest::newRow("service active: warning, then the window")
+        << false << installed << serviceInstalled << loaded << active
+        << QStringList{"box " + serviceWarning, window} << QList<int>{1, 2};
+    QTest::newRow("service inactive") << false << installed << serviceInstalled << loaded << "out inactive\\n\nexit 3\n"
+                                      << QStringList{window} << QList<int>{1, 2};
+    QTest::newRow("service unit unknown: not asked for its state")
+        << false << installed << serviceInstalled << "out not-found\\n\n" << active << QStringList{window}
+        << QList<int>{1, 1};
+    QTest::newRow("service package absent: systemd not asked") << false << installed << absent << loaded << active
+                                                               << QStringList{window} << QList<int>{1, 0};
+}
+
+void StartupTest::checksRunInOrder()
+{
+    QFETCH(bool, asNobody);
+    QFETCH(QString, dpkg);
+    QFETCH(QString, dpkgQuery);
+    QFETCH(QString, loadState);
+    QFETCH(QString, activeState);
+    QFETCH(QStringList, shown);
+    QFETCH(QList<int>, callsOfDpkgQueryAndSystemctl);
+
+    if (!dpkg.isNull())
+        m_fakes->add(QStringLiteral("dpkg"), dpkg);
+    m_fakes->add(QStringLiteral("dpkg-query"), dpkgQuery);
+    m_fakes->add(QStringLiteral("systemctl"), loadState, 1);
+    m_fakes->setScenario(QStringLiteral("systemctl"), activeState, 2);
+
+    QProcess* program = startProgram({}, asNobody);
+    QVERIFY(program->waitForFinished(60000));
+    QCOMPARE(program->exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program->exitCode(), 0);
+
+    const QList<JournalEntry> entries = journal();
+    QVERIFY(!entries.isEmpty());
+    QCOMPARE(eventsOf(entries.first().pid).mid(1), shown);
+
+    const QList<QStringList> dpkgCalls = m_fakes->calls(QStringLiteral("dpkg"));
+    if (asNobody || dpkg.isNull())
+        QVERIFY(dpkgCalls.isEmpty());
+    else
+        QCOMPARE(dpkgCalls, QList<QStringList>{(QStringList{"-s", "norvo-update"})});
+    QCOMPARE(m_fakes->calls(QStringLiteral("dpkg-query")).size(), callsOfDpkgQueryAndSystemctl.at(0));
+    QCOMPARE(m_fakes->calls(QStringLiteral("systemctl")).size(), callsOfDpkgQueryAndSystemctl.at(1));
+}
+
+void StartupTest::hangingDpkgDoesNotBlockTheStart()
+{
+    setUpToolInstalled(false);
+    m_fakes->setScenario(QStringLiteral("dpkg"), QStringLiteral("hang\n"));
+    QElapsedTimer timer;
+    timer.start();
+    QProcess* program = startProgram();
+    QVERIFY(program->waitForFinished(90000));
+    QCOMPARE(program->exitCode(), 0);
+    QVERIFY2(timer.elapsed() >= 29000, "dpkg was given less than its 30 seconds");
+    QCOMPARE(eventsOf(journal().first().pid).mid(1), QStringList{"window Kiv norvo update"});
+}
+
+void StartupTest::secondInstanceExitsAtOnceAndAKilledOneDoesNotBlock()
+{
+    setUpToolInstalled(false);
+    QProcess* first = startProgram({QStringLiteral("KIV_OBSERVER_KEEP_OPEN=1")});
+    QVERIFY(waitForEvent(QStringLiteral("window")));
+    const qint64 firstPid = journal().first().pid;
+
+    QElapsedTimer timer;
+    timer.start();
+    QProcess* second = startProgram();
+    QVERIFY(second->waitForFinished(20000));
+    QCOMPARE(second->exitCode(), 255); // -1
+    QVERIFY2(timer.elapsed() < 10000, qPrintable(QString::number(timer.elapsed())));
+    QCOMPARE(journal().size(), 3); // first: start, window; second: start only
+    QCOMPARE(journal().last().event, QStringLiteral("start"));
+    QCOMPARE(m_fakes->calls(QStringLiteral("dpkg")).size(), 1);
+    QCOMPARE(first->state(), QProcess::Running);
+
+    // A killed instance leaves its lock behind; it must not refuse the next start.
+    ::kill(pid_t(firstPid), SIGKILL);
+    QVERIFY(first->waitForFinished(10000));
+    QProcess* third = startProgram();
+    QVERIFY(third->waitForFinished(20000));
+    QCOMPARE(third->exitCode(), 0);
+    QVERIFY(waitForEvent(QStringLiteral("window"), 2));
+}
+
+void StartupTest::restartStartsAFreshInstanceAfterSaving()
+{
+    setUpToolInstalled(false);
+    const QString trigger = m_shared->filePath(QStringLiteral("restart"));
+    QFile(trigger).open(QIODevice::WriteOnly);
+    QProcess* first = startProgram({QStringLiteral("KIV_OBSERVER_RESTART_TRIGGER=") + trigger,
+                                    QStringLiteral("KIV_OBSERVER_KEEP_OPEN=1")});
+    QVERIFY(first->waitForFinished(30000));
+    QCOMPARE(first->exitCode(), 0);
+    QVERIFY(waitForEvent(QStringLiteral("window"), 2));
+
+    const QList<JournalEntry> entries = journal();
+    const qint64 firstPid = entries.first().pid;
+    QCOMPARE(eventsOf(firstPid),
+             (QStringList{"start no-settings", "window Kiv norvo update", "restart"}));
+    const qint64 secondPid = entries.last().pid;
+    QVERIFY(secondPid != firstPid);
+    QCOMPARE(eventsOf(secondPid), (QStringList{"start window-saved", "window Kiv norvo update"}));
+}
+
+QTEST_GUILESS_MAIN(StartupTest)
+#include "tst_startup.moc"
