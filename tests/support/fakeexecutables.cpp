@@ -79,6 +79,8 @@ QProcessEnvironment FakeExecutables::environment(const QProcessEnvironment& base
 
 void FakeExecutables::activate() const
 {
-    qputenv("PATH", (directory() + QLatin1Char(':')).toLocal8Bit() + qgetenv("PATH"));
+    // Only one set of fakes is active at a time: each goes in front of the PATH the test began with.
+    static const QByteArray originalPath = qgetenv("PATH");
+    qputenv("PATH", (directory() + QLatin1Char(':')).toLocal8Bit() + originalPath);
     qputenv("KIV_FAKE_DIR", directory().toLocal8Bit());
 }

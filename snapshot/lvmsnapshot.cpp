@@ -1,0 +1,76 @@
+#include "lvmsnapshot.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+
+namespace {
+
+QString bootArchive()
+{
+    return QString::fromLatin1(bootArchivePath);
+}
+
+} // namespace
+
+LvmSnapshot::LvmSnapshot(const QString& name, const QString& device, double size)
+    : Snapshot(name, device, size)
+{
+    // Device-mapper names double the hyphens inside volume-group and volume names and join the
+    // two with a single one: /dev/mapper/vg--sys-root is /dev/vg-sys/root.
+    m_device.replace(QLatin1String("--"), QLatin1String("|"));
+    m_device.replace(QLatin1Char('-'), QLatin1Char('/'));
+    m_device.replace(QLatin1Char('|'), QLatin1Char('-'));
+    m_device.remove(QLatin1String("mapper/"));
+    static const QRegularExpression volumeGroup(QStringLiteral("^/dev/(?<vg>.*)/.*$"));
+    const QRegularExpressionMatch match = volumeGroup.match(m_device);
+    if (match.hasMatch())
+        m_volumeGroup = match.captured(QStringLiteral("vg"));
+}
+
+QString LvmSnapshot::snapshotPath() const
+{
+    return QStringLiteral("/dev/%1/%2").arg(m_volumeGroup, m_name);
+}
+
+bool LvmSnapshot::exists()
+{
+    return execute(QStringLiteral("lvs ") + snapshotPath()) == Success;
+}
+
+void LvmSnapshot::create()
+{
+    ErrorCode result = execute(QStringLiteral("tar --xattrs --acls -czpf %1 --exclude=/boot/lost+found /boot").arg(bootArchive()));
+    if (result == Success)
+        result = execute(QStringLiteral("lvcreate -L %1GB -s -n %2 -p r %3").arg(m_size, 0, 'g', 6).arg(m_name, m_device));
+    emit created(result);
+}
+
+Snapshot::ErrorCode LvmSnapshot::remove()
+{
+    execute(QStringLiteral("umount /var/lib/os-prober/mount"));
+    execute(QStringLiteral("lvremove -f ") + snapshotPath());
+    QFile::remove(bootArchive());
+    return Success;
+}
+
+Snapshot::ErrorCode LvmSnapshot::restore()
+{
+    // The archive is proved readable and complete before anything changes, so a restore without a
+    // usable archive leaves both the volume and /boot as they are.
+    if (!QFile::exists(bootArchive())) {
+        m_errorText = tr("The archive of /boot (%1) is missing.").arg(bootArchive());
+        return Error;
+    }
+    if (execute(QStringLiteral("tar -tzf %1").arg(bootArchive())) == Error)
+        return Error;
+    if (execute(QStringLiteral("lvconvert --merge ") + snapshotPath()) == Error)
+        return Error;
+    QDir(QStringLiteral("/boot")).removeRecursively();
+    const ErrorCode result
+        = execute(QStringLiteral("tar --xattrs --xattrs-include=security.{ZLAB,AUDIT,DEF_AUDIT} --acls -xzf %1 -C /").arg(bootArchive()));
+    // A failed extraction keeps the archive, so that /boot can be extracted again by hand.
+    if (result == Success)
+        QFile::remove(bootArchive());
+    return result;
+}

@@ -1,0 +1,53 @@
+#include "snapshot.h"
+
+#include <QProcess>
+
+Snapshot::Snapshot(const QString& name, const QString& device, double size)
+    : m_size(size)
+    , m_name(name)
+    , m_device(device)
+{
+    // The result of a creation crosses from the worker thread in a queued connection.
+    qRegisterMetaType<Snapshot::ErrorCode>("Snapshot::ErrorCode");
+}
+
+Snapshot::~Snapshot() = default;
+
+QString Snapshot::name() const
+{
+    return m_name;
+}
+
+double Snapshot::size() const
+{
+    return m_size;
+}
+
+Snapshot::ErrorCode Snapshot::execute(const QString& commandLine)
+{
+    m_errorText.clear();
+    m_outputText.clear();
+    const QStringList words = QProcess::splitCommand(commandLine);
+    if (words.isEmpty()) {
+        m_errorText = tr("Empty command line");
+        return Error;
+    }
+
+    QProcess process;
+    process.start(words.first(), words.mid(1), QIODevice::ReadWrite);
+    while (!process.waitForFinished(1000)) {
+        // A program that never started never finishes either: end the wait and name it.
+        if (process.error() == QProcess::FailedToStart) {
+            m_errorText = tr("The program \"%1\" could not be started: %2").arg(words.first(), process.errorString());
+            return Error;
+        }
+        if (process.state() == QProcess::NotRunning)
+            break;
+        emit timeout();
+    }
+    m_outputText = QString::fromLocal8Bit(process.readAllStandardOutput());
+    if (process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0)
+        return Success;
+    m_errorText = QString::fromLocal8Bit(process.readAllStandardError());
+    return Error;
+}

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+// A snapshot of the root file system, taken before an update so that a failed update can be
+// rolled back. Each kind keeps its state outside the program (a volume, an archive, a dump
+// file), so a snapshot taken by an earlier run is found again. All work is done by external
+// commands, one at a time, through execute().
+class Snapshot : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum ErrorCode
+    {
+        Error = -1,
+        Success = 0
+    };
+    Q_ENUM(ErrorCode)
+
+    Snapshot(const QString& name, const QString& device, double size);
+    ~Snapshot() override;
+
+    virtual QString name() const;
+    // Size in gigabytes.
+    virtual double size() const;
+    virtual bool exists() = 0;
+    // Takes the snapshot, then emits created() with the result.
+    virtual void create() = 0;
+    virtual ErrorCode remove() = 0;
+    virtual ErrorCode restore() = 0;
+    // Runs one command line, split into program and arguments as QProcess splits a command
+    // (blanks separate words, double quotes keep one), without a shell and without a time limit;
+    // emits timeout() for every full second it runs.
+    virtual ErrorCode execute(const QString& commandLine);
+
+    // Standard error of the last command that failed; empty after a success.
+    QString errorText() const { return m_errorText; }
+    // Standard output of the last command.
+    QString outputText() const { return m_outputText; }
+
+Q_SIGNALS:
+    void timeout();
+    void created(Snapshot::ErrorCode error);
+
+protected:
+    double m_size = 0;
+    QString m_name;
+    QString m_device;
+    QString m_errorText;
+    QString m_outputText;
+};
+
+Q_DECLARE_METATYPE(Snapshot::ErrorCode)
