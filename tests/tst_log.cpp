@@ -1,0 +1,376 @@
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+
+#include "logtextedit.h"
+#include "updatelogparser.h"
+#include "updatelogwidget.h"
+
+namespace {
+
+const QString summaryOfSix = QStringLiteral(
+    "Обновлено 4 пакетов, установлено 2 новых пакетов, для удаления отмечено 0 пакетов, и 0 пакетов не обновлено.\n");
+
+QString summary(int upgraded, int installed = 0)
+{
+    return QStringLiteral("Обновлено %1 пакетов, установлено %2 новых пакетов, для удаления отмечено 0 пакетов.\n")
+        .arg(upgraded)
+        .arg(installed);
+}
+
+QString readLog(const QString& name)
+{
+    QFile file(QFINDTESTDATA(QStringLiteral("testdata/") + name));
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+// The parser written out plainly, a regular expression per line, to hold the real one to.
+struct ReferenceParser
+{
+    QString tail;
+    int total = 0, inst = 0, fetch = 0, unpack = 0, setup = 0;
+    int errors = 0;
+
+    int parse(const QString& text)
+    {
+        QStringList lines = QStringList{tail} + text.split(QLatin1Char('\n'));
+        tail = lines.takeLast();
+        for (const QString& line : qAsConst(lines)) {
+            if (UpdateLogParser::errorPattern().match(line).hasMatch()) {
+                ++errors;
+                break;
+            }
+        }
+        if (total == 0) {
+            for (int index = 0; index < lines.size(); ++index) {
+                const QRegularExpressionMatch match = UpdateLogParser::summaryPattern().match(lines.at(index));
+                if (match.hasMatch()) {
+                    total = match.captured(QStringLiteral("update")).toInt() + match.captured(QStringLiteral("install")).toInt();
+                    lines = lines.mid(index + 1);
+                    break;
+                }
+            }
+        }
+        if (total == 0)
+            return 0;
+        const auto count = [&lines](const QRegularExpression& pattern) {
+            return int(std::count_if(lines.cbegin(), lines.cend(),
+                                     [&pattern](const QString& line) { return pattern.match(line).hasMatch(); }));
+        };
+        const auto raised = [](double value) { return value > 0 && value < 1 ? 1 : int(value); };
+        if (inst != total && fetch == 0)
+            inst += count(UpdateLogParser::instPattern());
+        const int a = int(99.0 * inst / total);
+        if (fetch != total && inst == 0)
+            fetch += count(UpdateLogParser::fetchPattern());
+        const int b = raised(10.0 * fetch / total);
+        if (unpack != total && (fetch == total || fetch == 0))
+            unpack += count(UpdateLogParser::unpackPattern());
+        const int c = raised(45.0 * unpack / total);
+        if (setup != total && (fetch == total || fetch == 0))
+            setup += count(UpdateLogParser::setupPattern());
+        const int d = int(44.0 * setup / total);
+        return a + b + c + d;
+    }
+};
+
+QStringList chunked(const QString& text, int size)
+{
+    QStringList chunks;
+    for (int start = 0; start < text.size(); start += size)
+        chunks.append(text.mid(start, size));
+    return chunks;
+}
+
+} // namespace
+
+class LogTest final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void parserProgress_data();
+    void parserProgress();
+    void recordedLogsReachTheirEnd_data();
+    void recordedLogsReachTheirEnd();
+    void parserMatchesItsExpressionsInAnyChunking_data();
+    void parserMatchesItsExpressionsInAnyChunking();
+
+    void carriageReturnsRewriteTheLine_data();
+    void carriageReturnsRewriteTheLine();
+    void viewFollowsOnlyNearTheBottom_data();
+    void viewFollowsOnlyNearTheBottom();
+
+    void progressBarFollowsTheParser();
+    void buttonsAndErrorSignal();
+};
+
+void LogTest::parserProgress_data()
+{
+    QTest::addColumn<QStringList>("chunks");
+    QTest::addColumn<QList<int>>("progress");
+    QTest::addColumn<int>("errors");
+
+    QTest::newRow("three Inst lines of six") << QStringList{summaryOfSix + "Inst a\nInst b\nInst c\n"}
+                                             << QList<int>{49} << 0;
+    QTest::newRow("lines before the summary never count")
+        << QStringList{"Inst x\nПол:1 x\n" + summary(2) + "Inst a\n"} << QList<int>{49} << 0;
+    QTest::newRow("a chunk without a line feed waits for the next")
+        << QStringList{summary(1), "Inst a", "\n"} << QList<int>{0, 0, 99} << 0;
+    QTest::newRow("a line split in two is scanned as two lines")
+        << QStringList{summary(2), "Inst a line cut ", "in two\nInst b\n"} << QList<int>{0, 0, 99} << 0;
+    QTest::newRow("a pattern cut by the boundary is missed") << QStringList{summary(2) + "In", "st a\nInst b\n"}
+                                                             << QList<int>{0, 49} << 0;
+    QTest::newRow("the text after the last line feed is never scanned")
+        << QStringList{summary(1) + "Inst a"} << QList<int>{0} << 0;
+    QTest::newRow("one download of 200 shows 1") << QStringList{summary(200) + "Пол:1 http://mirror.example a\n"}
+                                                 << QList<int>{1} << 0;
+    QTest::newRow("one setting-up line of 200 shows 0") << QStringList{summary(200), "Настраивается пакет a\n"}
+                                                        << QList<int>{0, 0} << 0;
+    QTest::newRow("after a download Inst lines no longer count")
+        << QStringList{summary(4), "Пол:1 a\n", "Inst a\nInst b\n"} << QList<int>{0, 2, 2} << 0;
+    QTest::newRow("after an Inst line downloads no longer count")
+        << QStringList{summary(4), "Inst a\n", "Пол:1 a\nПол:2 b\n"} << QList<int>{0, 24, 24} << 0;
+    QTest::newRow("unpacking during partial downloads is lost for good")
+        << QStringList{summary(2) + "Пол:1 a\nРаспаковывается a\n", "Пол:2 b\n", "Распаковывается b\n"}
+        << QList<int>{5, 10, 32} << 0;
+    QTest::newRow("a full update") << QStringList{summary(1, 1) + "Пол:1 a\nПол:2 b\n",
+                                                  "Распаковывается a\nРаспаковывается b\n",
+                                                  "Настраивается пакет a\nНастраивается пакет b\n"}
+                                   << QList<int>{10, 55, 99} << 0;
+    QTest::newRow("counters overshoot the total") << QStringList{summary(2) + "Inst a\nInst b\nInst c\n", "Inst d\n"}
+                                                  << QList<int>{148, 198} << 0;
+    QTest::newRow("a summary of nothing keeps the parser looking")
+        << QStringList{summary(0) + "Inst a\n", summary(1) + "Inst a\n"} << QList<int>{0, 99} << 0;
+    QTest::newRow("only lines beginning with Inst") << QStringList{summary(2) + "inst a\n Inst b\nxInst c\n"}
+                                                    << QList<int>{0} << 0;
+    QTest::newRow("errors: once per chunk")
+        << QStringList{"E: Sub-process /usr/bin/dpkg returned an error code (1)\nx returned an error code\n",
+                       "y returned an error code\n", "nothing\n"}
+        << QList<int>{0, 0, 0} << 2;
+    QTest::newRow("an error in the held-back tail is seen with the next chunk")
+        << QStringList{"dpkg returned an error code (1)", "\n"} << QList<int>{0, 0} << 1;
+}
+
+void LogTest::parserProgress()
+{
+    QFETCH(QStringList, chunks);
+    QFETCH(QList<int>, progress);
+    QFETCH(int, errors);
+    UpdateLogParser parser;
+    QSignalSpy errorSpy(&parser, &UpdateLogParser::errorDetected);
+    QList<int> seen;
+    for (const QString& chunk : qAsConst(chunks))
+        seen.append(parser.parse(chunk));
+    QCOMPARE(seen, progress);
+    QCOMPARE(errorSpy.count(), errors);
+
+    // reset forgets the summary, the counters and the held-back tail.
+    parser.reset();
+    QCOMPARE(parser.parse(QStringLiteral("\nInst a\n")), 0);
+}
+
+void LogTest::recordedLogsReachTheirEnd_data()
+{
+    QTest::addColumn<QString>("log");
+    QTest::addColumn<int>("final");
+    QTest::addColumn<int>("errors");
+    QTest::newRow("simulated dist-upgrade, 142 Inst lines") << "apt-simulated-dist-upgrade.ru.log" << 99 << 0;
+    QTest::newRow("upgrade of 8 packages") << "apt-upgrade.ru.log" << 99 << 0;
+    QTest::newRow("postinst fails") << "apt-broken-postinst.ru.log" << 99 << 1;
+}
+
+void LogTest::recordedLogsReachTheirEnd()
+{
+    QFETCH(QString, log);
+    QFETCH(int, final);
+    QFETCH(int, errors);
+    const QString text = readLog(log);
+    QVERIFY(!text.isEmpty());
+    // The tool's output arrives in whole lines, a few at a time or many at once.
+    const QStringList lines = text.split(QLatin1Char('\n'));
+    for (const int linesPerChunk : {1, 3, 17, 1000}) {
+        UpdateLogParser parser;
+        QSignalSpy errorSpy(&parser, &UpdateLogParser::errorDetected);
+        int last = 0;
+        for (int start = 0; start < lines.size(); start += linesPerChunk) {
+            const QString chunk = lines.mid(start, linesPerChunk).join(QLatin1Char('\n'))
+                + (start + linesPerChunk < lines.size() ? QStringLiteral("\n") : QString());
+            const int progress = parser.parse(chunk);
+            QVERIFY2(progress >= last, qPrintable(QStringLiteral("progress fell from %1 to %2").arg(last).arg(progress)));
+            last = progress;
+        }
+        QCOMPARE(last, final);
+        QCOMPARE(errorSpy.count(), errors);
+    }
+}
+
+void LogTest::parserMatchesItsExpressionsInAnyChunking_data()
+{
+    QTest::addColumn<QString>("log");
+    QTest::addColumn<int>("chunkSize");
+    for (const char* log : {"apt-simulated-dist-upgrade.ru.log", "apt-upgrade.ru.log", "apt-broken-postinst.ru.log"}) {
+        for (const int size : {1, 7, 64, 512, 4096, 0}) {
+            QTest::addRow("%s in chunks of %d", log, size) << QString::fromLatin1(log) << size;
+        }
+    }
+}
+
+void LogTest::parserMatchesItsExpressionsInAnyChunking()
+{
+    QFETCH(QString, log);
+    QFETCH(int, chunkSize);
+    const QString text = readLog(log);
+    QStringList chunks;
+    if (chunkSize > 0) {
+        chunks = chunked(text, chunkSize);
+    } else {
+        // Sizes as a pipe delivers them: anything from one character to a few kilobytes.
+        QRandomGenerator random(20261205);
+        for (int start = 0; start < text.size();) {
+            const int size = random.bounded(1, 3000);
+            chunks.append(text.mid(start, size));
+            start += size;
+        }
+    }
+    UpdateLogParser parser;
+    QSignalSpy errorSpy(&parser, &UpdateLogParser::errorDetected);
+    ReferenceParser reference;
+    for (const QString& chunk : qAsConst(chunks))
+        QCOMPARE(parser.parse(chunk), reference.parse(chunk));
+    QCOMPARE(errorSpy.count(), reference.errors);
+}
+
+void LogTest::carriageReturnsRewriteTheLine_data()
+{
+    QTest::addColumn<QStringList>("chunks");
+    QTest::addColumn<QString>("shown");
+
+    QTest::newRow("return inside a chunk") << QStringList{"abc\rdef"} << "def";
+    QTest::newRow("return and line feed end a line") << QStringList{"abc\r\ndef"} << "abc\ndef";
+    QTest::newRow("progress across chunks") << QStringList{"50%\r", "60%\r"} << "60%";
+    QTest::newRow("return then a chunk starting a new line") << QStringList{"50%\r", "\nnext"} << "50%\nnext";
+    QTest::newRow("elapsed ticks after a finished line")
+        << QStringList{"line\n", "\rElapsed 00:00:01", "\rElapsed 00:00:02"} << "line\nElapsed 00:00:02";
+    QTest::newRow("a tick replaces unfinished output") << QStringList{"line\nunfinished", "\rElapsed 00:00:01"}
+                                                       << "line\nElapsed 00:00:01";
+    QTest::newRow("two returns in a row") << QStringList{"a\r\rb"} << "b";
+    QTest::newRow("return and line feed split across chunks") << QStringList{"x\r", "y\r\n", "z"} << "y\nz";
+    QTest::newRow("recorded dpkg database progress")
+        << QStringList{"(Чтение базы данных … 5%\r(Чтение базы данных … 100%\r(Чтение базы данных … установлено 7 файлов.)\n"}
+        << "(Чтение базы данных … установлено 7 файлов.)\n";
+}
+
+void LogTest::carriageReturnsRewriteTheLine()
+{
+    QFETCH(QStringList, chunks);
+    QFETCH(QString, shown);
+    LogTextEdit view;
+    view.setPlainText(QString());
+    for (const QString& chunk : qAsConst(chunks))
+        view.appendText(chunk);
+    QCOMPARE(view.toPlainText(), shown);
+}
+
+void LogTest::viewFollowsOnlyNearTheBottom_data()
+{
+    QTest::addColumn<int>("stepsFromBottom");
+    QTest::addColumn<bool>("follows");
+    QTest::newRow("at the bottom") << 0 << true;
+    QTest::newRow("4 steps up") << 4 << true;
+    QTest::newRow("5 steps up") << 5 << false;
+    QTest::newRow("far up") << 60 << false;
+}
+
+void LogTest::viewFollowsOnlyNearTheBottom()
+{
+    QFETCH(int, stepsFromBottom);
+    QFETCH(bool, follows);
+    LogTextEdit view;
+    view.resize(300, 200);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    for (int line = 0; line < 200; ++line)
+        view.appendText(QStringLiteral("line %1\n").arg(line));
+    QScrollBar* bar = view.verticalScrollBar();
+    bar->setValue(bar->maximum() - stepsFromBottom);
+    const int before = bar->value();
+    // The user has selected text; insertions must not disturb it unless the view follows.
+    QTextCursor selection = view.textCursor();
+    selection.setPosition(0);
+    selection.setPosition(4, QTextCursor::KeepAnchor);
+    view.setTextCursor(selection);
+    bar->setValue(before);
+
+    view.appendText(QStringLiteral("one more line\nand another\n"));
+    if (follows) {
+        QCOMPARE(bar->value(), bar->maximum());
+        QVERIFY(view.textCursor().atEnd());
+    } else {
+        QCOMPARE(bar->value(), before);
+        QCOMPARE(view.textCursor().selectedText(), QStringLiteral("line"));
+    }
+}
+
+void LogTest::progressBarFollowsTheParser()
+{
+    UpdateLogWidget widget;
+    auto* bar = widget.findChild<QProgressBar*>(QStringLiteral("m_updateProgressBar"));
+    auto* view = widget.findChild<LogTextEdit*>(QStringLiteral("m_logTextEdit"));
+    QVERIFY(bar && view);
+    widget.addText(QStringLiteral("old run\n"));
+    widget.clearLog();
+    QCOMPARE(bar->maximum(), 0); // busy
+    QCOMPARE(view->toPlainText(), QString());
+
+    widget.addText(summaryOfSix);
+    QCOMPARE(bar->maximum(), 0); // still busy: nothing counted yet
+    widget.addText(QStringLiteral("Inst a\nInst b\nInst c\n"));
+    QCOMPARE(bar->maximum(), 100);
+    QCOMPARE(bar->value(), 49);
+    widget.setProgress(0);
+    widget.setProgress(-3);
+    QCOMPARE(bar->value(), 49);
+    widget.setProgress(37);
+    QCOMPARE(bar->value(), 37);
+    widget.completeProgress();
+    QCOMPARE(bar->value(), 100);
+    QCOMPARE(view->toPlainText(), summaryOfSix + QStringLiteral("Inst a\nInst b\nInst c\n"));
+}
+
+void LogTest::buttonsAndErrorSignal()
+{
+    UpdateLogWidget widget;
+    widget.show();
+    QSignalSpy error(&widget, &UpdateLogWidget::error);
+    widget.addText(QStringLiteral("E: Sub-process /usr/bin/dpkg returned an error code (1)\n"));
+    QCOMPARE(error.count(), 1);
+
+    auto* buttons = widget.findChild<QWidget*>(QStringLiteral("m_buttonsWidget"));
+    auto* back = widget.findChild<QPushButton*>(QStringLiteral("m_backPushButton"));
+    auto* exit = widget.findChild<QPushButton*>(QStringLiteral("m_exitPushButton"));
+    QVERIFY(buttons && back && exit);
+    QVERIFY(!buttons->isVisible());
+    widget.showButtons();
+    QVERIFY(buttons->isVisible());
+    bool visibleWhenBackArrived = false;
+    connect(&widget, &UpdateLogWidget::back, this, [&]() { visibleWhenBackArrived = buttons->isVisible(); });
+    back->click();
+    QVERIFY(visibleWhenBackArrived);
+    QVERIFY(!buttons->isVisible());
+
+    // Exit ends the running event loop with 0.
+    QEventLoop loop;
+    QTimer::singleShot(0, exit, &QPushButton::click);
+    QTimer::singleShot(5000, &loop, [&loop]() { loop.exit(42); });
+    QCOMPARE(loop.exec(), 0);
+}
+
+QTEST_MAIN(LogTest)
+#include "tst_log.moc"
