@@ -45,7 +45,8 @@ void FakeExecutables::setScenario(const QString& name, const QString& scenario, 
 void FakeExecutables::reset()
 {
     QDir directory(m_directory.path());
-    const QStringList files = directory.entryList({QStringLiteral("*.calls"), QStringLiteral("*.scenario")}, QDir::Files);
+    const QStringList files = directory.entryList(
+        {QStringLiteral("*.calls"), QStringLiteral("*.scenario"), QStringLiteral("sequence")}, QDir::Files);
     for (const QString& file : files)
         directory.remove(file);
 }
@@ -67,6 +68,14 @@ QList<QStringList> FakeExecutables::calls(const QString& name) const
             result.last().append(line);
     }
     return result;
+}
+
+QStringList FakeExecutables::sequence() const
+{
+    QFile in(m_directory.filePath(QStringLiteral("sequence")));
+    if (!in.open(QIODevice::ReadOnly | QIODevice::Text))
+        return {};
+    return QString::fromUtf8(in.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
 QProcessEnvironment FakeExecutables::environment(const QProcessEnvironment& base) const

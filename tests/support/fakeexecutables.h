@@ -25,6 +25,9 @@ public:
     // The argument lists of every call of name so far, oldest first.
     QList<QStringList> calls(const QString& name) const;
 
+    // The names of the fakes called so far, in the order of the calls.
+    QStringList sequence() const;
+
     // base with this directory first on PATH and KIV_FAKE_DIR set.
     QProcessEnvironment environment(const QProcessEnvironment& base = QProcessEnvironment::systemEnvironment()) const;
     // Puts this directory first on the PATH of the test process itself, in place of the fakes

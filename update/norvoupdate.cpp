@@ -1,0 +1,310 @@
+#include "norvoupdate.h"
+
+#include <csignal>
+
+#include <QCoreApplication>
+#include <QRegularExpression>
+#include <QTime>
+
+#include "helpercommand.h"
+#include "lvmsnapshot.h"
+#include "packagemanager.h"
+#include "rootfilesystem.h"
+#include "xfssnapshot.h"
+
+namespace {
+
+constexpr int switchTimeoutMs = 30000;
+// A leftover child (a stopped run, a switch past its time) gets this long to end before it is
+// killed.
+constexpr int leftoverTimeoutMs = 5000;
+constexpr double smallestSnapshotGb = 6;
+
+} // namespace
+
+NorvoUpdate::NorvoUpdate(QObject* parent)
+    : QObject(parent)
+{
+    const RootFileSystem root = detectRootFileSystem();
+    if (root.isValid() && root.isLvm()) {
+        const double size = qMax(double(calculateSnapshotSize()), smallestSnapshotGb);
+        m_snapshot.reset(new LvmSnapshot(QStringLiteral("lvsnap-kiv-norvo-update"), root.device(), size));
+    } else if (root.isValid() && root.type() == QLatin1String("xfs")) {
+        m_snapshot.reset(new XfsSnapshot(QStringLiteral("xfssnap-kiv-norvo-update"), root.device()));
+    }
+    if (m_snapshot) {
+        m_snapshot->moveToThread(&m_thread);
+        m_thread.start();
+        connect(this, &NorvoUpdate::createSnap, m_snapshot.data(), &Snapshot::create);
+        connect(m_snapshot.data(), &Snapshot::created, this, &NorvoUpdate::snapshotCreated, Qt::QueuedConnection);
+        connect(m_snapshot.data(), &Snapshot::timeout, this, &NorvoUpdate::elapsed, Qt::QueuedConnection);
+    }
+
+    m_process.setProgram(QStringLiteral("norvo-update"));
+    connect(&m_process, &QProcess::readyReadStandardOutput, this, &NorvoUpdate::readStdOut);
+    connect(&m_process, &QProcess::readyReadStandardError, this, &NorvoUpdate::readStdErr);
+    connect(&m_process, &QProcess::started, this, &NorvoUpdate::started);
+    connect(&m_process, &QProcess::errorOccurred, this, &NorvoUpdate::errorOccurred);
+    connect(&m_process, qOverload<int, QProcess::ExitStatus>(&QProcess::finished), this, &NorvoUpdate::finished);
+}
+
+NorvoUpdate::~NorvoUpdate()
+{
+    m_thread.quit();
+    m_thread.wait();
+}
+
+void NorvoUpdate::start(const QList<Commands>& commands, const QStringList& arguments)
+{
+    m_commands = commands;
+    m_arguments = arguments;
+    nextCommand();
+}
+
+void NorvoUpdate::nextCommand()
+{
+    if (m_commands.isEmpty())
+        return;
+    const Commands command = m_commands.first();
+    m_currentCommand = command;
+    switch (command) {
+    case Imitation:
+        runImitation();
+        break;
+    case Update:
+        runUpdate();
+        break;
+    case CreateSnapshot:
+        runCreateSnapshot();
+        break;
+    case ProgramUpdate:
+        runProgramUpdate(false);
+        break;
+    case ProgramUpdateImitation:
+        runProgramUpdate(true);
+        break;
+    }
+}
+
+NorvoUpdate::Commands NorvoUpdate::currentCommand() const
+{
+    return Commands(m_currentCommand);
+}
+
+QList<NorvoUpdate::Commands> NorvoUpdate::commands() const
+{
+    return m_commands;
+}
+
+QSharedPointer<Snapshot> NorvoUpdate::snapshot() const
+{
+    return m_snapshot;
+}
+
+bool NorvoUpdate::isRunning() const
+{
+    return m_process.state() != QProcess::NotRunning;
+}
+
+void NorvoUpdate::stop()
+{
+    m_process.blockSignals(true);
+    m_process.terminate();
+}
+
+QString NorvoUpdate::bulletinNumber(const QString& text) const
+{
+    static const QRegularExpression pattern(QStringLiteral(".*№\\s(?<number>\\S*)\\s"));
+    const QRegularExpressionMatch match = pattern.match(text);
+    return match.hasMatch() ? match.captured(QStringLiteral("number")) : QString();
+}
+
+void NorvoUpdate::setSignalsIgnored(bool ignore)
+{
+    struct sigaction action = {};
+    action.sa_handler = ignore ? SIG_IGN : SIG_DFL;
+    sigemptyset(&action.sa_mask);
+    for (const int signal : {SIGQUIT, SIGINT, SIGTERM, SIGHUP})
+        sigaction(signal, &action, nullptr);
+}
+
+void NorvoUpdate::reboot()
+{
+    setSignalsIgnored(false);
+    QProcess::startDetached(QStringLiteral("reboot"), {});
+    QCoreApplication::exit(0);
+}
+
+void NorvoUpdate::readStdOut()
+{
+    emit logUpdated(QString::fromLocal8Bit(m_process.readAllStandardOutput()));
+}
+
+void NorvoUpdate::readStdErr()
+{
+    emit logUpdated(QString::fromLocal8Bit(m_process.readAllStandardError()));
+}
+
+void NorvoUpdate::finished(int exitCode, QProcess::ExitStatus exitStatus)
+{
+    if (m_commands.isEmpty())
+        return;
+    const Commands command = m_commands.takeFirst();
+    if (command == ProgramUpdate)
+        runToolSwitch(true);
+    if (exitStatus == QProcess::CrashExit) {
+        emit errorMsg(tr("The update crashed!"));
+        return;
+    }
+    if (exitCode != 0) {
+        emit errorMsg(tr("The update is not success!"));
+        return;
+    }
+    switch (command) {
+    case Imitation:
+        emit imitationSuccess(m_commands.isEmpty());
+        break;
+    case Update:
+        emit updateSuccess();
+        break;
+    case ProgramUpdate: {
+        const QStringList versions
+            = KivAdmin::PackageManager::getInstalledPackagesVersions(QCoreApplication::applicationName());
+        // No version to compare (the package is not installed, or dpkg did not answer): a restart
+        // could not be shown to be needed, so the run goes on in this instance.
+        if (versions.isEmpty() || versions.first() == m_version)
+            nextCommand();
+        else
+            emit newVersionInstalled(versions.first());
+        break;
+    }
+    case ProgramUpdateImitation:
+        nextCommand();
+        break;
+    case CreateSnapshot:
+        break;
+    }
+}
+
+void NorvoUpdate::errorOccurred(QProcess::ProcessError error)
+{
+    // The only wait on this process is the switch's; running past it is handled there.
+    if (error == QProcess::Timedout && m_waitingForSwitch)
+        return;
+    switch (error) {
+    case QProcess::FailedToStart:
+        emit errorMsg(tr("The update failed to start!"));
+        break;
+    case QProcess::Crashed:
+        emit errorMsg(tr("The update crashed!"));
+        break;
+    default:
+        emit errorMsg(tr("An unknown error occurred!"));
+        break;
+    }
+}
+
+void NorvoUpdate::elapsed()
+{
+    emit logUpdated(elapsedText(m_time.elapsed()));
+}
+
+QString NorvoUpdate::elapsedText(qint64 milliseconds)
+{
+    // Added to midnight, so that the display wraps after 24 hours.
+    const QTime time = QTime(0, 0, 0, 0).addMSecs(int(milliseconds % (24 * 3600 * 1000)));
+    return QStringLiteral("\r") + tr("Elapsed %1").arg(time.toString(QStringLiteral("hh:mm:ss")));
+}
+
+void NorvoUpdate::endLeftoverProcess()
+{
+    if (m_process.state() == QProcess::NotRunning)
+        return;
+    // Whatever this child still reports belongs to no queued command.
+    m_process.blockSignals(true);
+    m_process.terminate();
+    if (!m_process.waitForFinished(leftoverTimeoutMs)) {
+        m_process.kill();
+        m_process.waitForFinished(leftoverTimeoutMs);
+    }
+}
+
+void NorvoUpdate::runTool(const QStringList& arguments)
+{
+    // A new command never starts on a process object whose previous child still runs.
+    endLeftoverProcess();
+    m_process.blockSignals(false);
+    emit logUpdated(tr("Command line: %1 %2\n").arg(m_process.program(), arguments.join(QLatin1Char(' '))));
+    m_process.setArguments(arguments);
+    m_process.start(QIODevice::ReadWrite);
+}
+
+void NorvoUpdate::runImitation()
+{
+    QStringList arguments = m_arguments;
+    arguments.append(QStringLiteral("-n"));
+    emit logUpdated(tr("Update imitation...\n"));
+    runTool(arguments);
+}
+
+void NorvoUpdate::runUpdate()
+{
+    emit logUpdated(tr("Update...\n"));
+    runTool(m_arguments);
+}
+
+void NorvoUpdate::runProgramUpdate(bool imitation)
+{
+    QStringList arguments = m_arguments;
+    const QStringList versions
+        = KivAdmin::PackageManager::getInstalledPackagesVersions(QCoreApplication::applicationName());
+    if (!versions.isEmpty())
+        m_version = versions.first();
+    emit logUpdated(imitation ? tr("Application update imitation...\n") : tr("Application update...\n"));
+    runToolSwitch(false);
+    if (!arguments.isEmpty())
+        arguments.removeFirst();
+    arguments.removeAll(QStringLiteral("-K"));
+    if (imitation)
+        arguments.append(QStringLiteral("-n"));
+    arguments << QStringLiteral("-p") << QCoreApplication::applicationName();
+    runTool(arguments);
+}
+
+void NorvoUpdate::runToolSwitch(bool enable)
+{
+    const auto finishedSignal = qOverload<int, QProcess::ExitStatus>(&QProcess::finished);
+    disconnect(&m_process, finishedSignal, this, &NorvoUpdate::finished);
+    runTool({enable ? QStringLiteral("-e") : QStringLiteral("-d")});
+    m_waitingForSwitch = true;
+    const bool ended = m_process.waitForFinished(switchTimeoutMs) || m_process.state() == QProcess::NotRunning;
+    m_waitingForSwitch = false;
+    if (!ended) {
+        // Past its time the switch is ended, so that the next command gets the process object.
+        endLeftoverProcess();
+        emit logUpdated(tr("The switch command did not end within %1 seconds and was stopped.\n")
+                            .arg(switchTimeoutMs / 1000));
+    }
+    connect(&m_process, finishedSignal, this, &NorvoUpdate::finished);
+}
+
+int NorvoUpdate::calculateSnapshotSize()
+{
+    const KivAdmin::HelperResult estimate = KivAdmin::runHelper(QStringLiteral("/usr/sbin/space_calculator"), {});
+    const QStringList lines = QString::fromLocal8Bit(estimate.output).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    return lines.isEmpty() ? -1 : lines.last().toInt(nullptr, 10);
+}
+
+void NorvoUpdate::runCreateSnapshot()
+{
+    m_commands.removeFirst();
+    // The window queues the snapshot only when there is one; should it not, the run ends here.
+    if (!m_snapshot) {
+        emit errorMsg(tr("The file system does not support snapshots."));
+        return;
+    }
+    emit logUpdated(tr("Create system snapshot (%1)...\n").arg(m_snapshot->name()));
+    m_snapshot->remove();
+    m_time.start();
+    emit createSnap();
+}

@@ -1,0 +1,94 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QProcess>
+#include <QSharedPointer>
+#include <QStringList>
+#include <QThread>
+
+#include "snapshot.h"
+
+// Carries out an update run: executes a queue of commands, each as a run of the update tool
+// norvo-update or as the snapshot job on the worker thread, relays the tool's output to the log
+// and reports each command's outcome. The window decides whether the run goes on.
+class NorvoUpdate final : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum Commands
+    {
+        Imitation = 1,
+        Update = 2,
+        CreateSnapshot = 3,
+        ProgramUpdate = 4,
+        ProgramUpdateImitation = 5
+    };
+    Q_ENUM(Commands)
+
+    explicit NorvoUpdate(QObject* parent = nullptr);
+    ~NorvoUpdate() override;
+
+    // Replaces the queue and the update tool's arguments and dispatches the head.
+    void start(const QList<Commands>& commands, const QStringList& arguments);
+    void nextCommand();
+    Commands currentCommand() const;
+    // The commands still queued.
+    QList<Commands> commands() const;
+    // The snapshot fitting the root file system; null when it supports none.
+    QSharedPointer<Snapshot> snapshot() const;
+    // The update tool runs.
+    bool isRunning() const;
+    // Silences the tool's process and asks the tool to terminate; the queue stays.
+    void stop();
+    // The bulletin number in a system information text, null when there is none.
+    QString bulletinNumber(const QString& text) const;
+    // Ignores SIGQUIT, SIGINT, SIGTERM and SIGHUP for the whole process, or restores their
+    // default handling.
+    void setSignalsIgnored(bool ignore);
+    // Starts the machine's reboot and ends the event loop.
+    void reboot();
+
+    // The line that shows how long the snapshot job has run; it overwrites the line before.
+    static QString elapsedText(qint64 milliseconds);
+
+Q_SIGNALS:
+    void logUpdated(QString log);
+    void started();
+    void errorMsg(QString error);
+    void imitationSuccess(bool isLastCommand);
+    void updateSuccess();
+    void createSnap();
+    void snapshotCreated(Snapshot::ErrorCode error);
+    void newVersionInstalled(QString newVersion);
+
+private Q_SLOTS:
+    void readStdOut();
+    void readStdErr();
+    void finished(int exitCode, QProcess::ExitStatus exitStatus);
+    void errorOccurred(QProcess::ProcessError error);
+    void elapsed();
+
+private:
+    void runTool(const QStringList& arguments);
+    void runImitation();
+    void runUpdate();
+    void runProgramUpdate(bool imitation);
+    void runToolSwitch(bool enable);
+    int calculateSnapshotSize();
+    void runCreateSnapshot();
+    void endLeftoverProcess();
+
+    QProcess m_process;
+    QList<Commands> m_commands;
+    int m_currentCommand = Imitation;
+    QStringList m_arguments;
+    QThread m_thread;
+    QSharedPointer<Snapshot> m_snapshot;
+    // Measures the snapshot job; QTime's own stopwatch is deprecated, and this one is immune to
+    // changes of the clock.
+    QElapsedTimer m_time;
+    QString m_version;
+    bool m_waitingForSwitch = false;
+};
