@@ -1,32 +1,166 @@
 #include "mainwindow.h"
 
-#include <QRect>
-#include <QSettings>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDir>
+#include <QMenu>
+#include <QShortcut>
+#include <QTimer>
 
 #include "kivintegration.h"
+#include "ui_mainwindow.h"
+#include "updatelogwidget.h"
+
+namespace {
+
+// What restoring the setup screen adds to the setup panel's width for the window's margins.
+constexpr int setupScreenAllowance = 12;
+
+} // namespace
 
 MainWindow::MainWindow(QWidget* parent)
     : QMainWindow(parent)
+    , ui(new Ui::MainWindow)
 {
-    setObjectName(QStringLiteral("MainWindow"));
-    resize(409, 535);
+    ui->setupUi(this);
+
+    m_snapshot = m_update.snapshot();
+    if (!m_snapshot) {
+        ui->m_snapCheckBox->setEnabled(false);
+        ui->m_snapCheckBox->setToolTip(tr("The file system is not support creating of snapshots."));
+    }
+    m_repoDependentWidgets = {ui->m_keepSrcCheckBox, ui->m_gostCheckBox, ui->m_md5CheckBox};
+    QDir::setCurrent(QDir::homePath());
+
+    m_logWidget = new UpdateLogWidget;
+    m_logWidget->hide();
+    m_logWidget->setWindowTitle(kivAppDescription());
+    QSizePolicy policy = m_logWidget->sizePolicy();
+    policy.setHorizontalStretch(5);
+    m_logWidget->setSizePolicy(policy);
+    ui->centralwidget->layout()->addWidget(m_logWidget);
+
+    connect(ui->m_useRepoCheckBox, &QCheckBox::toggled, this, &MainWindow::useRepoToggled);
     loadSettings();
     setWindowTitle(kivAppDescription());
+    updateSystemInfo();
+    changeExpertMode();
+    ui->m_updatePushButton->setFocus(Qt::OtherFocusReason);
+
+    const auto changeCurrentSource = [this]() { changeSource(ui->m_sourcesListWidget->currentItem()); };
+    connect(ui->m_expertModePushButton, &QPushButton::clicked, this, &MainWindow::changeExpertMode);
+    connect(ui->m_imitatePushButton, &QPushButton::clicked, this, &MainWindow::startUpdate);
+    connect(ui->m_updatePushButton, &QPushButton::clicked, this, &MainWindow::startUpdate);
+    connect(ui->m_addSourceToolButton, &QToolButton::clicked, this, &MainWindow::addSource);
+    connect(ui->m_sourcesListWidget, &QListWidget::itemDoubleClicked, this, &MainWindow::changeSource);
+    connect(ui->m_removeSourceToolButton, &QToolButton::clicked, this, &MainWindow::removeSource);
+    connect(ui->m_changeSourceToolButton, &QToolButton::clicked, this, changeCurrentSource);
+    connect(ui->m_changeSourceAction, &QAction::triggered, this, changeCurrentSource);
+    connect(ui->m_removeSourceAction, &QAction::triggered, this, &MainWindow::removeSource);
+    connect(ui->m_sourcesListWidget, &QListWidget::customContextMenuRequested, this, &MainWindow::contextMenuRequested);
+    connect(ui->m_sourcesListWidget, &QListWidget::currentRowChanged, this, &MainWindow::currentSourceChanged);
+    connect(&m_update, &NorvoUpdate::logUpdated, m_logWidget, &UpdateLogWidget::addText);
+    connect(&m_update, &NorvoUpdate::errorMsg, this, &MainWindow::showError);
+    connect(&m_update, &NorvoUpdate::imitationSuccess, this, &MainWindow::imitationSuccess);
+    connect(&m_update, &NorvoUpdate::updateSuccess, this, &MainWindow::updateSuccess);
+    connect(&m_update, &NorvoUpdate::newVersionInstalled, this, &MainWindow::newVersionInstalled);
+    connect(&m_update, &NorvoUpdate::snapshotCreated, this, &MainWindow::snapshotCreated, Qt::QueuedConnection);
+    connect(m_logWidget, &UpdateLogWidget::back, this, [this]() { restoreSetupScreen(); });
+    connect(m_logWidget, &UpdateLogWidget::error, this, &MainWindow::showDpkgError);
+
+    auto* help = new QShortcut(QKeySequence(Qt::Key_F1), this, nullptr, nullptr, Qt::WindowShortcut);
+    connect(help, &QShortcut::activated, this, []() { kivHelpShow(QString()); });
+
+    if (restartMode() != 0)
+        QTimer::singleShot(0, this, &MainWindow::startUpdate);
+    else
+        QTimer::singleShot(0, this, [this]() { offerRestoreAtStartup(); });
 }
 
 MainWindow::~MainWindow()
 {
     saveSettings();
+    delete m_logWidget;
+    delete ui;
+    m_snapshot.reset();
 }
 
-void MainWindow::loadSettings()
+void MainWindow::closeEvent(QCloseEvent* event)
 {
-    QSettings settings;
-    kivRestoreGeometry(this, &settings, QRect(), true);
+    if (m_update.isRunning())
+        event->ignore();
 }
 
-void MainWindow::saveSettings()
+void MainWindow::changeExpertMode()
 {
-    QSettings settings;
-    kivSaveGeometry(this, &settings, true);
+    m_expertMode = !m_expertMode;
+    ui->m_optionsGroupBox->setVisible(m_expertMode);
+    ui->m_imitatePushButton->setVisible(m_expertMode);
+    // The mode button names the mode it switches to.
+    ui->m_expertModePushButton->setText(m_expertMode ? tr("Simple mode") : tr("Expert mode"));
+    ui->m_updatePushButton->setText(m_expertMode ? tr("Update") : tr("Check and update system"));
+    updateLaunchButtons();
+    updateSourceControls();
+    setLogVisible(false);
+}
+
+void MainWindow::updateLaunchButtons()
+{
+    const bool enabled = ui->m_sourcesListWidget->count() > 0 || (m_expertMode && ui->m_useRepoCheckBox->isChecked());
+    ui->m_updatePushButton->setEnabled(enabled);
+    ui->m_imitatePushButton->setEnabled(enabled);
+}
+
+void MainWindow::updateSourceControls()
+{
+    if (m_expertMode && ui->m_useRepoCheckBox->isChecked()) {
+        ui->m_sourcesListWidget->setEnabled(false);
+        ui->m_addSourceToolButton->setEnabled(false);
+        ui->m_removeSourceToolButton->setEnabled(false);
+    } else {
+        ui->m_sourcesListWidget->setEnabled(true);
+        ui->m_addSourceToolButton->setEnabled(true);
+        ui->m_removeSourceToolButton->setEnabled(ui->m_sourcesListWidget->currentItem() != nullptr);
+    }
+}
+
+void MainWindow::switchToLogScreen()
+{
+    ui->m_setupWidget->hide();
+    m_logWidget->show();
+}
+
+void MainWindow::setLogVisible(bool visible)
+{
+    if (!visible) {
+        restoreSetupScreen();
+        return;
+    }
+    if (m_logWidget->isVisible())
+        return;
+    QRect area = geometry();
+    area.setWidth(2 * area.width());
+    m_logWidget->show();
+    setGeometry(area);
+}
+
+void MainWindow::restoreSetupScreen()
+{
+    QRect area = geometry();
+    area.setWidth(ui->m_setupWidget->width() + setupScreenAllowance);
+    m_logWidget->hide();
+    setGeometry(area);
+    QCoreApplication::processEvents();
+    setGeometry(area);
+    ui->m_setupWidget->show();
+}
+
+void MainWindow::contextMenuRequested(QPoint pos)
+{
+    QMenu menu(this);
+    if (!ui->m_sourcesListWidget->currentItem())
+        return;
+    menu.addAction(ui->m_changeSourceAction);
+    menu.addAction(ui->m_removeSourceAction);
+    menu.exec(ui->m_sourcesListWidget->viewport()->mapToGlobal(pos));
 }

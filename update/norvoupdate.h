@@ -50,6 +50,15 @@ public:
     // Starts the machine's reboot and ends the event loop.
     void reboot();
 
+    // The system information panel: release, security level and edition, the installed
+    // cumulative update, the free space on the root partition.
+    QString systemInfo() const;
+    // "Norvo Linux <release>" and "<level> security level, «<edition>»", each ending in a line break.
+    static QString systemVersion();
+    // "Update <version> installed (BULLETIN № <number>)" and a line break; null without the
+    // installed-update file.
+    static QString installedUpdateInfo();
+
     // The line that shows how long the snapshot job has run; it overwrites the line before.
     static QString elapsedText(qint64 milliseconds);
 

@@ -1,0 +1,160 @@
+// Starting an imitation or an update: the questions before it, the command queue and the update
+// tool's arguments.
+
+#include <memory>
+
+#include <QMessageBox>
+#include <QProcess>
+#include <QRegularExpression>
+
+#include "logger.h"
+#include "mainwindow.h"
+#include "startupchecks.h"
+#include "ui_mainwindow.h"
+#include "updatelogwidget.h"
+#include "updatevalidatormanager.h"
+
+namespace {
+
+constexpr int serviceControlTimeoutMs = 30000;
+
+} // namespace
+
+void MainWindow::startUpdate()
+{
+    if (isAutoUpdateServiceActive()
+        && QMessageBox::question(this, tr("Warning!"),
+                                 tr("The automatic update service is active!\nit could cause to error.\nWould you like to stop update service?"),
+                                 QMessageBox::Yes | QMessageBox::No)
+            == QMessageBox::Yes) {
+        auto* control = new QProcess(this);
+        control->setProgram(QStringLiteral("/usr/sbin/norvo-update-ctl"));
+        control->setArguments({QStringLiteral("disable")});
+        control->start(QIODevice::ReadWrite);
+        if (control->waitForFinished(serviceControlTimeoutMs) && control->exitCode() != 0)
+            QMessageBox::warning(this, tr("Warning!"), tr("Failed to stop the service"), QMessageBox::Ok);
+        m_serviceStopped = true;
+        // The control process goes once it has ended; one still running past its time goes when it ends.
+        if (control->state() == QProcess::NotRunning)
+            control->deleteLater();
+        else
+            connect(control, qOverload<int, QProcess::ExitStatus>(&QProcess::finished), control, &QObject::deleteLater);
+    }
+
+    const int restart = restartMode();
+    bool fresh = restart == 0;
+    if (qobject_cast<QPushButton*>(sender()) == ui->m_imitatePushButton) {
+        m_imitation = true;
+    } else {
+        m_imitation = (restart & 1) != 0;
+        if (fresh
+            && QMessageBox::question(this, tr("Update confirmation"),
+                                     tr("The next actions will be performed:\n1. Check update sources.\n2. Check possibility of update system.\n3. Save system snapshot (optional).\n4. System update.\n\nIt is advisable to save all critical information on an external medium!\nDo you want to continue?"),
+                                     QMessageBox::Yes | QMessageBox::No)
+                == QMessageBox::No)
+            return;
+    }
+
+    if (m_expertMode && ui->m_useRepoCheckBox->isChecked() && !validateSources()) {
+        m_logWidget->addText(tr("Provided sources are incorrect. Check %1 for details").arg(m_validatorLogPath));
+        QMessageBox::critical(this, tr("Critical error"), tr("Incorrect sources"), QMessageBox::Ok);
+        return;
+    }
+
+    const QStringList versionParts = readDistributionVersion().split(QLatin1Char('.'), Qt::KeepEmptyParts);
+    // Without a release and a minor number the installed version is unknown: no source can be
+    // shown to be foreign, so none is questioned.
+    if (versionParts.size() >= 2) {
+        const QString needle = versionParts.at(0) + QLatin1Char('.') + versionParts.at(1);
+        static const QRegularExpression versionInSource(
+            QStringLiteral("(\\/\\d+\\.\\d+\\/)|([a-zA-Z]-\\d+\\.\\d+\\.)|(\\/\\d+\\.\\d+_[^\\/]+\\/)"));
+        for (const QString& source : allSources()) {
+            const QRegularExpressionMatch match = versionInSource.match(source);
+            if (!match.hasMatch() || match.captured(0).contains(needle))
+                continue;
+            if (QMessageBox::question(this, tr("Update confirmation"),
+                                      tr("Different versions of the latest update\nwas found in repositories,\nbut it's prohibited.\nAre you sure the sources are correct?"),
+                                      QMessageBox::Yes | QMessageBox::No)
+                == QMessageBox::No)
+                return;
+            break;
+        }
+    }
+
+    m_logWidget->setInfoText(tr("Do not shutdown and reboot the system!"));
+    m_logWidget->clearLog();
+    if (m_expertMode) {
+        setLogVisible(true);
+        ui->m_setupWidget->setEnabled(false);
+    } else {
+        switchToLogScreen();
+    }
+
+    QList<NorvoUpdate::Commands> queue;
+    if (fresh && (!m_expertMode || ui->m_appAutoupdateCheckBox->isChecked()))
+        queue.append(m_imitation ? NorvoUpdate::ProgramUpdateImitation : NorvoUpdate::ProgramUpdate);
+    if (!fresh)
+        setRestartMode(0);
+    if (!m_expertMode) {
+        queue.append(NorvoUpdate::Imitation);
+        if (m_snapshot)
+            queue.append(NorvoUpdate::CreateSnapshot);
+        queue.append(NorvoUpdate::Update);
+    } else if (m_imitation) {
+        queue.append(NorvoUpdate::Imitation);
+        if (restart & 2)
+            queue.append(NorvoUpdate::Update);
+    } else {
+        if (m_snapshot && ui->m_snapCheckBox->isChecked())
+            queue.append(NorvoUpdate::CreateSnapshot);
+        queue.append(NorvoUpdate::Update);
+    }
+
+    setIsCrashed(true);
+    m_update.setSignalsIgnored(true);
+    m_update.start(queue, buildArguments());
+}
+
+QStringList MainWindow::buildArguments()
+{
+    QStringList arguments{QStringLiteral("-A")};
+    if (m_expertMode) {
+        arguments.append(optionArguments());
+    } else {
+        const QStringList images = getIsoSources();
+        if (filesExists(images, QStringLiteral("gost")))
+            arguments.append(QStringLiteral("-g"));
+        if (filesExists(images, QStringLiteral("md5")))
+            arguments.append(QStringLiteral("-m"));
+    }
+    if (!(m_expertMode && ui->m_useRepoCheckBox->isChecked()))
+        arguments.append(allSources());
+    return arguments;
+}
+
+QStringList MainWindow::optionArguments()
+{
+    QStringList arguments;
+    if (ui->m_noMainRepoCheckBox->isChecked())
+        arguments.append(QStringLiteral("-T"));
+    if (ui->m_latestKernelCheckBox->isChecked() && m_latestKernelSelectable)
+        arguments.append(QStringLiteral("-K"));
+    if (ui->m_useRepoCheckBox->isChecked()) {
+        arguments.append(QStringLiteral("-r"));
+    } else if (!isAllFtpSources()) {
+        if (ui->m_keepSrcCheckBox->isChecked())
+            arguments.append(QStringLiteral("-k"));
+        if (ui->m_gostCheckBox->isChecked())
+            arguments.append(QStringLiteral("-g"));
+        if (ui->m_md5CheckBox->isChecked())
+            arguments.append(QStringLiteral("-m"));
+    }
+    return arguments;
+}
+
+bool MainWindow::validateSources()
+{
+    const std::shared_ptr<Logger> logger = std::make_shared<Logger>(m_validatorLogPath, 0);
+    UpdateValidatorManager validator(logger, QStringList());
+    return validator.check();
+}

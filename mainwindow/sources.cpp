@@ -1,0 +1,116 @@
+// The sources list of the main window: adding, changing and removing sources, and the controls
+// that follow the list.
+
+#include <QFile>
+#include <QListWidgetItem>
+#include <QMessageBox>
+
+#include "mainwindow.h"
+#include "sourcedialog.h"
+#include "ui_mainwindow.h"
+
+void MainWindow::addSource()
+{
+    SourceDialog dialog(this);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    ui->m_sourcesListWidget->insertItem(ui->m_sourcesListWidget->count(), dialog.source());
+    updateLaunchButtons();
+    updateChecksumOptions();
+}
+
+void MainWindow::changeSource(QListWidgetItem* item)
+{
+    if (!item)
+        return;
+    SourceDialog dialog(item->data(Qt::DisplayRole).toString(), this);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    item->setData(Qt::DisplayRole, dialog.source());
+    updateChecksumOptions();
+}
+
+void MainWindow::removeSource()
+{
+    if (QMessageBox::question(this, tr("Remove confirmation"), tr("Do you want to remove source?"),
+                              QMessageBox::Yes | QMessageBox::No)
+        != QMessageBox::Yes)
+        return;
+    delete ui->m_sourcesListWidget->takeItem(ui->m_sourcesListWidget->currentRow());
+    updateLaunchButtons();
+    updateChecksumOptions();
+}
+
+void MainWindow::currentSourceChanged(int row)
+{
+    ui->m_removeSourceToolButton->setEnabled(row != -1);
+    ui->m_changeSourceToolButton->setEnabled(row != -1);
+}
+
+void MainWindow::useRepoToggled(bool checked)
+{
+    for (QWidget* widget : qAsConst(m_repoDependentWidgets))
+        widget->setDisabled(checked);
+    if (!checked)
+        updateChecksumOptions();
+    updateLaunchButtons();
+    updateSourceControls();
+}
+
+void MainWindow::updateChecksumOptions()
+{
+    const bool enabled = !isAllFtpSources();
+    ui->m_md5CheckBox->setEnabled(enabled);
+    ui->m_gostCheckBox->setEnabled(enabled);
+    ui->m_keepSrcCheckBox->setEnabled(enabled);
+}
+
+bool MainWindow::isFtpSource(QString source)
+{
+    return source.startsWith(QLatin1String("ftp://"));
+}
+
+bool MainWindow::isAllFtpSources()
+{
+    for (int row = 0; row < ui->m_sourcesListWidget->count(); ++row) {
+        if (!isFtpSource(ui->m_sourcesListWidget->item(row)->data(Qt::DisplayRole).toString()))
+            return false;
+    }
+    return true;
+}
+
+QStringList MainWindow::getIsoSources()
+{
+    QStringList sources;
+    for (const QString& source : allSources()) {
+        if (!isFtpSource(source))
+            sources.append(source);
+    }
+    return sources;
+}
+
+QStringList MainWindow::allSources() const
+{
+    QStringList sources;
+    for (int row = 0; row < ui->m_sourcesListWidget->count(); ++row)
+        sources.append(ui->m_sourcesListWidget->item(row)->data(Qt::DisplayRole).toString());
+    return sources;
+}
+
+bool MainWindow::filesExists(QStringList sources, QString extension)
+{
+    bool found = false;
+    for (const QString& source : qAsConst(sources)) {
+        QString path = source + QStringLiteral(".%1").arg(extension);
+        if (QFile::exists(path)) {
+            found = true;
+            continue;
+        }
+        // The checksum file may also be named after the image without its ".iso".
+        path.replace(QLatin1String(".iso."), QLatin1String("."));
+        found = QFile::exists(path);
+        if (!found)
+            return false;
+    }
+    return found;
+}
