@@ -230,7 +230,7 @@ void UpdateTest::simpleRunLogsInOrder()
     // What the window does in simple mode: go on after the imitation and after the snapshot.
     connect(&runner, &NorvoUpdate::imitationSuccess, &runner, &NorvoUpdate::nextCommand);
     connect(&runner, &NorvoUpdate::snapshotCreated, &runner, [&runner](Snapshot::ErrorCode code) {
-        QCOMPARE(QThread::currentThread(), qApp->thread());
+        QCOMPARE(QThread::currentThread(), QCoreApplication::instance()->thread());
         QCOMPARE(code, Snapshot::Success);
         runner.nextCommand();
     });
@@ -398,7 +398,7 @@ void UpdateTest::snapshotKindAndSize()
     QCOMPARE(snapshot ? QString::fromLatin1(snapshot->metaObject()->className()) : QString(), kind);
     if (snapshot) {
         QCOMPARE(snapshot->size(), size);
-        QCOMPARE(snapshot->thread() == qApp->thread(), false);
+        QCOMPARE(snapshot->thread() == QCoreApplication::instance()->thread(), false);
     }
     // The estimate is asked for only on LVM.
     QCOMPARE(m_fakes.calls(QStringLiteral("space_calculator")).size(), kind == QLatin1String("LvmSnapshot") ? 1 : 0);
