@@ -12,8 +12,9 @@
 namespace {
 
 const QString latestKernelPackage = QStringLiteral("linux-latest");
-// The setup panel's width is stored; the window around it is this much wider, as when the setup
-// screen is restored from the log.
+// The setup panel's width is stored. On load the panel takes it back and the window is this much
+// wider, as when the setup screen is restored from the log, so the restore that ends the window's
+// construction keeps the stored width.
 constexpr int windowMargins = 12;
 
 } // namespace
@@ -50,7 +51,8 @@ void MainWindow::loadSettings()
     }
 
     // Without a stored width the window takes the narrowest width its layout allows.
-    const int setupWidth = settings.value(QStringLiteral("SetupWidth")).toInt();
+    const int setupWidth = qMax(settings.value(QStringLiteral("SetupWidth")).toInt(), 0);
+    ui->m_setupWidget->resize(setupWidth, ui->m_setupWidget->height());
     resize(setupWidth > 0 ? setupWidth + windowMargins : 0, height());
 }
 
