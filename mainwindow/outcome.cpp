@@ -51,7 +51,10 @@ void MainWindow::showSuccess()
     QCheckBox* reboot = nullptr;
     if (m_update.currentCommand() == NorvoUpdate::Imitation) {
         m_logWidget->setInfoText(tr("Imitation is success"));
-        text = tr("Imitation is success.").arg(installed);
+        // The text may name the installed update where a translation wants to.
+        text = tr("Imitation is success.");
+        if (text.contains(QLatin1String("%1")))
+            text = text.arg(installed);
     } else {
         reboot = new QCheckBox(tr("Reboot system"), box);
         text = tr("Update is success.");

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QIcon>
 #include <QKeySequence>
 #include <QLocale>
 #include <QPointer>
@@ -70,6 +71,10 @@ void kivInit(const char* version, const char* displayName)
     QCoreApplication::setApplicationVersion(QString::fromUtf8(version));
     QCoreApplication::setOrganizationName(QStringLiteral("kiv"));
     QGuiApplication::setApplicationDisplayName(QString::fromUtf8(displayName));
+    // Outside a desktop session (started by pkexec, or on a bare X server) no icon theme is
+    // chosen; the desktop's default theme still has the icons the program names.
+    if (QIcon::themeName().isEmpty() || QIcon::themeName() == QLatin1String("hicolor"))
+        QIcon::setThemeName(QStringLiteral("Adwaita"));
 }
 
 void kivHelpShow(const QString& topic)

@@ -1,0 +1,90 @@
+// Shows the real windows of the program on the display it is given (a virtual one under Xvfb in
+// scripts/screenshots) in the states the README pictures, and saves what the screen shows.
+//   screenshot-tour OUTPUT-DIRECTORY
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QSettings>
+#include <QTimer>
+
+#include "kivintegration.h"
+#include "mainwindow.h"
+#include "modalboxanswerer.h"
+#include "sourcedialog.h"
+
+namespace {
+
+void settle(int milliseconds = 300)
+{
+    QEventLoop loop;
+    QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+void saveScreen(const QString& path, const QRect& area)
+{
+    settle();
+    QGuiApplication::primaryScreen()->grabWindow(0, area.x(), area.y(), area.width(), area.height()).save(path);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QApplication application(argc, argv);
+    kivInit("0.1.32", "Kiv norvo update");
+    QCoreApplication::setApplicationName(QStringLiteral("kiv-norvo-update"));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("kiv-norvo-update")));
+    const QString output = QCoreApplication::arguments().value(1, QStringLiteral("."));
+
+    QSettings().clear();
+    {
+        MainWindow window;
+        window.move(0, 0);
+        window.show();
+        saveScreen(output + QStringLiteral("/simple-mode.png"), window.frameGeometry());
+    }
+
+    {
+        QSettings settings;
+        settings.setValue(QStringLiteral("ExpertMode"), true);
+        settings.setValue(QStringLiteral("Sources"), QStringList{QStringLiteral("/srv/updates/norvo-1.7.3-update.iso"),
+                                                                 QStringLiteral("/srv/updates/norvo-1.7-devel.iso"),
+                                                                 QStringLiteral("http://mirror.example/norvo/1.7/")});
+        settings.setValue(QStringLiteral("Md5Check"), true);
+        settings.setValue(QStringLiteral("Snapshot"), true);
+    }
+    {
+        MainWindow window;
+        window.move(0, 0);
+        window.show();
+        settle();
+        window.findChild<QPushButton*>(QStringLiteral("m_imitatePushButton"))->click();
+        settle(2500);
+        saveScreen(output + QStringLiteral("/expert-mode-log.png"), window.frameGeometry());
+        // The run ends with its box; answer it so the window can close.
+        ModalBoxAnswerer answerer(QStringLiteral("OK"), 20000);
+        answerer.waitAnswered();
+    }
+
+    {
+        SourceDialog dialog;
+        dialog.move(0, 0);
+        dialog.show();
+        dialog.findChild<QLineEdit*>(QStringLiteral("m_sourceLineEdit"))->setText(QStringLiteral("/srv/updates/update.ISO"));
+        QTimer::singleShot(0, &dialog, &SourceDialog::accept);
+        QTimer::singleShot(800, [&dialog, output]() {
+            saveScreen(output + QStringLiteral("/source-dialog-warning.png"), dialog.frameGeometry());
+            if (QWidget* box = QApplication::activeModalWidget())
+                box->close();
+        });
+        settle(2000);
+    }
+    QSettings().clear();
+    return 0;
+}
