@@ -79,6 +79,9 @@ MainWindow::MainWindow(QWidget* parent)
 
 MainWindow::~MainWindow()
 {
+    // The runner outlives the widgets below; a child it still has must not report to them.
+    disconnect(&m_update, nullptr, this, nullptr);
+    disconnect(&m_update, nullptr, m_logWidget, nullptr);
     saveSettings();
     delete m_logWidget;
     delete ui;

@@ -30,6 +30,9 @@ public:
     explicit MainWindow(QWidget* parent = nullptr);
     ~MainWindow() override;
 
+    // The launch tests read the queue the window hands to its runner.
+    friend class LaunchTest;
+
 protected:
     void closeEvent(QCloseEvent* event) override;
 

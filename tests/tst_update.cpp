@@ -49,6 +49,7 @@ private slots:
     void applicationUpdateChangesVersion();
     void switchPastItsTimeIsEnded();
     void stopThenStartRunsTheNewQueueOnly();
+    void stopEndsTheToolWhileSignalsAreIgnored();
     void terminationSignalsIgnoredDuringARun();
     void rebootStartsRebootAndEndsTheLoop();
     void snapshotKindAndSize_data();
@@ -327,6 +328,19 @@ void UpdateTest::stopThenStartRunsTheNewQueueOnly()
     QCOMPARE(errors.count(), 0);
     QCOMPARE(update.count(), 0);
     QCOMPARE(imitation.at(0).at(0).toBool(), true);
+}
+
+void UpdateTest::stopEndsTheToolWhileSignalsAreIgnored()
+{
+    m_fakes.setScenario(QStringLiteral("norvo-update"), QStringLiteral("out working\\n\nhang\n"));
+    NorvoUpdate runner;
+    runner.setSignalsIgnored(true);
+    QSignalSpy output(&runner, &NorvoUpdate::logUpdated);
+    runner.start({NorvoUpdate::Update}, {QStringLiteral("-A")});
+    QTRY_VERIFY(output.count() >= 3);
+    runner.stop();
+    QTRY_VERIFY_WITH_TIMEOUT(!runner.isRunning(), 3000);
+    runner.setSignalsIgnored(false);
 }
 
 void UpdateTest::terminationSignalsIgnoredDuringARun()

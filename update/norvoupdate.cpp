@@ -25,6 +25,13 @@ constexpr double smallestSnapshotGb = 6;
 
 } // namespace
 
+void ToolProcess::setupChildProcess()
+{
+    // Runs in the child between fork and exec: only async-signal-safe calls.
+    for (const int signal : {SIGQUIT, SIGINT, SIGTERM, SIGHUP})
+        ::signal(signal, SIG_DFL);
+}
+
 NorvoUpdate::NorvoUpdate(QObject* parent)
     : QObject(parent)
 {

@@ -9,6 +9,17 @@
 
 #include "snapshot.h"
 
+// The process the update tool runs in. The program ignores the termination signals during a run,
+// and a child would inherit that; the tool gets their default handling back, so that stop() can
+// end it.
+class ToolProcess final : public QProcess
+{
+    Q_OBJECT
+
+protected:
+    void setupChildProcess() override;
+};
+
 // Carries out an update run: executes a queue of commands, each as a run of the update tool
 // norvo-update or as the snapshot job on the worker thread, relays the tool's output to the log
 // and reports each command's outcome. The window decides whether the run goes on.
@@ -89,7 +100,7 @@ private:
     void runCreateSnapshot();
     void endLeftoverProcess();
 
-    QProcess m_process;
+    ToolProcess m_process;
     QList<Commands> m_commands;
     int m_currentCommand = Imitation;
     QStringList m_arguments;

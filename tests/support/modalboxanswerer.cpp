@@ -16,9 +16,10 @@ QString plainText(QString text)
 
 } // namespace
 
-ModalBoxAnswerer::ModalBoxAnswerer(const QString& button, int boundMs)
+ModalBoxAnswerer::ModalBoxAnswerer(const QString& button, int boundMs, const QString& title)
     : m_button(button)
     , m_boundMs(boundMs)
+    , m_title(title)
 {
     m_started.start();
     m_timer.setInterval(20);
@@ -55,6 +56,8 @@ void ModalBoxAnswerer::poll()
     if (m_done)
         return;
     QWidget* modal = QApplication::activeModalWidget();
+    if (modal && !m_title.isNull() && modal->windowTitle() != m_title)
+        modal = nullptr;
     if (!modal) {
         if (m_started.hasExpired(m_boundMs)) {
             m_problem = QStringLiteral("no modal box came within %1 ms").arg(m_boundMs);

@@ -27,7 +27,8 @@ class ModalBoxAnswerer final : public QObject
     Q_OBJECT
 
 public:
-    explicit ModalBoxAnswerer(const QString& button, int boundMs = 5000);
+    // With a title, only a box with that title is answered; others are left to other answerers.
+    explicit ModalBoxAnswerer(const QString& button, int boundMs = 5000, const QString& title = QString());
 
     // Waits, processing events, until the box has been answered or the bound has passed.
     bool waitAnswered();
@@ -47,6 +48,7 @@ private:
 
     QString m_button;
     int m_boundMs = 0;
+    QString m_title;
     QTimer m_timer;
     QElapsedTimer m_started;
     bool m_answered = false;
