@@ -6,8 +6,8 @@
 
 bool isUpdateToolInstalled()
 {
-    const KivAdmin::HelperResult dpkg
-        = KivAdmin::runHelper(QStringLiteral("dpkg"), {QStringLiteral("-s"), QStringLiteral("norvo-update")});
+    const QStringList command = QProcess::splitCommand(QStringLiteral("dpkg -s norvo-update"));
+    const KivAdmin::HelperResult dpkg = KivAdmin::runHelper(command.first(), command.mid(1));
     if (dpkg.exitStatus == QProcess::CrashExit)
         return false;
     return dpkg.exitCode == 0;

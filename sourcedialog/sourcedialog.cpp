@@ -13,6 +13,10 @@ SourceDialog::SourceDialog(QWidget* parent)
     , ui(new Ui::SourceDialog)
 {
     ui->setupUi(this);
+    // The help text stays one literal, as translators see it.
+    // clang-format off
+    ui->label->setText(tr("An ISO image file or network repository can be selected as the source. Several sources may be indicated. Possible sources:\n- ISO/repository of the installation disk;\n- ISO/repository with update;\n- ISO/repository with development tools;\n- ISO/repository with updated development tools."));
+    // clang-format on
     ui->m_sourceLineEdit->setPlaceholderText(tr("Specify the path to the ISO image"));
     connect(ui->m_isoRadioButton, &QRadioButton::toggled, this, &SourceDialog::typeChanged);
     connect(ui->m_netRadioButton, &QRadioButton::toggled, this, &SourceDialog::typeChanged);

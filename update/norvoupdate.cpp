@@ -333,8 +333,8 @@ QString NorvoUpdate::systemInfo() const
 
 QString NorvoUpdate::systemVersion()
 {
-    const KivAdmin::HelperResult lsbRelease
-        = KivAdmin::runHelper(QStringLiteral("lsb_release"), {QStringLiteral("-r")});
+    const QStringList command = QProcess::splitCommand(QStringLiteral("lsb_release -r"));
+    const KivAdmin::HelperResult lsbRelease = KivAdmin::runHelper(command.first(), command.mid(1));
     QString release = lsbRelease.output.isNull() ? QString() : QString::fromLocal8Bit(lsbRelease.output);
     release = release.remove(QStringLiteral("Release:")).trimmed();
 
