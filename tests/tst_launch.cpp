@@ -15,36 +15,26 @@
 #include "kivintegration.h"
 #include "mainwindow.h"
 #include "modalboxanswerer.h"
+#include "testhelpers.h"
 
 using Commands = QList<NorvoUpdate::Commands>;
 using Settings = QVariantMap;
 
 namespace {
 
-const QString lvmRoot = QStringLiteral(
-    "out Filesystem Type Size Used Avail Use% Mounted on\\n/dev/mapper/vg0-root xfs 20G 5G 15G 25% /\\n\n");
-const QString ext4Root = QStringLiteral(
-    "out Filesystem Type Size Used Avail Use% Mounted on\\n/dev/sda1 ext4 20G 5G 15G 25% /\\n\n");
+const QString lvmRoot = TestHelpers::dfRoot(QStringLiteral("/dev/mapper/vg0-root"), QStringLiteral("xfs"));
+const QString ext4Root = TestHelpers::dfRoot(QStringLiteral("/dev/sda1"), QStringLiteral("ext4"));
 const QString confirmation = QStringLiteral(
     "The next actions will be performed:\n1. Check update sources.\n2. Check possibility of update system.\n"
     "3. Save system snapshot (optional).\n4. System update.\n\nIt is advisable to save all critical information on "
     "an external medium!\nDo you want to continue?");
 
-void writeFile(const QString& path, const QByteArray& content)
-{
-    QFile::remove(path);
-    QFile file(path);
-    if (file.open(QIODevice::WriteOnly))
-        file.write(content);
-}
-
-template<typename T>
-T* child(QWidget* window, const char* name)
-{
-    return window->findChild<T*>(QLatin1String(name));
-}
 
 } // namespace
+
+using TestHelpers::child;
+using TestHelpers::makeWindow;
+using TestHelpers::writeFile;
 
 // Launching a run and what follows from its outcomes. Runs in the sandbox, offscreen, with a
 // scripted update tool; message boxes are answered by the modal-box answerer.
@@ -76,7 +66,6 @@ private slots:
     void closeRefusedWhileTheToolRuns();
 
 private:
-    std::unique_ptr<MainWindow> makeWindow(const Settings& settings);
     static Commands queueOf(MainWindow* window);
     static QStringList argumentsOf(MainWindow* window) { return window->buildArguments(); }
     static void launch(MainWindow* window, const QString& button);
@@ -122,19 +111,6 @@ void LaunchTest::cleanup()
     // once; running the application's loop once clears that.
     QTimer::singleShot(0, qApp, []() { QCoreApplication::exit(0); });
     QCoreApplication::exec();
-}
-
-std::unique_ptr<MainWindow> LaunchTest::makeWindow(const Settings& settings)
-{
-    {
-        QSettings store;
-        store.clear();
-        for (auto value = settings.cbegin(); value != settings.cend(); ++value)
-            store.setValue(value.key(), value.value());
-    }
-    auto window = std::make_unique<MainWindow>();
-    window->show();
-    return window;
 }
 
 Commands LaunchTest::queueOf(MainWindow* window)

@@ -23,29 +23,19 @@
 #include "mainwindow.h"
 #include "modalboxanswerer.h"
 #include "sourcedialog.h"
+#include "testhelpers.h"
 
 using Settings = QVariantMap;
 
 namespace {
 
-const QString ext4Root = QStringLiteral(
-    "out Filesystem Type Size Used Avail Use% Mounted on\\n/dev/sda1 ext4 20G 5G 15G 25% /\\n\n");
+const QString ext4Root = TestHelpers::dfRoot(QStringLiteral("/dev/sda1"), QStringLiteral("ext4"));
 
-void writeFile(const QString& path, const QByteArray& content)
-{
-    QFile::remove(path);
-    QFile file(path);
-    if (file.open(QIODevice::WriteOnly))
-        file.write(content);
-}
-
-template<typename T>
-T* child(QWidget* window, const char* name)
-{
-    return window->findChild<T*>(QLatin1String(name));
-}
 
 } // namespace
+
+using TestHelpers::child;
+using TestHelpers::writeFile;
 
 // The setup screen. Runs in the sandbox, offscreen, with settings in a temporary place.
 class MainWindowTest final : public QObject
@@ -107,16 +97,7 @@ void MainWindowTest::cleanup()
 
 std::unique_ptr<MainWindow> MainWindowTest::makeWindow(const Settings& settings)
 {
-    {
-        QSettings store;
-        store.clear();
-        for (auto value = settings.cbegin(); value != settings.cend(); ++value)
-            store.setValue(value.key(), value.value());
-    }
-    auto window = std::make_unique<MainWindow>();
-    window->show();
-    if (!QTest::qWaitForWindowExposed(window.get()))
-        qWarning("window not exposed");
+    auto window = TestHelpers::makeWindow(settings);
     QTest::qWait(20); // the start-up check scheduled by the constructor
     return window;
 }

@@ -13,18 +13,16 @@
 #include "fakeexecutables.h"
 #include "lvmsnapshot.h"
 #include "norvoupdate.h"
+#include "testhelpers.h"
 #include "xfssnapshot.h"
 
 using Commands = QList<NorvoUpdate::Commands>;
 
 namespace {
 
-const QString lvmRoot = QStringLiteral(
-    "out Filesystem Type Size Used Avail Use% Mounted on\\n/dev/mapper/vg0-root xfs 20G 5G 15G 25% /\\n\n");
-const QString ext4Root = QStringLiteral(
-    "out Filesystem Type Size Used Avail Use% Mounted on\\n/dev/sda1 ext4 20G 5G 15G 25% /\\n\n");
-const QString xfsRoot = QStringLiteral(
-    "out Filesystem Type Size Used Avail Use% Mounted on\\n/dev/sda1 xfs 20G 5G 15G 25% /\\n\n");
+const QString lvmRoot = TestHelpers::dfRoot(QStringLiteral("/dev/mapper/vg0-root"), QStringLiteral("xfs"));
+const QString ext4Root = TestHelpers::dfRoot(QStringLiteral("/dev/sda1"), QStringLiteral("ext4"));
+const QString xfsRoot = TestHelpers::dfRoot(QStringLiteral("/dev/sda1"), QStringLiteral("xfs"));
 const QString installed = QStringLiteral("out ii \\tkiv-norvo-update\\t%1\\n\n");
 
 } // namespace
