@@ -14,7 +14,8 @@ namespace {
 
 void warn(const char* text)
 {
-    QMessageBox::warning(nullptr, QObject::tr("Warning!"), QObject::tr(text), QMessageBox::Ok, QMessageBox::NoButton);
+    QMessageBox::warning(
+        nullptr, QObject::tr("Warning!"), QObject::tr(text), QMessageBox::Ok, QMessageBox::NoButton);
 }
 
 } // namespace
@@ -37,7 +38,8 @@ int main(int argc, char** argv)
             return 0;
         }
         if (!MICDetect::isCurrentProcessHasMaxMIC()) {
-            warn(QT_TR_NOOP("To update the system, you must log into the session with a high level of integrity."));
+            warn(QT_TR_NOOP(
+                "To update the system, you must log into the session with a high level of integrity."));
             return 0;
         }
         if (!isUpdateToolInstalled()) {
@@ -45,7 +47,8 @@ int main(int argc, char** argv)
             return 0;
         }
         if (isAutoUpdateServiceActive())
-            warn(QT_TR_NOOP("The automatic update service is active!\nPlease, check 'norvo-update-service' status"));
+            warn(QT_TR_NOOP(
+                "The automatic update service is active!\nPlease, check 'norvo-update-service' status"));
 
         auto* window = new MainWindow(nullptr);
         window->show();

@@ -20,7 +20,8 @@ constexpr int chunkBytes = 4096;
 QStringList makeChunks(qint64 minimumBytes, qint64* totalBytes)
 {
     QByteArray recorded;
-    for (const char* name : {"apt-simulated-dist-upgrade.ru.log", "apt-upgrade.ru.log", "apt-broken-postinst.ru.log"}) {
+    for (const char* name :
+        {"apt-simulated-dist-upgrade.ru.log", "apt-upgrade.ru.log", "apt-broken-postinst.ru.log"}) {
         QFile file(QStringLiteral(KIV_TEST_DATA_DIR "/") + QLatin1String(name));
         if (!file.open(QIODevice::ReadOnly)) {
             std::fprintf(stderr, "cannot read %s\n", qPrintable(file.fileName()));
@@ -59,7 +60,8 @@ int main(int argc, char** argv)
     const QStringList chunks = makeChunks(megabytes * 1000 * 1000, &bytes);
     if (chunks.isEmpty())
         return 1;
-    std::printf("log: %.1f MB in %d chunks of at most %d bytes\n", double(bytes) / 1e6, int(chunks.size()), chunkBytes);
+    std::printf("log: %.1f MB in %d chunks of at most %d bytes\n", double(bytes) / 1e6, int(chunks.size()),
+        chunkBytes);
 
     QElapsedTimer timer;
     UpdateLogParser parser;
@@ -84,7 +86,7 @@ int main(int argc, char** argv)
     }
     const qint64 widgetNs = timer.nsecsElapsed();
     std::printf("addText:        %8.1f MB/s, longest call %.2f ms\n", megabytesPerSecond(bytes, widgetNs),
-                double(longestNs) / 1e6);
+        double(longestNs) / 1e6);
 
     QPlainTextEdit plain;
     plain.setReadOnly(true);
@@ -99,7 +101,7 @@ int main(int argc, char** argv)
     }
     const qint64 plainNs = timer.nsecsElapsed();
     std::printf("baseline:       %8.1f MB/s (plain text edit, insert at end, process events)\n",
-                megabytesPerSecond(bytes, plainNs));
+        megabytesPerSecond(bytes, plainNs));
     std::printf("ratio addText / baseline: %.2f\n", double(plainNs) / double(widgetNs));
     return 0;
 }

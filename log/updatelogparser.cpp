@@ -55,7 +55,8 @@ Markers findMarkers(QStringView line)
 }
 
 // found, checked against the expression that defines it.
-bool qualifies(bool found, [[maybe_unused]] const QRegularExpression& expression, [[maybe_unused]] QStringView line)
+bool qualifies(
+    bool found, [[maybe_unused]] const QRegularExpression& expression, [[maybe_unused]] QStringView line)
 {
     Q_ASSERT(found == expression.match(line.toString()).hasMatch());
     return found;
@@ -71,8 +72,7 @@ int atLeastOne(double value)
 
 UpdateLogParser::UpdateLogParser(QObject* parent)
     : QObject(parent)
-{
-}
+{ }
 
 const QRegularExpression& UpdateLogParser::summaryPattern()
 {

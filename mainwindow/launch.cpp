@@ -24,8 +24,8 @@ void MainWindow::startUpdate()
 {
     if (isAutoUpdateServiceActive()
         && QMessageBox::question(this, tr("Warning!"),
-                                 tr("The automatic update service is active!\nit could cause to error.\nWould you like to stop update service?"),
-                                 QMessageBox::Yes | QMessageBox::No)
+               tr("The automatic update service is active!\nit could cause to error.\nWould you like to stop update service?"),
+               QMessageBox::Yes | QMessageBox::No)
             == QMessageBox::Yes) {
         auto* control = new QProcess(this);
         control->setProgram(QStringLiteral("/usr/sbin/norvo-update-ctl"));
@@ -38,7 +38,8 @@ void MainWindow::startUpdate()
         if (control->state() == QProcess::NotRunning)
             control->deleteLater();
         else
-            connect(control, qOverload<int, QProcess::ExitStatus>(&QProcess::finished), control, &QObject::deleteLater);
+            connect(control, qOverload<int, QProcess::ExitStatus>(&QProcess::finished), control,
+                &QObject::deleteLater);
     }
 
     const int restart = restartMode();
@@ -49,14 +50,15 @@ void MainWindow::startUpdate()
         m_imitation = (restart & 1) != 0;
         if (fresh
             && QMessageBox::question(this, tr("Update confirmation"),
-                                     tr("The next actions will be performed:\n1. Check update sources.\n2. Check possibility of update system.\n3. Save system snapshot (optional).\n4. System update.\n\nIt is advisable to save all critical information on an external medium!\nDo you want to continue?"),
-                                     QMessageBox::Yes | QMessageBox::No)
+                   tr("The next actions will be performed:\n1. Check update sources.\n2. Check possibility of update system.\n3. Save system snapshot (optional).\n4. System update.\n\nIt is advisable to save all critical information on an external medium!\nDo you want to continue?"),
+                   QMessageBox::Yes | QMessageBox::No)
                 == QMessageBox::No)
             return;
     }
 
     if (m_expertMode && ui->m_useRepoCheckBox->isChecked() && !validateSources()) {
-        m_logWidget->addText(tr("Provided sources are incorrect. Check %1 for details").arg(m_validatorLogPath));
+        m_logWidget->addText(
+            tr("Provided sources are incorrect. Check %1 for details").arg(m_validatorLogPath));
         QMessageBox::critical(this, tr("Critical error"), tr("Incorrect sources"), QMessageBox::Ok);
         return;
     }
@@ -73,8 +75,8 @@ void MainWindow::startUpdate()
             if (!match.hasMatch() || match.captured(0).contains(needle))
                 continue;
             if (QMessageBox::question(this, tr("Update confirmation"),
-                                      tr("Different versions of the latest update\nwas found in repositories,\nbut it's prohibited.\nAre you sure the sources are correct?"),
-                                      QMessageBox::Yes | QMessageBox::No)
+                    tr("Different versions of the latest update\nwas found in repositories,\nbut it's prohibited.\nAre you sure the sources are correct?"),
+                    QMessageBox::Yes | QMessageBox::No)
                 == QMessageBox::No)
                 return;
             break;
@@ -117,7 +119,7 @@ void MainWindow::startUpdate()
 
 QStringList MainWindow::buildArguments()
 {
-    QStringList arguments{QStringLiteral("-A")};
+    QStringList arguments {QStringLiteral("-A")};
     if (m_expertMode) {
         arguments.append(optionArguments());
     } else {

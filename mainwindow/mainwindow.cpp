@@ -57,14 +57,17 @@ MainWindow::MainWindow(QWidget* parent)
     connect(ui->m_changeSourceToolButton, &QToolButton::clicked, this, changeCurrentSource);
     connect(ui->m_changeSourceAction, &QAction::triggered, this, changeCurrentSource);
     connect(ui->m_removeSourceAction, &QAction::triggered, this, &MainWindow::removeSource);
-    connect(ui->m_sourcesListWidget, &QListWidget::customContextMenuRequested, this, &MainWindow::contextMenuRequested);
-    connect(ui->m_sourcesListWidget, &QListWidget::currentRowChanged, this, &MainWindow::currentSourceChanged);
+    connect(ui->m_sourcesListWidget, &QListWidget::customContextMenuRequested, this,
+        &MainWindow::contextMenuRequested);
+    connect(
+        ui->m_sourcesListWidget, &QListWidget::currentRowChanged, this, &MainWindow::currentSourceChanged);
     connect(&m_update, &NorvoUpdate::logUpdated, m_logWidget, &UpdateLogWidget::addText);
     connect(&m_update, &NorvoUpdate::errorMsg, this, &MainWindow::showError);
     connect(&m_update, &NorvoUpdate::imitationSuccess, this, &MainWindow::imitationSuccess);
     connect(&m_update, &NorvoUpdate::updateSuccess, this, &MainWindow::updateSuccess);
     connect(&m_update, &NorvoUpdate::newVersionInstalled, this, &MainWindow::newVersionInstalled);
-    connect(&m_update, &NorvoUpdate::snapshotCreated, this, &MainWindow::snapshotCreated, Qt::QueuedConnection);
+    connect(
+        &m_update, &NorvoUpdate::snapshotCreated, this, &MainWindow::snapshotCreated, Qt::QueuedConnection);
     connect(m_logWidget, &UpdateLogWidget::back, this, [this]() { restoreSetupScreen(); });
     connect(m_logWidget, &UpdateLogWidget::error, this, &MainWindow::showDpkgError);
 
@@ -109,7 +112,8 @@ void MainWindow::changeExpertMode()
 
 void MainWindow::updateLaunchButtons()
 {
-    const bool enabled = ui->m_sourcesListWidget->count() > 0 || (m_expertMode && ui->m_useRepoCheckBox->isChecked());
+    const bool enabled
+        = ui->m_sourcesListWidget->count() > 0 || (m_expertMode && ui->m_useRepoCheckBox->isChecked());
     ui->m_updatePushButton->setEnabled(enabled);
     ui->m_imitatePushButton->setEnabled(enabled);
 }

@@ -101,7 +101,8 @@ void MainWindow::showError(QString error)
     if (m_snapshot && m_snapshot->exists()) {
         auto* box = new QMessageBox(this);
         box->setWindowTitle(title);
-        box->setText(error + tr(" Do you want to restore the system from a snapshot (system will be reboot)?"));
+        box->setText(
+            error + tr(" Do you want to restore the system from a snapshot (system will be reboot)?"));
         box->setIcon(QMessageBox::Critical);
         box->addButton(QMessageBox::Yes);
         box->addButton(QMessageBox::No);
@@ -143,8 +144,9 @@ void MainWindow::snapshotCreated(Snapshot::ErrorCode error)
     m_logWidget->addText(m_snapshot->errorText());
     m_logWidget->addText(tr("System snapshot (%1) is not created!\n\n").arg(m_snapshot->name()));
     if (QMessageBox::question(this, kivAppDescription(),
-                              tr("System snapshot (%1) is not created! Do you want to continue update?").arg(m_snapshot->name()),
-                              QMessageBox::Yes | QMessageBox::No)
+            tr("System snapshot (%1) is not created! Do you want to continue update?")
+                .arg(m_snapshot->name()),
+            QMessageBox::Yes | QMessageBox::No)
         == QMessageBox::No) {
         ui->m_setupWidget->setEnabled(true);
         m_logWidget->completeProgress();
@@ -163,14 +165,15 @@ void MainWindow::newVersionInstalled(QString newVersion)
     m_logWidget->completeProgress();
     setIsCrashed(false);
     m_update.setSignalsIgnored(false);
-    const QString text
-        = tr("The application has been updated to version %1. Restart the application for the changes to take effect.\n").arg(newVersion);
+    const QString text = tr(
+        "The application has been updated to version %1. Restart the application for the changes to take effect.\n")
+                             .arg(newVersion);
     m_logWidget->addText(QStringLiteral("\n"));
     m_logWidget->addText(text);
     m_logWidget->addText(QStringLiteral("\n"));
     if (QMessageBox::question(this, tr("Update to new version"),
-                              text + tr("Do you want to restart application and continue update?"),
-                              QMessageBox::Yes | QMessageBox::No)
+            text + tr("Do you want to restart application and continue update?"),
+            QMessageBox::Yes | QMessageBox::No)
         == QMessageBox::Yes) {
         setIsCrashed(false);
         m_update.setSignalsIgnored(false);
@@ -200,7 +203,8 @@ void MainWindow::offerRestoreAtStartup()
     // The box goes as soon as it is answered.
     QMessageBox box(this);
     box.setWindowTitle(tr("Error"));
-    box.setText(tr("The last update failed. Do you want to restore the system from a snapshot (system will be reboot)?"));
+    box.setText(tr(
+        "The last update failed. Do you want to restore the system from a snapshot (system will be reboot)?"));
     box.setIcon(QMessageBox::Critical);
     box.addButton(QMessageBox::Yes);
     box.addButton(QMessageBox::No);
@@ -217,8 +221,8 @@ bool MainWindow::isSnapshotVolumeListed()
     const RootFileSystem root = detectRootFileSystem();
     if (!m_snapshot || !root.isValid() || !root.isLvm())
         return false;
-    const KivAdmin::HelperResult lvs = KivAdmin::runHelper(
-        QStringLiteral("lvs"), {m_snapshot->name(), QStringLiteral("-o"), QStringLiteral("name"), QStringLiteral("--no-headings")});
+    const KivAdmin::HelperResult lvs = KivAdmin::runHelper(QStringLiteral("lvs"),
+        {m_snapshot->name(), QStringLiteral("-o"), QStringLiteral("name"), QStringLiteral("--no-headings")});
     if (!lvs.succeeded())
         return false;
     return QString::fromUtf8(lvs.output.constData()).contains(QStringLiteral("[%1]").arg(m_snapshot->name()));

@@ -24,8 +24,8 @@ void MainWindow::loadSettings()
     QSettings settings;
     kivRestoreGeometry(this, &settings, QRect(), true);
 
-    ui->m_sourcesListWidget->insertItems(ui->m_sourcesListWidget->count(),
-                                         settings.value(QStringLiteral("Sources")).toStringList());
+    ui->m_sourcesListWidget->insertItems(
+        ui->m_sourcesListWidget->count(), settings.value(QStringLiteral("Sources")).toStringList());
     updateChecksumOptions();
 
     // changeExpertMode, called next by the constructor, flips it back and applies the mode.
@@ -43,10 +43,12 @@ void MainWindow::loadSettings()
         ui->m_latestKernelCheckBox->setChecked(true);
         ui->m_latestKernelCheckBox->setEnabled(false);
         ui->m_latestKernelCheckBox->setToolTip(
-            tr("If you don't want to install the latest kernel,\nremove the \"%1\" package manually.").arg(latestKernelPackage));
+            tr("If you don't want to install the latest kernel,\nremove the \"%1\" package manually.")
+                .arg(latestKernelPackage));
         m_latestKernelSelectable = false;
     } else {
-        ui->m_latestKernelCheckBox->setChecked(settings.value(QStringLiteral("LatestKernel"), false).toBool());
+        ui->m_latestKernelCheckBox->setChecked(
+            settings.value(QStringLiteral("LatestKernel"), false).toBool());
         m_latestKernelSelectable = true;
     }
 

@@ -33,7 +33,7 @@ void MainWindow::changeSource(QListWidgetItem* item)
 void MainWindow::removeSource()
 {
     if (QMessageBox::question(this, tr("Remove confirmation"), tr("Do you want to remove source?"),
-                              QMessageBox::Yes | QMessageBox::No)
+            QMessageBox::Yes | QMessageBox::No)
         != QMessageBox::Yes)
         return;
     delete ui->m_sourcesListWidget->takeItem(ui->m_sourcesListWidget->currentRow());

@@ -26,7 +26,6 @@ struct HelperResult
 
 // Runs one program with its arguments, no shell, and waits at most timeoutMs for it.
 // A program still running at the deadline is killed.
-HelperResult runHelper(const QString& program, const QStringList& arguments,
-                       int timeoutMs = helperTimeoutMs);
+HelperResult runHelper(const QString& program, const QStringList& arguments, int timeoutMs = helperTimeoutMs);
 
 } // namespace KivAdmin

@@ -29,7 +29,8 @@ QString geometryKey(const QWidget* widget)
 // The help page in the user's language when it has been translated, otherwise in English.
 QString helpPagePath()
 {
-    const QString localized = QStringLiteral(":/help/help_%1.html").arg(QLocale().name().section(QLatin1Char('_'), 0, 0));
+    const QString localized
+        = QStringLiteral(":/help/help_%1.html").arg(QLocale().name().section(QLatin1Char('_'), 0, 0));
     return QFile::exists(localized) ? localized : QStringLiteral(":/help/help.html");
 }
 

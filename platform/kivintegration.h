@@ -21,7 +21,8 @@ void kivSaveGeometry(const QWidget* widget, QSettings* settings, bool withPositi
 
 // Applies the geometry stored for the widget, or defaultGeometry when none is stored and it is
 // valid; without withPosition only the stored size is applied.
-void kivRestoreGeometry(QWidget* widget, QSettings* settings, const QRect& defaultGeometry, bool withPosition);
+void kivRestoreGeometry(
+    QWidget* widget, QSettings* settings, const QRect& defaultGeometry, bool withPosition);
 
 // The program's name as the user sees it in titles.
 QString kivAppDescription();

@@ -19,12 +19,13 @@ QList<StatusLine> queryStatus(const QString& package)
 {
     const HelperResult result = runHelper(QStringLiteral("dpkg-query"),
         {QStringLiteral("-W"), QStringLiteral("-f=${db:Status-Abbrev}\\t${Package}\\t${Version}\\n"),
-         QStringLiteral("--"), package});
+            QStringLiteral("--"), package});
     QList<StatusLine> lines;
     // dpkg-query exits 1 when the package is unknown; nothing it printed then is of use.
     if (!result.succeeded())
         return lines;
-    const QStringList rows = QString::fromLocal8Bit(result.output).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    const QStringList rows
+        = QString::fromLocal8Bit(result.output).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     for (const QString& row : rows) {
         const QStringList fields = row.split(QLatin1Char('\t'));
         if (fields.size() == 3)
@@ -37,8 +38,8 @@ QList<StatusLine> queryStatus(const QString& package)
 
 bool PackageManager::isPackageInstalled(const QString& package, const QString& pattern)
 {
-    const QRegularExpression expression(QRegularExpression::anchoredPattern(
-        pattern.arg(QRegularExpression::escape(package))));
+    const QRegularExpression expression(
+        QRegularExpression::anchoredPattern(pattern.arg(QRegularExpression::escape(package))));
     if (!expression.isValid())
         return false;
     const QList<StatusLine> lines = queryStatus(package);

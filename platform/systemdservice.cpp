@@ -6,21 +6,20 @@ namespace KivAdmin {
 
 SystemdService::SystemdService(const QString& unit)
     : m_unit(unit)
-{
-}
+{ }
 
 bool SystemdService::getAliveStatus() const
 {
     const HelperResult result = runHelper(QStringLiteral("systemctl"),
         {QStringLiteral("show"), QStringLiteral("--property=LoadState"), QStringLiteral("--value"),
-         QStringLiteral("--"), m_unit});
+            QStringLiteral("--"), m_unit});
     return result.succeeded() && QString::fromLocal8Bit(result.output).trimmed() == QLatin1String("loaded");
 }
 
 bool SystemdService::isActive() const
 {
-    const HelperResult result = runHelper(QStringLiteral("systemctl"),
-        {QStringLiteral("is-active"), QStringLiteral("--"), m_unit});
+    const HelperResult result
+        = runHelper(QStringLiteral("systemctl"), {QStringLiteral("is-active"), QStringLiteral("--"), m_unit});
     return result.succeeded() && QString::fromLocal8Bit(result.output).trimmed() == QLatin1String("active");
 }
 

@@ -14,11 +14,10 @@ const QString sourcesPartsPath = QStringLiteral("/etc/apt/sources.list.d");
 // Where apt mounts a disc named by a "cdrom:" URI unless configured otherwise.
 const QString cdromMountPoint = QStringLiteral("/media/cdrom");
 
-const QStringList knownSchemes = {
-    QStringLiteral("http"), QStringLiteral("https"), QStringLiteral("ftp"), QStringLiteral("file"),
-    QStringLiteral("copy"), QStringLiteral("cdrom"), QStringLiteral("mirror"), QStringLiteral("mirror+http"),
-    QStringLiteral("mirror+https"), QStringLiteral("mirror+file"), QStringLiteral("tor+http"),
-    QStringLiteral("tor+https"), QStringLiteral("ssh"), QStringLiteral("rsh")};
+const QStringList knownSchemes = {QStringLiteral("http"), QStringLiteral("https"), QStringLiteral("ftp"),
+    QStringLiteral("file"), QStringLiteral("copy"), QStringLiteral("cdrom"), QStringLiteral("mirror"),
+    QStringLiteral("mirror+http"), QStringLiteral("mirror+https"), QStringLiteral("mirror+file"),
+    QStringLiteral("tor+http"), QStringLiteral("tor+https"), QStringLiteral("ssh"), QStringLiteral("rsh")};
 
 QString location(const QString& path, int line)
 {
@@ -74,8 +73,7 @@ struct UpdateValidatorManager::Entry
 UpdateValidatorManager::UpdateValidatorManager(std::shared_ptr<Logger> logger, const QStringList& sourceFiles)
     : m_logger(std::move(logger))
     , m_sourceFiles(sourceFiles)
-{
-}
+{ }
 
 QStringList UpdateValidatorManager::systemSourceFiles()
 {
@@ -83,8 +81,9 @@ QStringList UpdateValidatorManager::systemSourceFiles()
     if (QFileInfo::exists(sourcesListPath))
         files.append(sourcesListPath);
     // apt reads the parts in file-name order and ignores files with other endings.
-    const QFileInfoList parts = QDir(sourcesPartsPath).entryInfoList(
-        {QStringLiteral("*.list"), QStringLiteral("*.sources")}, QDir::Files | QDir::Readable, QDir::Name);
+    const QFileInfoList parts = QDir(sourcesPartsPath)
+                                    .entryInfoList({QStringLiteral("*.list"), QStringLiteral("*.sources")},
+                                        QDir::Files | QDir::Readable, QDir::Name);
     for (const QFileInfo& part : parts)
         files.append(part.absoluteFilePath());
     return files;
@@ -111,8 +110,9 @@ bool UpdateValidatorManager::check()
     if (m_usable == 0 && m_problems == 0)
         problem(files.join(QLatin1String(", ")), QStringLiteral("no enabled package source is configured"));
     const bool valid = m_problems == 0 && m_usable > 0;
-    m_logger->write(valid ? QStringLiteral("Result: %1 usable source entries, no problems").arg(m_usable)
-                          : QStringLiteral("Result: %1 problem(s), the sources are incorrect").arg(m_problems));
+    m_logger->write(valid
+            ? QStringLiteral("Result: %1 usable source entries, no problems").arg(m_usable)
+            : QStringLiteral("Result: %1 problem(s), the sources are incorrect").arg(m_problems));
     return valid;
 }
 
@@ -124,15 +124,15 @@ void UpdateValidatorManager::checkOneLineFile(const QString& path, const QString
             continue;
         const QString where = location(path, index + 1);
         QStringList words = splitWords(text);
-        Entry entry{where, {words.takeFirst()}, {}, {}, {}};
+        Entry entry {where, {words.takeFirst()}, {}, {}, {}};
         if (!words.isEmpty() && words.first().startsWith(QLatin1Char('['))) {
             const QString options = words.takeFirst();
             if (!options.endsWith(QLatin1Char(']'))) {
                 problem(where, QStringLiteral("the option list has no closing \"]\""));
                 continue;
             }
-            const QStringList pairs = options.mid(1).chopped(1).split(QRegularExpression(QStringLiteral("\\s+")),
-                                                                      Qt::SkipEmptyParts);
+            const QStringList pairs = options.mid(1).chopped(1).split(
+                QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts);
             static const QRegularExpression option(QStringLiteral("^[A-Za-z][A-Za-z0-9-]*[+-]?=\\S+$"));
             bool optionsValid = true;
             for (const QString& pair : pairs) {
@@ -148,8 +148,8 @@ void UpdateValidatorManager::checkOneLineFile(const QString& path, const QString
             problem(where, QStringLiteral("an entry needs a URI and a suite"));
             continue;
         }
-        entry.uris = QStringList{words.takeFirst()};
-        entry.suites = QStringList{words.takeFirst()};
+        entry.uris = QStringList {words.takeFirst()};
+        entry.suites = QStringList {words.takeFirst()};
         entry.components = words;
         if (checkEntry(entry))
             ++m_usable;
@@ -171,10 +171,11 @@ void UpdateValidatorManager::checkDeb822File(const QString& path, const QStringL
                 m_logger->write(where + QStringLiteral(": disabled entry skipped"));
             } else {
                 const auto values = [&](const char* name) {
-                    return fields.value(QLatin1String(name)).split(QRegularExpression(QStringLiteral("\\s+")),
-                                                                  Qt::SkipEmptyParts);
+                    return fields.value(QLatin1String(name))
+                        .split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts);
                 };
-                const Entry entry{where, values("types"), values("uris"), values("suites"), values("components")};
+                const Entry entry {
+                    where, values("types"), values("uris"), values("suites"), values("components")};
                 if (entry.types.isEmpty() || entry.uris.isEmpty() || entry.suites.isEmpty())
                     problem(where, QStringLiteral("an entry needs the fields Types, URIs and Suites"));
                 else if (checkEntry(entry))
@@ -231,7 +232,8 @@ bool UpdateValidatorManager::checkEntry(const Entry& entry)
     for (const QString& suite : entry.suites) {
         const bool exactPath = suite.endsWith(QLatin1Char('/'));
         if (exactPath && !entry.components.isEmpty()) {
-            problem(entry.where, QStringLiteral("suite \"%1\" is an exact path and takes no components").arg(suite));
+            problem(entry.where,
+                QStringLiteral("suite \"%1\" is an exact path and takes no components").arg(suite));
             valid = false;
         } else if (!exactPath && entry.components.isEmpty()) {
             problem(entry.where, QStringLiteral("suite \"%1\" needs at least one component").arg(suite));

@@ -40,9 +40,11 @@ bool LvmSnapshot::exists()
 
 void LvmSnapshot::create()
 {
-    ErrorCode result = execute(QStringLiteral("tar --xattrs --acls -czpf %1 --exclude=/boot/lost+found /boot").arg(bootArchive()));
+    ErrorCode result = execute(
+        QStringLiteral("tar --xattrs --acls -czpf %1 --exclude=/boot/lost+found /boot").arg(bootArchive()));
     if (result == Success)
-        result = execute(QStringLiteral("lvcreate -L %1GB -s -n %2 -p r %3").arg(m_size, 0, 'g', 6).arg(m_name, m_device));
+        result = execute(
+            QStringLiteral("lvcreate -L %1GB -s -n %2 -p r %3").arg(m_size, 0, 'g', 6).arg(m_name, m_device));
     emit created(result);
 }
 
@@ -67,8 +69,9 @@ Snapshot::ErrorCode LvmSnapshot::restore()
     if (execute(QStringLiteral("lvconvert --merge ") + snapshotPath()) == Error)
         return Error;
     QDir(QStringLiteral("/boot")).removeRecursively();
-    const ErrorCode result
-        = execute(QStringLiteral("tar --xattrs --xattrs-include=security.{ZLAB,AUDIT,DEF_AUDIT} --acls -xzf %1 -C /").arg(bootArchive()));
+    const ErrorCode result = execute(
+        QStringLiteral("tar --xattrs --xattrs-include=security.{ZLAB,AUDIT,DEF_AUDIT} --acls -xzf %1 -C /")
+            .arg(bootArchive()));
     // A failed extraction keeps the archive, so that /boot can be extracted again by hand.
     if (result == Success)
         QFile::remove(bootArchive());

@@ -5,20 +5,20 @@
 
 #include "helpercommand.h"
 
-RootFileSystem::RootFileSystem(const QString& device, const QString& type, const QString& mountPoint,
-                               const QString& available)
+RootFileSystem::RootFileSystem(
+    const QString& device, const QString& type, const QString& mountPoint, const QString& available)
     : m_device(device)
     , m_type(type)
     , m_mountPoint(mountPoint)
     , m_available(available)
     , m_isLvm(device.contains(QLatin1String("/dev/mapper/")))
     , m_isValid(true)
-{
-}
+{ }
 
 RootFileSystem detectRootFileSystem()
 {
-    const KivAdmin::HelperResult df = KivAdmin::runHelper(QStringLiteral("df"), {QStringLiteral("-T"), QStringLiteral("-h")});
+    const KivAdmin::HelperResult df
+        = KivAdmin::runHelper(QStringLiteral("df"), {QStringLiteral("-T"), QStringLiteral("-h")});
     // A df still running at the deadline reads as a normal exit with code 0: what it printed so
     // far is parsed.
     if (df.exitStatus != QProcess::NormalExit || df.exitCode != 0)

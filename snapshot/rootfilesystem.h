@@ -7,7 +7,8 @@ class RootFileSystem final
 {
 public:
     RootFileSystem() = default;
-    RootFileSystem(const QString& device, const QString& type, const QString& mountPoint, const QString& available);
+    RootFileSystem(
+        const QString& device, const QString& type, const QString& mountPoint, const QString& available);
 
     QString device() const { return m_device; }
     QString type() const { return m_type; }

@@ -38,7 +38,8 @@ Snapshot::ErrorCode Snapshot::execute(const QString& commandLine)
     while (!process.waitForFinished(1000)) {
         // A program that never started never finishes either: end the wait and name it.
         if (process.error() == QProcess::FailedToStart) {
-            m_errorText = tr("The program \"%1\" could not be started: %2").arg(words.first(), process.errorString());
+            m_errorText
+                = tr("The program \"%1\" could not be started: %2").arg(words.first(), process.errorString());
             return Error;
         }
         if (process.state() == QProcess::NotRunning)

@@ -5,8 +5,7 @@
 
 XfsSnapshot::XfsSnapshot(const QString& name, const QString& device)
     : Snapshot(name, device, 0)
-{
-}
+{ }
 
 QString XfsSnapshot::dumpFilePath() const
 {
@@ -26,7 +25,8 @@ bool XfsSnapshot::exists()
 
 void XfsSnapshot::create()
 {
-    const QString dump = QStringLiteral("xfsdump -l 0 -L session_norvo -M tape_norvo -f %1 /").arg(dumpFilePath());
+    const QString dump
+        = QStringLiteral("xfsdump -l 0 -L session_norvo -M tape_norvo -f %1 /").arg(dumpFilePath());
     emit created(execute(QStringLiteral("bash -c \"") + dump + QLatin1Char('"')));
 }
 

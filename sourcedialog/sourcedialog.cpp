@@ -47,13 +47,15 @@ QString SourceDialog::source() const
 void SourceDialog::accept()
 {
     const bool iso = ui->m_isoRadioButton->isChecked();
-    const QRegularExpression pattern(iso ? QStringLiteral("^.+[.]iso$") : QStringLiteral("^(http|https|ftp|file)://.+$"));
+    const QRegularExpression pattern(
+        iso ? QStringLiteral("^.+[.]iso$") : QStringLiteral("^(http|https|ftp|file)://.+$"));
     const QString text = source();
     if (pattern.match(text).hasMatch() && !text.contains(QLatin1Char(' '))) {
         QDialog::accept();
         return;
     }
-    const QString problem = iso ? tr("The source is not ISO image. ") : tr("The source is not a network address. ");
+    const QString problem
+        = iso ? tr("The source is not ISO image. ") : tr("The source is not a network address. ");
     QMessageBox::warning(this, QString(), problem + tr("Enter the correct source."), QMessageBox::Ok);
 }
 
@@ -61,8 +63,8 @@ void SourceDialog::typeChanged(bool check)
 {
     Q_UNUSED(check)
     const bool iso = ui->m_isoRadioButton->isChecked();
-    ui->m_sourceLineEdit->setPlaceholderText(iso ? tr("Specify the path to the ISO image")
-                                                 : tr("Specify a link to the network repository"));
+    ui->m_sourceLineEdit->setPlaceholderText(
+        iso ? tr("Specify the path to the ISO image") : tr("Specify a link to the network repository"));
     ui->m_browseToolButton->setVisible(iso);
 }
 
@@ -71,7 +73,8 @@ void SourceDialog::selectFile()
     QString directory = QFileInfo(ui->m_sourceLineEdit->text()).absolutePath();
     if (directory.isEmpty() || !QFileInfo(directory).isDir())
         directory = QDir::currentPath();
-    const QString file = QFileDialog::getOpenFileName(this, tr("Select ISO image"), directory, tr("ISO images (*.iso)"));
+    const QString file
+        = QFileDialog::getOpenFileName(this, tr("Select ISO image"), directory, tr("ISO images (*.iso)"));
     if (file.isEmpty())
         return;
     ui->m_sourceLineEdit->setText(file);

@@ -29,7 +29,6 @@ const QString confirmation = QStringLiteral(
     "3. Save system snapshot (optional).\n4. System update.\n\nIt is advisable to save all critical information on "
     "an external medium!\nDo you want to continue?");
 
-
 } // namespace
 
 using TestHelpers::child;
@@ -77,12 +76,13 @@ private:
 
 void LaunchTest::initTestCase()
 {
-    QVERIFY2(QFile::exists(QStringLiteral("/run/kiv-sandbox/layers_boot")), "the test must run in the sandbox");
+    QVERIFY2(
+        QFile::exists(QStringLiteral("/run/kiv-sandbox/layers_boot")), "the test must run in the sandbox");
     kivInit("0.1.32", "Kiv norvo update");
     QCoreApplication::setApplicationName(QStringLiteral("kiv-norvo-update"));
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_config.path());
-    for (const char* name : {"norvo-update", "dpkg-query", "systemctl", "df", "lsb_release", "lvs", "lvcreate",
-                             "lvremove", "lvconvert", "umount", "tar", "reboot"})
+    for (const char* name : {"norvo-update", "dpkg-query", "systemctl", "df", "lsb_release", "lvs",
+             "lvcreate", "lvremove", "lvconvert", "umount", "tar", "reboot"})
         m_fakes.add(QString::fromLatin1(name));
     for (const char* path : {"/usr/sbin/space_calculator", "/usr/sbin/norvo-update-ctl"}) {
         QFile::remove(QString::fromLatin1(path));
@@ -96,7 +96,8 @@ void LaunchTest::init()
     m_fakes.reset();
     m_fakes.setScenario(QStringLiteral("df"), ext4Root);
     m_fakes.setScenario(QStringLiteral("dpkg-query"), QStringLiteral("exit 1\n"));
-    m_fakes.setScenario(QStringLiteral("dpkg-query@kiv-norvo-update"), QStringLiteral("out ii \\tkiv-norvo-update\\t0.1.32\\n\n"));
+    m_fakes.setScenario(QStringLiteral("dpkg-query@kiv-norvo-update"),
+        QStringLiteral("out ii \\tkiv-norvo-update\\t0.1.32\\n\n"));
     m_fakes.setScenario(QStringLiteral("norvo-update"), QStringLiteral("hang\n"));
     // The switches around the application's own update end at once.
     m_fakes.setScenario(QStringLiteral("norvo-update@-d"), QStringLiteral("exit 0\n"));
@@ -124,7 +125,9 @@ Commands LaunchTest::queueOf(MainWindow* window)
 
 void LaunchTest::launch(MainWindow* window, const QString& button)
 {
-    child<QPushButton>(window, button == QLatin1String("Imitate") ? "m_imitatePushButton" : "m_updatePushButton")->click();
+    child<QPushButton>(
+        window, button == QLatin1String("Imitate") ? "m_imitatePushButton" : "m_updatePushButton")
+        ->click();
 }
 
 QString LaunchTest::logText(MainWindow* window)
@@ -138,36 +141,37 @@ void LaunchTest::queueFollowsModeTriggerAndOptions_data()
     QTest::addColumn<QString>("trigger"); // Imitate, Update, or restart (the start after a self-update)
     QTest::addColumn<int>("restartMode");
     QTest::addColumn<bool>("autoupdate");
-    QTest::addColumn<bool>("snapshot");   // a root file system that allows one
+    QTest::addColumn<bool>("snapshot"); // a root file system that allows one
     QTest::addColumn<bool>("snapChecked");
     QTest::addColumn<Commands>("queue");
 
     using N = NorvoUpdate;
     QTest::newRow("simple, Update") << false << "Update" << 0 << false << false << false
-                                    << Commands{N::ProgramUpdate, N::Imitation, N::Update};
+                                    << Commands {N::ProgramUpdate, N::Imitation, N::Update};
     QTest::newRow("simple, Update, snapshot whatever the box says")
         << false << "Update" << 0 << false << true << false
-        << Commands{N::ProgramUpdate, N::Imitation, N::CreateSnapshot, N::Update};
+        << Commands {N::ProgramUpdate, N::Imitation, N::CreateSnapshot, N::Update};
     QTest::newRow("simple, continuation") << false << "restart" << 3 << true << true << true
-                                          << Commands{N::Imitation, N::CreateSnapshot, N::Update};
+                                          << Commands {N::Imitation, N::CreateSnapshot, N::Update};
     QTest::newRow("expert, Imitate with autoupdate") << true << "Imitate" << 0 << true << true << true
-                                                     << Commands{N::ProgramUpdateImitation, N::Imitation};
-    QTest::newRow("expert, Imitate without autoupdate") << true << "Imitate" << 0 << false << false << false
-                                                        << Commands{N::Imitation};
+                                                     << Commands {N::ProgramUpdateImitation, N::Imitation};
+    QTest::newRow("expert, Imitate without autoupdate")
+        << true << "Imitate" << 0 << false << false << false << Commands {N::Imitation};
     QTest::newRow("expert, Imitate after a restart with an update left")
-        << true << "Imitate" << 2 << true << false << false << Commands{N::Imitation, N::Update};
-    QTest::newRow("expert, Update with everything") << true << "Update" << 0 << true << true << true
-                                                    << Commands{N::ProgramUpdate, N::CreateSnapshot, N::Update};
-    QTest::newRow("expert, Update, snapshot box off") << true << "Update" << 0 << false << true << false
-                                                      << Commands{N::Update};
-    QTest::newRow("expert, Update, no snapshot possible") << true << "Update" << 0 << false << false << true
-                                                          << Commands{N::Update};
-    QTest::newRow("expert, continuation of an update") << true << "restart" << 2 << true << true << true
-                                                       << Commands{N::CreateSnapshot, N::Update};
-    QTest::newRow("expert, continuation of an imitation") << true << "restart" << 1 << true << true << true
-                                                          << Commands{N::Imitation};
-    QTest::newRow("expert, continuation of both") << true << "restart" << 3 << true << true << true
-                                                  << Commands{N::Imitation, N::Update};
+        << true << "Imitate" << 2 << true << false << false << Commands {N::Imitation, N::Update};
+    QTest::newRow("expert, Update with everything")
+        << true << "Update" << 0 << true << true << true
+        << Commands {N::ProgramUpdate, N::CreateSnapshot, N::Update};
+    QTest::newRow("expert, Update, snapshot box off")
+        << true << "Update" << 0 << false << true << false << Commands {N::Update};
+    QTest::newRow("expert, Update, no snapshot possible")
+        << true << "Update" << 0 << false << false << true << Commands {N::Update};
+    QTest::newRow("expert, continuation of an update")
+        << true << "restart" << 2 << true << true << true << Commands {N::CreateSnapshot, N::Update};
+    QTest::newRow("expert, continuation of an imitation")
+        << true << "restart" << 1 << true << true << true << Commands {N::Imitation};
+    QTest::newRow("expert, continuation of both")
+        << true << "restart" << 3 << true << true << true << Commands {N::Imitation, N::Update};
 }
 
 void LaunchTest::queueFollowsModeTriggerAndOptions()
@@ -187,21 +191,23 @@ void LaunchTest::queueFollowsModeTriggerAndOptions()
     }
     const bool restart = trigger == QLatin1String("restart");
     // With Imitate pressed the restart mode is read too; a restart launches by itself.
-    ModalBoxAnswerer confirm(QStringLiteral("Yes"), restart || trigger == QLatin1String("Imitate") ? 1500 : 5000);
+    ModalBoxAnswerer confirm(
+        QStringLiteral("Yes"), restart || trigger == QLatin1String("Imitate") ? 1500 : 5000);
     // A restart mode found at start launches at once; pressed with one still set, a button
     // continues the run too.
     auto window = makeWindow({{"ExpertMode", expert}, {"AutoUpdate", autoupdate}, {"Snapshot", snapChecked},
-                              {"Sources", QStringList{"/srv/a.iso"}}, {"RestartMode", restart ? restartMode : 0}});
+        {"Sources", QStringList {"/srv/a.iso"}}, {"RestartMode", restart ? restartMode : 0}});
     if (!restart) {
         QSettings().setValue(QStringLiteral("RestartMode"), restartMode);
         launch(window.get(), trigger);
     }
-    QTRY_VERIFY(window->m_update.isRunning() || window->m_update.currentCommand() == NorvoUpdate::CreateSnapshot);
+    QTRY_VERIFY(
+        window->m_update.isRunning() || window->m_update.currentCommand() == NorvoUpdate::CreateSnapshot);
     if (trigger == QLatin1String("Update")) {
         QVERIFY2(confirm.waitAnswered(), qPrintable(confirm.problem()));
         QCOMPARE(confirm.box().title, QStringLiteral("Update confirmation"));
         QCOMPARE(confirm.box().text, confirmation);
-        QCOMPARE(confirm.box().buttons, (QStringList{"Yes", "No"}));
+        QCOMPARE(confirm.box().buttons, (QStringList {"Yes", "No"}));
     } else {
         QVERIFY2(!confirm.waitAnswered(), "no confirmation is asked for an imitation or a continuation");
     }
@@ -224,28 +230,32 @@ void LaunchTest::argumentsFollowOptions_data()
     QTest::addColumn<QStringList>("arguments");
 
     QTest::newRow("expert example: GOST and latest kernel")
-        << true << QStringList{"/srv/a.iso", "/srv/b.iso"} << QStringList{"m_gostCheckBox", "m_latestKernelCheckBox"}
-        << QStringList() << false << QStringList{"-A", "-K", "-g", "/srv/a.iso", "/srv/b.iso"};
-    QTest::newRow("expert, no main repository only") << true << QStringList{"/srv/a.iso", "/srv/b.iso"}
-                                                     << QStringList{"m_noMainRepoCheckBox"} << QStringList() << false
-                                                     << QStringList{"-A", "-T", "/srv/a.iso", "/srv/b.iso"};
+        << true << QStringList {"/srv/a.iso", "/srv/b.iso"}
+        << QStringList {"m_gostCheckBox", "m_latestKernelCheckBox"} << QStringList() << false
+        << QStringList {"-A", "-K", "-g", "/srv/a.iso", "/srv/b.iso"};
+    QTest::newRow("expert, no main repository only")
+        << true << QStringList {"/srv/a.iso", "/srv/b.iso"} << QStringList {"m_noMainRepoCheckBox"}
+        << QStringList() << false << QStringList {"-A", "-T", "/srv/a.iso", "/srv/b.iso"};
     QTest::newRow("expert, system repositories, sources left out")
-        << true << QStringList{"/srv/a.iso"} << QStringList{"m_useRepoCheckBox", "m_md5CheckBox", "m_keepSrcCheckBox"}
-        << QStringList() << false << QStringList{"-A", "-r"};
+        << true << QStringList {"/srv/a.iso"}
+        << QStringList {"m_useRepoCheckBox", "m_md5CheckBox", "m_keepSrcCheckBox"} << QStringList() << false
+        << QStringList {"-A", "-r"};
     QTest::newRow("expert, ftp sources only: no -k, -g, -m")
-        << true << QStringList{"ftp://mirror.example/a"}
-        << QStringList{"m_keepSrcCheckBox", "m_gostCheckBox", "m_md5CheckBox"} << QStringList() << false
-        << QStringList{"-A", "ftp://mirror.example/a"};
+        << true << QStringList {"ftp://mirror.example/a"}
+        << QStringList {"m_keepSrcCheckBox", "m_gostCheckBox", "m_md5CheckBox"} << QStringList() << false
+        << QStringList {"-A", "ftp://mirror.example/a"};
     QTest::newRow("expert, latest kernel forced by its package: no -K")
-        << true << QStringList{"/srv/a.iso"} << QStringList{"m_latestKernelCheckBox", "m_keepSrcCheckBox"}
-        << QStringList() << true << QStringList{"-A", "-k", "/srv/a.iso"};
+        << true << QStringList {"/srv/a.iso"} << QStringList {"m_latestKernelCheckBox", "m_keepSrcCheckBox"}
+        << QStringList() << true << QStringList {"-A", "-k", "/srv/a.iso"};
     QTest::newRow("simple, checksum files beside every image")
-        << false << QStringList{"{DIR}/a.iso", "{DIR}/b.iso", "ftp://mirror.example/c"}
-        << QStringList{"m_noMainRepoCheckBox", "m_keepSrcCheckBox"} << QStringList{"a.iso.md5", "b.md5", "a.gost"}
-        << false << QStringList{"-A", "-m", "{DIR}/a.iso", "{DIR}/b.iso", "ftp://mirror.example/c"};
-    QTest::newRow("simple, the same image twice") << false << QStringList{"{DIR}/a.iso", "{DIR}/a.iso"}
-                                                  << QStringList() << QStringList{"a.iso.gost", "a.iso.md5"} << false
-                                                  << QStringList{"-A", "-g", "-m", "{DIR}/a.iso", "{DIR}/a.iso"};
+        << false << QStringList {"{DIR}/a.iso", "{DIR}/b.iso", "ftp://mirror.example/c"}
+        << QStringList {"m_noMainRepoCheckBox", "m_keepSrcCheckBox"}
+        << QStringList {"a.iso.md5", "b.md5", "a.gost"} << false
+        << QStringList {"-A", "-m", "{DIR}/a.iso", "{DIR}/b.iso", "ftp://mirror.example/c"};
+    QTest::newRow("simple, the same image twice")
+        << false << QStringList {"{DIR}/a.iso", "{DIR}/a.iso"} << QStringList()
+        << QStringList {"a.iso.gost", "a.iso.md5"} << false
+        << QStringList {"-A", "-g", "-m", "{DIR}/a.iso", "{DIR}/a.iso"};
 }
 
 void LaunchTest::argumentsFollowOptions()
@@ -262,7 +272,8 @@ void LaunchTest::argumentsFollowOptions()
     sources.replaceInStrings(QStringLiteral("{DIR}"), directory.path());
     arguments.replaceInStrings(QStringLiteral("{DIR}"), directory.path());
     if (linuxLatest)
-        m_fakes.setScenario(QStringLiteral("dpkg-query@linux-latest"), QStringLiteral("out ii \\tlinux-latest\\t6.1\\n\n"));
+        m_fakes.setScenario(
+            QStringLiteral("dpkg-query@linux-latest"), QStringLiteral("out ii \\tlinux-latest\\t6.1\\n\n"));
     auto window = makeWindow({{"ExpertMode", expert}, {"Sources", sources}, {"AutoUpdate", false}});
     for (const QString& box : checked)
         child<QCheckBox>(window.get(), box.toLatin1().constData())->setChecked(true);
@@ -275,7 +286,8 @@ void LaunchTest::argumentsFollowOptions()
     if (expert) {
         QTRY_COMPARE(m_fakes.calls(QStringLiteral("norvo-update")).value(0), arguments);
     } else {
-        const QStringList application = arguments.mid(1) + QStringList{QStringLiteral("-p"), QStringLiteral("kiv-norvo-update")};
+        const QStringList application
+            = arguments.mid(1) + QStringList {QStringLiteral("-p"), QStringLiteral("kiv-norvo-update")};
         QTRY_COMPARE(m_fakes.calls(QStringLiteral("norvo-update")).value(1), application);
     }
     window->m_update.stop();
@@ -288,22 +300,21 @@ void LaunchTest::versionOfTheSourcesIsChecked_data()
     QTest::addColumn<QString>("answer"); // null: no question
     QTest::addColumn<bool>("launched");
 
-    QTest::newRow("matching image name") << QByteArray("1.7.3\n") << QStringList{"/srv/norvo-1.7.3.iso"} << QString()
-                                         << true;
-    QTest::newRow("foreign image name, declined") << QByteArray("1.7.3\n") << QStringList{"/srv/norvo-1.8.1.iso"}
-                                                  << "No" << false;
+    QTest::newRow("matching image name")
+        << QByteArray("1.7.3\n") << QStringList {"/srv/norvo-1.7.3.iso"} << QString() << true;
+    QTest::newRow("foreign image name, declined")
+        << QByteArray("1.7.3\n") << QStringList {"/srv/norvo-1.8.1.iso"} << "No" << false;
     QTest::newRow("two foreign sources, one question, accepted")
-        << QByteArray("1.7.3\n") << QStringList{"http://mirror.example/1.8/", "/srv/norvo-1.9.0.iso"} << "Yes" << true;
-    QTest::newRow("version path element with suffix") << QByteArray(" 1.7.5 \n")
-                                                      << QStringList{"http://mirror.example/1.6_devel/"} << "No"
-                                                      << false;
-    QTest::newRow("no version in the source") << QByteArray("1.7.3\n") << QStringList{"/srv/update.iso"} << QString()
-                                              << true;
-    QTest::newRow("installed version unknown: no question") << QByteArray("") << QStringList{"/srv/norvo-1.8.1.iso"}
-                                                            << QString() << true;
-    QTest::newRow("version without a minor number: no question") << QByteArray("2\n")
-                                                                 << QStringList{"/srv/norvo-1.8.1.iso"} << QString()
-                                                                 << true;
+        << QByteArray("1.7.3\n") << QStringList {"http://mirror.example/1.8/", "/srv/norvo-1.9.0.iso"}
+        << "Yes" << true;
+    QTest::newRow("version path element with suffix")
+        << QByteArray(" 1.7.5 \n") << QStringList {"http://mirror.example/1.6_devel/"} << "No" << false;
+    QTest::newRow("no version in the source")
+        << QByteArray("1.7.3\n") << QStringList {"/srv/update.iso"} << QString() << true;
+    QTest::newRow("installed version unknown: no question")
+        << QByteArray("") << QStringList {"/srv/norvo-1.8.1.iso"} << QString() << true;
+    QTest::newRow("version without a minor number: no question")
+        << QByteArray("2\n") << QStringList {"/srv/norvo-1.8.1.iso"} << QString() << true;
 }
 
 void LaunchTest::versionOfTheSourcesIsChecked()
@@ -322,8 +333,9 @@ void LaunchTest::versionOfTheSourcesIsChecked()
     QCOMPARE(question.waitAnswered(), !answer.isNull());
     if (!answer.isNull()) {
         QCOMPARE(question.box().title, QStringLiteral("Update confirmation"));
-        QCOMPARE(question.box().text, QStringLiteral("Different versions of the latest update\nwas found in repositories,\n"
-                                                     "but it's prohibited.\nAre you sure the sources are correct?"));
+        QCOMPARE(question.box().text,
+            QStringLiteral("Different versions of the latest update\nwas found in repositories,\n"
+                           "but it's prohibited.\nAre you sure the sources are correct?"));
         ModalBoxAnswerer second(QStringLiteral("Yes"), 500);
         QVERIFY(!second.waitAnswered());
     }
@@ -343,19 +355,21 @@ void LaunchTest::successTellsWhatWasInstalled_data()
 
     const QByteArray update45("Update 1.7.2\nBulletin 45\n");
     const QByteArray update46("Update 1.7.3\nBulletin 46\n");
-    const QString reminder = QStringLiteral("\nDon't forget to enable the enable \nautomatic service if it needed.");
-    QTest::newRow("a new update") << false << update45 << update46 << false
-                                  << "Update is success.\nUpdate 1.7.3 installed (BULLETIN № 46)\n is installed."
-                                  << "checked";
+    const QString reminder
+        = QStringLiteral("\nDon't forget to enable the enable \nautomatic service if it needed.");
+    QTest::newRow("a new update")
+        << false << update45 << update46 << false
+        << "Update is success.\nUpdate 1.7.3 installed (BULLETIN № 46)\n is installed."
+        << "checked";
     QTest::newRow("already installed") << false << update46 << update46 << false
                                        << "Update 1.7.3 installed (BULLETIN № 46)\n is already installed."
                                        << "unchecked";
     QTest::newRow("numbers unknown") << false << QByteArray() << QByteArray() << false << "Update is success."
                                      << "unchecked";
-    QTest::newRow("imitation, service stopped") << true << update45 << update45 << true
-                                                << "Imitation is success." + reminder << "";
-    QTest::newRow("update, service stopped") << false << QByteArray() << QByteArray() << true
-                                             << "Update is success." + reminder << "unchecked";
+    QTest::newRow("imitation, service stopped")
+        << true << update45 << update45 << true << "Imitation is success." + reminder << "";
+    QTest::newRow("update, service stopped")
+        << false << QByteArray() << QByteArray() << true << "Update is success." + reminder << "unchecked";
 }
 
 void LaunchTest::successTellsWhatWasInstalled()
@@ -370,13 +384,14 @@ void LaunchTest::successTellsWhatWasInstalled()
         writeFile(QStringLiteral("/etc/norvo_update_version"), before);
     if (serviceStopped) {
         m_fakes.setScenario(QStringLiteral("dpkg-query@norvo-update-service"),
-                            QStringLiteral("out ii \\tnorvo-update-service\\t1.0\\n\n"));
+            QStringLiteral("out ii \\tnorvo-update-service\\t1.0\\n\n"));
         m_fakes.setScenario(QStringLiteral("systemctl"), QStringLiteral("out loaded\\n\n"), 1);
         m_fakes.setScenario(QStringLiteral("systemctl"), QStringLiteral("out active\\n\n"), 2);
     }
     // The tool installs the new update file and succeeds.
     m_fakes.setScenario(QStringLiteral("norvo-update"), QStringLiteral("exit 0\n"));
-    auto window = makeWindow({{"ExpertMode", true}, {"Sources", QStringList{"/srv/a.iso"}}, {"AutoUpdate", false}});
+    auto window
+        = makeWindow({{"ExpertMode", true}, {"Sources", QStringList {"/srv/a.iso"}}, {"AutoUpdate", false}});
     if (!after.isEmpty())
         writeFile(QStringLiteral("/etc/norvo_update_version"), after);
     else
@@ -393,9 +408,11 @@ void LaunchTest::successTellsWhatWasInstalled()
         });
         chain.start(10);
         launch(window.get(), imitation ? QStringLiteral("Imitate") : QStringLiteral("Update"));
-        QVERIFY2(stopService.answered(), qPrintable(stopService.problem() + QLatin1Char('|') + m_fakes.sequence().join(QLatin1Char(' '))));
+        QVERIFY2(stopService.answered(),
+            qPrintable(stopService.problem() + QLatin1Char('|') + m_fakes.sequence().join(QLatin1Char(' '))));
         QCOMPARE(stopService.box().title, QStringLiteral("Warning!"));
-        QCOMPARE(m_fakes.calls(QStringLiteral("norvo-update-ctl")), QList<QStringList>{QStringList{"disable"}});
+        QCOMPARE(
+            m_fakes.calls(QStringLiteral("norvo-update-ctl")), QList<QStringList> {QStringList {"disable"}});
     } else {
         ModalBoxAnswerer confirm(QStringLiteral("Yes"), imitation ? 300 : 5000);
         launch(window.get(), imitation ? QStringLiteral("Imitate") : QStringLiteral("Update"));
@@ -415,7 +432,7 @@ void LaunchTest::successTellsWhatWasInstalled()
     QCOMPARE(QSettings().value(QStringLiteral("IsCrashed")).toBool(), false);
     // The panel shows the state after the run.
     QCOMPARE(child<QLabel>(window.get(), "m_sysInfoLabel")->text().contains(QStringLiteral("BULLETIN № 46")),
-             after.contains("46"));
+        after.contains("46"));
 }
 
 void LaunchTest::errorOffersTheSnapshot_data()
@@ -429,13 +446,17 @@ void LaunchTest::errorOffersTheSnapshot_data()
     QTest::addColumn<QString>("afterwards"); // restored, removed or kept
 
     const QString failed = QStringLiteral("The update is not success!");
-    const QString offer = failed + QStringLiteral(" Do you want to restore the system from a snapshot (system will be reboot)?");
-    QTest::newRow("imitation fails, no snapshot") << true << false << "OK" << "Imitation error" << failed
-                                                  << QStringList{"OK"} << "kept";
-    QTest::newRow("update fails with a snapshot, restore") << true << true << "Yes" << "Update error" << offer
-                                                           << QStringList{"Yes", "No"} << "restored";
-    QTest::newRow("update fails with a snapshot, give it up") << false << true << "No" << "Update error" << offer
-                                                              << QStringList{"Yes", "No"} << "removed";
+    const QString offer = failed
+        + QStringLiteral(" Do you want to restore the system from a snapshot (system will be reboot)?");
+    QTest::newRow("imitation fails, no snapshot")
+        << true << false << "OK"
+        << "Imitation error" << failed << QStringList {"OK"} << "kept";
+    QTest::newRow("update fails with a snapshot, restore")
+        << true << true << "Yes"
+        << "Update error" << offer << QStringList {"Yes", "No"} << "restored";
+    QTest::newRow("update fails with a snapshot, give it up")
+        << false << true << "No"
+        << "Update error" << offer << QStringList {"Yes", "No"} << "removed";
 }
 
 void LaunchTest::errorOffersTheSnapshot()
@@ -449,16 +470,19 @@ void LaunchTest::errorOffersTheSnapshot()
     QFETCH(QString, afterwards);
     // An XFS root whose dump file is there: the snapshot exists.
     if (snapshot) {
-        m_fakes.setScenario(QStringLiteral("df"), QString(ext4Root).replace(QLatin1String("ext4"), QLatin1String("xfs")));
+        m_fakes.setScenario(
+            QStringLiteral("df"), QString(ext4Root).replace(QLatin1String("ext4"), QLatin1String("xfs")));
         writeFile(QStringLiteral("/var/tmp/xfssnap-kiv-norvo-update.bin"), "dump");
         m_fakes.add(QStringLiteral("xfsrestore"));
     }
     m_fakes.setScenario(QStringLiteral("norvo-update"), QStringLiteral("exit 1\n"));
-    auto window = makeWindow({{"ExpertMode", expert}, {"Sources", QStringList{"/srv/a.iso"}}, {"AutoUpdate", false},
-                              {"Snapshot", false}});
+    auto window = makeWindow({{"ExpertMode", expert}, {"Sources", QStringList {"/srv/a.iso"}},
+        {"AutoUpdate", false}, {"Snapshot", false}});
     {
-        ModalBoxAnswerer confirm(QStringLiteral("Yes"), title == QLatin1String("Imitation error") ? 300 : 5000);
-        launch(window.get(), title == QLatin1String("Imitation error") ? QStringLiteral("Imitate") : QStringLiteral("Update"));
+        ModalBoxAnswerer confirm(
+            QStringLiteral("Yes"), title == QLatin1String("Imitation error") ? 300 : 5000);
+        launch(window.get(),
+            title == QLatin1String("Imitation error") ? QStringLiteral("Imitate") : QStringLiteral("Update"));
         if (!expert) {
             // Simple mode: the imitation comes first; let it succeed, the update fails.
             m_fakes.setScenario(QStringLiteral("norvo-update"), QStringLiteral("exit 0\n"), 1);
@@ -473,11 +497,12 @@ void LaunchTest::errorOffersTheSnapshot()
     QCOMPARE(QSettings().value(QStringLiteral("IsCrashed")).toBool(), false);
     if (afterwards == QLatin1String("restored")) {
         QCOMPARE(m_fakes.calls(QStringLiteral("xfsrestore")),
-                 QList<QStringList>{(QStringList{"-f", "/var/tmp/xfssnap-kiv-norvo-update.bin", "/"})});
+            QList<QStringList> {(QStringList {"-f", "/var/tmp/xfssnap-kiv-norvo-update.bin", "/"})});
         QTRY_COMPARE(m_fakes.calls(QStringLiteral("reboot")).size(), 1);
         QVERIFY(logText(window.get()).contains(QLatin1String("Restore...")));
     }
-    QCOMPARE(QFile::exists(QStringLiteral("/var/tmp/xfssnap-kiv-norvo-update.bin")), afterwards == QLatin1String("restored"));
+    QCOMPARE(QFile::exists(QStringLiteral("/var/tmp/xfssnap-kiv-norvo-update.bin")),
+        afterwards == QLatin1String("restored"));
     QCOMPARE(child<QWidget>(window.get(), "m_buttonsWidget")->isVisible(), !expert);
     QFile::remove(QStringLiteral("/var/tmp/xfssnap-kiv-norvo-update.bin"));
 }
@@ -498,8 +523,8 @@ void LaunchTest::failedSnapshotAsksToGoOn()
     m_fakes.setScenario(QStringLiteral("df"), lvmRoot);
     m_fakes.setScenario(QStringLiteral("tar"), QStringLiteral("err tar: /boot: Cannot open\\n\nexit 2\n"));
     m_fakes.setScenario(QStringLiteral("norvo-update"), QStringLiteral("exit 0\n"));
-    auto window = makeWindow({{"ExpertMode", expert}, {"Sources", QStringList{"/srv/a.iso"}}, {"AutoUpdate", false},
-                              {"Snapshot", true}});
+    auto window = makeWindow({{"ExpertMode", expert}, {"Sources", QStringList {"/srv/a.iso"}},
+        {"AutoUpdate", false}, {"Snapshot", true}});
     {
         ModalBoxAnswerer confirm(QStringLiteral("Yes"));
         launch(window.get(), QStringLiteral("Update"));
@@ -508,9 +533,11 @@ void LaunchTest::failedSnapshotAsksToGoOn()
     QVERIFY2(question.waitAnswered(), qPrintable(question.problem()));
     QCOMPARE(question.box().title, QStringLiteral("Kiv norvo update"));
     QCOMPARE(question.box().text,
-             QStringLiteral("System snapshot (lvsnap-kiv-norvo-update) is not created! Do you want to continue update?"));
-    QVERIFY(logText(window.get()).contains(QLatin1String("Snapshot size 6 G\ntar: /boot: Cannot open\n"
-                                                         "System snapshot (lvsnap-kiv-norvo-update) is not created!")));
+        QStringLiteral(
+            "System snapshot (lvsnap-kiv-norvo-update) is not created! Do you want to continue update?"));
+    QVERIFY(logText(window.get())
+                .contains(QLatin1String("Snapshot size 6 G\ntar: /boot: Cannot open\n"
+                                        "System snapshot (lvsnap-kiv-norvo-update) is not created!")));
     if (answer == QLatin1String("Yes")) {
         ModalBoxAnswerer success(QStringLiteral("OK"), 10000);
         QVERIFY(success.waitAnswered());
@@ -533,9 +560,12 @@ void LaunchTest::newVersionRecordsWhatRemains_data()
     QTest::addColumn<int>("restartMode"); // -1: no restart
     // Only a launch with Update updates the application for real; an imitation of it never
     // restarts.
-    QTest::newRow("simple: imitation and update remain") << false << "Update" << "Yes" << 3;
-    QTest::newRow("expert update: the update remains") << true << "Update" << "Yes" << 2;
-    QTest::newRow("declined: the update goes on here") << true << "Update" << "No" << -1;
+    QTest::newRow("simple: imitation and update remain") << false << "Update"
+                                                         << "Yes" << 3;
+    QTest::newRow("expert update: the update remains") << true << "Update"
+                                                       << "Yes" << 2;
+    QTest::newRow("declined: the update goes on here") << true << "Update"
+                                                       << "No" << -1;
 }
 
 void LaunchTest::newVersionRecordsWhatRemains()
@@ -545,13 +575,15 @@ void LaunchTest::newVersionRecordsWhatRemains()
     QFETCH(QString, answer);
     QFETCH(int, restartMode);
     m_fakes.setScenario(QStringLiteral("norvo-update"), QStringLiteral("exit 0\n"));
-    m_fakes.setScenario(QStringLiteral("dpkg-query@kiv-norvo-update"), QStringLiteral("out ii \\tkiv-norvo-update\\t0.1.32\\n\n"));
-    auto window = makeWindow({{"ExpertMode", expert}, {"Sources", QStringList{"/srv/a.iso"}}, {"AutoUpdate", true}});
+    m_fakes.setScenario(QStringLiteral("dpkg-query@kiv-norvo-update"),
+        QStringLiteral("out ii \\tkiv-norvo-update\\t0.1.32\\n\n"));
+    auto window
+        = makeWindow({{"ExpertMode", expert}, {"Sources", QStringList {"/srv/a.iso"}}, {"AutoUpdate", true}});
     // The application's package is newer once its own update has run.
     connect(&window->m_update, &NorvoUpdate::logUpdated, this, [this](const QString& text) {
         if (text.startsWith(QLatin1String("Command line: norvo-update -e")))
             m_fakes.setScenario(QStringLiteral("dpkg-query@kiv-norvo-update"),
-                                QStringLiteral("out ii \\tkiv-norvo-update\\t0.1.33\\n\n"));
+                QStringLiteral("out ii \\tkiv-norvo-update\\t0.1.33\\n\n"));
     });
     ModalBoxAnswerer confirm(QStringLiteral("Yes"), 10000, QStringLiteral("Update confirmation"));
     ModalBoxAnswerer restart(answer, 10000, QStringLiteral("Update to new version"));
@@ -568,9 +600,10 @@ void LaunchTest::newVersionRecordsWhatRemains()
     watch.start(20);
     const int exitCode = loop.exec();
     QVERIFY2(restart.answered(), qPrintable(restart.problem()));
-    QCOMPARE(restart.box().text, QStringLiteral("The application has been updated to version 0.1.33. Restart the "
-                                                "application for the changes to take effect.\nDo you want to restart "
-                                                "application and continue update?"));
+    QCOMPARE(restart.box().text,
+        QStringLiteral("The application has been updated to version 0.1.33. Restart the "
+                       "application for the changes to take effect.\nDo you want to restart "
+                       "application and continue update?"));
     if (restartMode >= 0) {
         QCOMPARE(exitCode, restartExitCode);
         QCOMPARE(QSettings().value(QStringLiteral("RestartMode")).toInt(), restartMode);
@@ -582,7 +615,8 @@ void LaunchTest::newVersionRecordsWhatRemains()
         QVERIFY(success.answered());
     }
     QCOMPARE(QSettings().value(QStringLiteral("IsCrashed")).toBool(), false);
-    QVERIFY(logText(window.get()).contains(QLatin1String("The application has been updated to version 0.1.33.")));
+    QVERIFY(
+        logText(window.get()).contains(QLatin1String("The application has been updated to version 0.1.33.")));
 }
 
 void LaunchTest::restoreOfferedAfterARunThatNeverEnded_data()
@@ -598,8 +632,8 @@ void LaunchTest::restoreOfferedAfterARunThatNeverEnded_data()
     QTest::newRow("the last run ended") << lvmRoot << false << listed << QString();
     QTest::newRow("volume not listed") << lvmRoot << true << "out   other\\n\n" << QString();
     QTest::newRow("lvs fails") << lvmRoot << true << "exit 5\n" << QString();
-    QTest::newRow("XFS root: never offered at start") << QString(ext4Root).replace(QLatin1String("ext4"), QLatin1String("xfs"))
-                                                      << true << listed << QString();
+    QTest::newRow("XFS root: never offered at start") << QString(ext4Root).replace(QLatin1String("ext4"),
+        QLatin1String("xfs")) << true << listed << QString();
 }
 
 void LaunchTest::restoreOfferedAfterARunThatNeverEnded()
@@ -620,17 +654,19 @@ void LaunchTest::restoreOfferedAfterARunThatNeverEnded()
         QVERIFY(m_fakes.calls(QStringLiteral("lvremove")).isEmpty());
     } else {
         QCOMPARE(offer.box().title, QStringLiteral("Error"));
-        QCOMPARE(offer.box().text, QStringLiteral("The last update failed. Do you want to restore the system from a "
-                                                  "snapshot (system will be reboot)?"));
-        QCOMPARE(offer.box().buttons, (QStringList{"Yes", "No"}));
+        QCOMPARE(offer.box().text,
+            QStringLiteral("The last update failed. Do you want to restore the system from a "
+                           "snapshot (system will be reboot)?"));
+        QCOMPARE(offer.box().buttons, (QStringList {"Yes", "No"}));
         QCOMPARE(m_fakes.calls(QStringLiteral("lvs")).value(1),
-                 (QStringList{"lvsnap-kiv-norvo-update", "-o", "name", "--no-headings"}));
+            (QStringList {"lvsnap-kiv-norvo-update", "-o", "name", "--no-headings"}));
         if (answer == QLatin1String("Yes")) {
-            QCOMPARE(m_fakes.calls(QStringLiteral("lvconvert")).size(), 0); // no archive of /boot: nothing changes
+            QCOMPARE(
+                m_fakes.calls(QStringLiteral("lvconvert")).size(), 0); // no archive of /boot: nothing changes
             QTRY_COMPARE(m_fakes.calls(QStringLiteral("reboot")).size(), 1);
         } else {
             QCOMPARE(m_fakes.calls(QStringLiteral("lvremove")),
-                     QList<QStringList>{(QStringList{"-f", "/dev/vg0/lvsnap-kiv-norvo-update"})});
+                QList<QStringList> {(QStringList {"-f", "/dev/vg0/lvsnap-kiv-norvo-update"})});
         }
     }
     QFile::remove(QStringLiteral("/var/tmp/xfssnap-kiv-norvo-update.bin"));
@@ -639,7 +675,8 @@ void LaunchTest::restoreOfferedAfterARunThatNeverEnded()
 void LaunchTest::closeRefusedWhileTheToolRuns()
 {
     m_fakes.setScenario(QStringLiteral("norvo-update"), QStringLiteral("out working\\n\nhang\n"));
-    auto window = makeWindow({{"ExpertMode", true}, {"Sources", QStringList{"/srv/a.iso"}}, {"AutoUpdate", false}});
+    auto window
+        = makeWindow({{"ExpertMode", true}, {"Sources", QStringList {"/srv/a.iso"}}, {"AutoUpdate", false}});
     launch(window.get(), QStringLiteral("Imitate"));
     QTRY_VERIFY(logText(window.get()).contains(QLatin1String("working")));
     QVERIFY(!window->close());

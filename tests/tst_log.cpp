@@ -19,7 +19,8 @@ const QString summaryOfSix = QStringLiteral(
 
 QString summary(int upgraded, int installed = 0)
 {
-    return QStringLiteral("Обновлено %1 пакетов, установлено %2 новых пакетов, для удаления отмечено 0 пакетов.\n")
+    return QStringLiteral(
+        "Обновлено %1 пакетов, установлено %2 новых пакетов, для удаления отмечено 0 пакетов.\n")
         .arg(upgraded)
         .arg(installed);
 }
@@ -39,7 +40,7 @@ struct ReferenceParser
 
     int parse(const QString& text)
     {
-        QStringList lines = QStringList{tail} + text.split(QLatin1Char('\n'));
+        QStringList lines = QStringList {tail} + text.split(QLatin1Char('\n'));
         tail = lines.takeLast();
         for (const QString& line : qAsConst(lines)) {
             if (UpdateLogParser::errorPattern().match(line).hasMatch()) {
@@ -49,9 +50,11 @@ struct ReferenceParser
         }
         if (total == 0) {
             for (int index = 0; index < lines.size(); ++index) {
-                const QRegularExpressionMatch match = UpdateLogParser::summaryPattern().match(lines.at(index));
+                const QRegularExpressionMatch match
+                    = UpdateLogParser::summaryPattern().match(lines.at(index));
                 if (match.hasMatch()) {
-                    total = match.captured(QStringLiteral("update")).toInt() + match.captured(QStringLiteral("install")).toInt();
+                    total = match.captured(QStringLiteral("update")).toInt()
+                        + match.captured(QStringLiteral("install")).toInt();
                     lines = lines.mid(index + 1);
                     break;
                 }
@@ -61,7 +64,7 @@ struct ReferenceParser
             return 0;
         const auto count = [&lines](const QRegularExpression& pattern) {
             return int(std::count_if(lines.cbegin(), lines.cend(),
-                                     [&pattern](const QString& line) { return pattern.match(line).hasMatch(); }));
+                [&pattern](const QString& line) { return pattern.match(line).hasMatch(); }));
         };
         const auto raised = [](double value) { return value > 0 && value < 1 ? 1 : int(value); };
         if (inst != total && fetch == 0)
@@ -117,45 +120,44 @@ void LogTest::parserProgress_data()
     QTest::addColumn<QList<int>>("progress");
     QTest::addColumn<int>("errors");
 
-    QTest::newRow("three Inst lines of six") << QStringList{summaryOfSix + "Inst a\nInst b\nInst c\n"}
-                                             << QList<int>{49} << 0;
+    QTest::newRow("three Inst lines of six")
+        << QStringList {summaryOfSix + "Inst a\nInst b\nInst c\n"} << QList<int> {49} << 0;
     QTest::newRow("lines before the summary never count")
-        << QStringList{"Inst x\nПол:1 x\n" + summary(2) + "Inst a\n"} << QList<int>{49} << 0;
+        << QStringList {"Inst x\nПол:1 x\n" + summary(2) + "Inst a\n"} << QList<int> {49} << 0;
     QTest::newRow("a chunk without a line feed waits for the next")
-        << QStringList{summary(1), "Inst a", "\n"} << QList<int>{0, 0, 99} << 0;
+        << QStringList {summary(1), "Inst a", "\n"} << QList<int> {0, 0, 99} << 0;
     QTest::newRow("a line split in two is scanned as two lines")
-        << QStringList{summary(2), "Inst a line cut ", "in two\nInst b\n"} << QList<int>{0, 0, 99} << 0;
-    QTest::newRow("a pattern cut by the boundary is missed") << QStringList{summary(2) + "In", "st a\nInst b\n"}
-                                                             << QList<int>{0, 49} << 0;
+        << QStringList {summary(2), "Inst a line cut ", "in two\nInst b\n"} << QList<int> {0, 0, 99} << 0;
+    QTest::newRow("a pattern cut by the boundary is missed")
+        << QStringList {summary(2) + "In", "st a\nInst b\n"} << QList<int> {0, 49} << 0;
     QTest::newRow("the text after the last line feed is never scanned")
-        << QStringList{summary(1) + "Inst a"} << QList<int>{0} << 0;
-    QTest::newRow("one download of 200 shows 1") << QStringList{summary(200) + "Пол:1 http://mirror.example a\n"}
-                                                 << QList<int>{1} << 0;
-    QTest::newRow("one setting-up line of 200 shows 0") << QStringList{summary(200), "Настраивается пакет a\n"}
-                                                        << QList<int>{0, 0} << 0;
+        << QStringList {summary(1) + "Inst a"} << QList<int> {0} << 0;
+    QTest::newRow("one download of 200 shows 1")
+        << QStringList {summary(200) + "Пол:1 http://mirror.example a\n"} << QList<int> {1} << 0;
+    QTest::newRow("one setting-up line of 200 shows 0")
+        << QStringList {summary(200), "Настраивается пакет a\n"} << QList<int> {0, 0} << 0;
     QTest::newRow("after a download Inst lines no longer count")
-        << QStringList{summary(4), "Пол:1 a\n", "Inst a\nInst b\n"} << QList<int>{0, 2, 2} << 0;
+        << QStringList {summary(4), "Пол:1 a\n", "Inst a\nInst b\n"} << QList<int> {0, 2, 2} << 0;
     QTest::newRow("after an Inst line downloads no longer count")
-        << QStringList{summary(4), "Inst a\n", "Пол:1 a\nПол:2 b\n"} << QList<int>{0, 24, 24} << 0;
+        << QStringList {summary(4), "Inst a\n", "Пол:1 a\nПол:2 b\n"} << QList<int> {0, 24, 24} << 0;
     QTest::newRow("unpacking during partial downloads is lost for good")
-        << QStringList{summary(2) + "Пол:1 a\nРаспаковывается a\n", "Пол:2 b\n", "Распаковывается b\n"}
-        << QList<int>{5, 10, 32} << 0;
-    QTest::newRow("a full update") << QStringList{summary(1, 1) + "Пол:1 a\nПол:2 b\n",
-                                                  "Распаковывается a\nРаспаковывается b\n",
-                                                  "Настраивается пакет a\nНастраивается пакет b\n"}
-                                   << QList<int>{10, 55, 99} << 0;
-    QTest::newRow("counters overshoot the total") << QStringList{summary(2) + "Inst a\nInst b\nInst c\n", "Inst d\n"}
-                                                  << QList<int>{148, 198} << 0;
+        << QStringList {summary(2) + "Пол:1 a\nРаспаковывается a\n", "Пол:2 b\n", "Распаковывается b\n"}
+        << QList<int> {5, 10, 32} << 0;
+    QTest::newRow("a full update") << QStringList {summary(1, 1) + "Пол:1 a\nПол:2 b\n",
+        "Распаковывается a\nРаспаковывается b\n", "Настраивается пакет a\nНастраивается пакет b\n"}
+                                   << QList<int> {10, 55, 99} << 0;
+    QTest::newRow("counters overshoot the total")
+        << QStringList {summary(2) + "Inst a\nInst b\nInst c\n", "Inst d\n"} << QList<int> {148, 198} << 0;
     QTest::newRow("a summary of nothing keeps the parser looking")
-        << QStringList{summary(0) + "Inst a\n", summary(1) + "Inst a\n"} << QList<int>{0, 99} << 0;
-    QTest::newRow("only lines beginning with Inst") << QStringList{summary(2) + "inst a\n Inst b\nxInst c\n"}
-                                                    << QList<int>{0} << 0;
+        << QStringList {summary(0) + "Inst a\n", summary(1) + "Inst a\n"} << QList<int> {0, 99} << 0;
+    QTest::newRow("only lines beginning with Inst")
+        << QStringList {summary(2) + "inst a\n Inst b\nxInst c\n"} << QList<int> {0} << 0;
     QTest::newRow("errors: once per chunk")
-        << QStringList{"E: Sub-process /usr/bin/dpkg returned an error code (1)\nx returned an error code\n",
-                       "y returned an error code\n", "nothing\n"}
-        << QList<int>{0, 0, 0} << 2;
+        << QStringList {"E: Sub-process /usr/bin/dpkg returned an error code (1)\nx returned an error code\n",
+               "y returned an error code\n", "nothing\n"}
+        << QList<int> {0, 0, 0} << 2;
     QTest::newRow("an error in the held-back tail is seen with the next chunk")
-        << QStringList{"dpkg returned an error code (1)", "\n"} << QList<int>{0, 0} << 1;
+        << QStringList {"dpkg returned an error code (1)", "\n"} << QList<int> {0, 0} << 1;
 }
 
 void LogTest::parserProgress()
@@ -203,7 +205,8 @@ void LogTest::recordedLogsReachTheirEnd()
             const QString chunk = lines.mid(start, linesPerChunk).join(QLatin1Char('\n'))
                 + (start + linesPerChunk < lines.size() ? QStringLiteral("\n") : QString());
             const int progress = parser.parse(chunk);
-            QVERIFY2(progress >= last, qPrintable(QStringLiteral("progress fell from %1 to %2").arg(last).arg(progress)));
+            QVERIFY2(progress >= last,
+                qPrintable(QStringLiteral("progress fell from %1 to %2").arg(last).arg(progress)));
             last = progress;
         }
         QCOMPARE(last, final);
@@ -215,7 +218,8 @@ void LogTest::parserMatchesItsExpressionsInAnyChunking_data()
 {
     QTest::addColumn<QString>("log");
     QTest::addColumn<int>("chunkSize");
-    for (const char* log : {"apt-simulated-dist-upgrade.ru.log", "apt-upgrade.ru.log", "apt-broken-postinst.ru.log"}) {
+    for (const char* log :
+        {"apt-simulated-dist-upgrade.ru.log", "apt-upgrade.ru.log", "apt-broken-postinst.ru.log"}) {
         for (const int size : {1, 7, 64, 512, 4096, 0}) {
             QTest::addRow("%s in chunks of %d", log, size) << QString::fromLatin1(log) << size;
         }
@@ -252,18 +256,19 @@ void LogTest::carriageReturnsRewriteTheLine_data()
     QTest::addColumn<QStringList>("chunks");
     QTest::addColumn<QString>("shown");
 
-    QTest::newRow("return inside a chunk") << QStringList{"abc\rdef"} << "def";
-    QTest::newRow("return and line feed end a line") << QStringList{"abc\r\ndef"} << "abc\ndef";
-    QTest::newRow("progress across chunks") << QStringList{"50%\r", "60%\r"} << "60%";
-    QTest::newRow("return then a chunk starting a new line") << QStringList{"50%\r", "\nnext"} << "50%\nnext";
+    QTest::newRow("return inside a chunk") << QStringList {"abc\rdef"} << "def";
+    QTest::newRow("return and line feed end a line") << QStringList {"abc\r\ndef"} << "abc\ndef";
+    QTest::newRow("progress across chunks") << QStringList {"50%\r", "60%\r"} << "60%";
+    QTest::newRow("return then a chunk starting a new line")
+        << QStringList {"50%\r", "\nnext"} << "50%\nnext";
     QTest::newRow("elapsed ticks after a finished line")
-        << QStringList{"line\n", "\rElapsed 00:00:01", "\rElapsed 00:00:02"} << "line\nElapsed 00:00:02";
-    QTest::newRow("a tick replaces unfinished output") << QStringList{"line\nunfinished", "\rElapsed 00:00:01"}
-                                                       << "line\nElapsed 00:00:01";
-    QTest::newRow("two returns in a row") << QStringList{"a\r\rb"} << "b";
-    QTest::newRow("return and line feed split across chunks") << QStringList{"x\r", "y\r\n", "z"} << "y\nz";
+        << QStringList {"line\n", "\rElapsed 00:00:01", "\rElapsed 00:00:02"} << "line\nElapsed 00:00:02";
+    QTest::newRow("a tick replaces unfinished output")
+        << QStringList {"line\nunfinished", "\rElapsed 00:00:01"} << "line\nElapsed 00:00:01";
+    QTest::newRow("two returns in a row") << QStringList {"a\r\rb"} << "b";
+    QTest::newRow("return and line feed split across chunks") << QStringList {"x\r", "y\r\n", "z"} << "y\nz";
     QTest::newRow("recorded dpkg database progress")
-        << QStringList{"(Чтение базы данных … 5%\r(Чтение базы данных … 100%\r(Чтение базы данных … установлено 7 файлов.)\n"}
+        << QStringList {"(Чтение базы данных … 5%\r(Чтение базы данных … 100%\r(Чтение базы данных … установлено 7 файлов.)\n"}
         << "(Чтение базы данных … установлено 7 файлов.)\n";
 }
 

@@ -31,7 +31,6 @@ namespace {
 
 const QString ext4Root = TestHelpers::dfRoot(QStringLiteral("/dev/sda1"), QStringLiteral("ext4"));
 
-
 } // namespace
 
 using TestHelpers::child;
@@ -72,7 +71,8 @@ private:
 
 void MainWindowTest::initTestCase()
 {
-    QVERIFY2(QFile::exists(QStringLiteral("/run/kiv-sandbox/layers_boot")), "the test must run in the sandbox");
+    QVERIFY2(
+        QFile::exists(QStringLiteral("/run/kiv-sandbox/layers_boot")), "the test must run in the sandbox");
     kivInit("0.1.32", "Kiv norvo update");
     QCoreApplication::setApplicationName(QStringLiteral("kiv-norvo-update"));
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_config.path());
@@ -111,22 +111,24 @@ void MainWindowTest::controlsFollowModeSourcesAndOption_data()
     // options and Imitate shown, Update's text, launch, list, add, remove, change, checksum boxes
     QTest::addColumn<QString>("expected");
 
-    const QStringList images{"/srv/a.iso", "ftp://mirror.example/b.iso"};
-    const QStringList ftpOnly{"ftp://mirror.example/a", "ftp://mirror.example/b"};
-    QTest::newRow("first start: simple, nothing to launch") << false << QStringList() << false << -1
-                                                            << "hidden|Check and update system|off|on|on|off|off|off";
-    QTest::newRow("simple with sources") << false << images << false << -1
-                                         << "hidden|Check and update system|on|on|on|off|off|on";
-    QTest::newRow("simple, a source current") << false << images << false << 1
-                                              << "hidden|Check and update system|on|on|on|on|on|on";
+    const QStringList images {"/srv/a.iso", "ftp://mirror.example/b.iso"};
+    const QStringList ftpOnly {"ftp://mirror.example/a", "ftp://mirror.example/b"};
+    QTest::newRow("first start: simple, nothing to launch")
+        << false << QStringList() << false << -1 << "hidden|Check and update system|off|on|on|off|off|off";
+    QTest::newRow("simple with sources")
+        << false << images << false << -1 << "hidden|Check and update system|on|on|on|off|off|on";
+    QTest::newRow("simple, a source current")
+        << false << images << false << 1 << "hidden|Check and update system|on|on|on|on|on|on";
     QTest::newRow("simple ignores the option, but not for the checksum boxes")
         << false << images << true << 0 << "hidden|Check and update system|on|on|on|on|on|off";
-    QTest::newRow("expert, no sources") << true << QStringList() << false << -1 << "shown|Update|off|on|on|off|off|off";
-    QTest::newRow("expert, system repositories, no sources") << true << QStringList() << true << -1
-                                                            << "shown|Update|on|off|off|off|off|off";
+    QTest::newRow("expert, no sources")
+        << true << QStringList() << false << -1 << "shown|Update|off|on|on|off|off|off";
+    QTest::newRow("expert, system repositories, no sources")
+        << true << QStringList() << true << -1 << "shown|Update|on|off|off|off|off|off";
     QTest::newRow("expert, system repositories, a source current")
         << true << images << true << 0 << "shown|Update|on|off|off|off|on|off";
-    QTest::newRow("expert, only ftp sources") << true << ftpOnly << false << 0 << "shown|Update|on|on|on|on|on|off";
+    QTest::newRow("expert, only ftp sources")
+        << true << ftpOnly << false << 0 << "shown|Update|on|on|on|on|on|off";
 }
 
 void MainWindowTest::controlsFollowModeSourcesAndOption()
@@ -142,13 +144,14 @@ void MainWindowTest::controlsFollowModeSourcesAndOption()
     if (currentRow >= 0)
         list->setCurrentRow(currentRow);
     child<QCheckBox>(window.get(), "m_useRepoCheckBox")->setChecked(useRepo);
-    const auto state = [](QWidget* widget) { return widget->isEnabled() ? QStringLiteral("on") : QStringLiteral("off"); };
+    const auto state
+        = [](QWidget* widget) { return widget->isEnabled() ? QStringLiteral("on") : QStringLiteral("off"); };
     auto* update = child<QPushButton>(window.get(), "m_updatePushButton");
     auto* imitate = child<QPushButton>(window.get(), "m_imitatePushButton");
     const bool optionsShown = child<QGroupBox>(window.get(), "m_optionsGroupBox")->isVisible();
     QCOMPARE(imitate->isVisible(), optionsShown);
     QCOMPARE(imitate->isEnabled(), update->isEnabled());
-    const QStringList seen{
+    const QStringList seen {
         optionsShown ? "shown" : "hidden",
         update->text(),
         state(update),
@@ -159,10 +162,12 @@ void MainWindowTest::controlsFollowModeSourcesAndOption()
         state(child<QCheckBox>(window.get(), "m_md5CheckBox")),
     };
     QCOMPARE(seen.join(QLatin1Char('|')), expected);
-    QCOMPARE(child<QCheckBox>(window.get(), "m_gostCheckBox")->isEnabled(), expected.endsWith(QLatin1String("on")));
-    QCOMPARE(child<QCheckBox>(window.get(), "m_keepSrcCheckBox")->isEnabled(), expected.endsWith(QLatin1String("on")));
+    QCOMPARE(child<QCheckBox>(window.get(), "m_gostCheckBox")->isEnabled(),
+        expected.endsWith(QLatin1String("on")));
+    QCOMPARE(child<QCheckBox>(window.get(), "m_keepSrcCheckBox")->isEnabled(),
+        expected.endsWith(QLatin1String("on")));
     QCOMPARE(child<QPushButton>(window.get(), "m_expertModePushButton")->text(),
-             expert ? QStringLiteral("Simple mode") : QStringLiteral("Expert mode"));
+        expert ? QStringLiteral("Simple mode") : QStringLiteral("Expert mode"));
 }
 
 void MainWindowTest::sourcesAreClassified_data()
@@ -175,20 +180,22 @@ void MainWindowTest::sourcesAreClassified_data()
     QTest::addColumn<bool>("gost");
 
     QTest::newRow("empty list") << QStringList() << QStringList() << true << 0 << false << false;
-    QTest::newRow("image with cd.iso.md5") << QStringList{"{DIR}/cd.iso"} << QStringList{"cd.iso.md5"} << false << 1
-                                           << true << false;
-    QTest::newRow("image with cd.md5") << QStringList{"{DIR}/cd.iso"} << QStringList{"cd.md5", "cd.gost"} << false << 1
-                                       << true << true;
-    QTest::newRow("one image lacks its file") << QStringList{"{DIR}/cd.iso", "{DIR}/dvd.iso"}
-                                              << QStringList{"cd.iso.md5", "dvd.gost"} << false << 2 << false << false;
-    QTest::newRow("ftp sources only") << QStringList{"ftp://mirror.example/a", "ftp://mirror.example/b"}
+    QTest::newRow("image with cd.iso.md5")
+        << QStringList {"{DIR}/cd.iso"} << QStringList {"cd.iso.md5"} << false << 1 << true << false;
+    QTest::newRow("image with cd.md5")
+        << QStringList {"{DIR}/cd.iso"} << QStringList {"cd.md5", "cd.gost"} << false << 1 << true << true;
+    QTest::newRow("one image lacks its file")
+        << QStringList {"{DIR}/cd.iso", "{DIR}/dvd.iso"} << QStringList {"cd.iso.md5", "dvd.gost"} << false
+        << 2 << false << false;
+    QTest::newRow("ftp sources only") << QStringList {"ftp://mirror.example/a", "ftp://mirror.example/b"}
                                       << QStringList() << true << 0 << false << false;
-    QTest::newRow("capital FTP is an image source") << QStringList{"FTP://mirror.example/a"} << QStringList() << false
-                                                    << 1 << false << false;
-    QTest::newRow("http sources count as images") << QStringList{"http://mirror.example/repo", "ftp://mirror.example/b"}
-                                                  << QStringList() << false << 1 << false << false;
-    QTest::newRow("the same image twice") << QStringList{"{DIR}/cd.iso", "{DIR}/cd.iso"} << QStringList{"cd.iso.md5"}
-                                          << false << 2 << true << false;
+    QTest::newRow("capital FTP is an image source")
+        << QStringList {"FTP://mirror.example/a"} << QStringList() << false << 1 << false << false;
+    QTest::newRow("http sources count as images")
+        << QStringList {"http://mirror.example/repo", "ftp://mirror.example/b"} << QStringList() << false << 1
+        << false << false;
+    QTest::newRow("the same image twice") << QStringList {"{DIR}/cd.iso", "{DIR}/cd.iso"}
+                                          << QStringList {"cd.iso.md5"} << false << 2 << true << false;
 }
 
 void MainWindowTest::sourcesAreClassified()
@@ -212,10 +219,10 @@ void MainWindowTest::sourcesAreClassified()
     QVERIFY(QMetaObject::invokeMethod(window.get(), "getIsoSources", Q_RETURN_ARG(QStringList, images)));
     QCOMPARE(images.size(), isoSources);
     QVERIFY(QMetaObject::invokeMethod(window.get(), "filesExists", Q_RETURN_ARG(bool, result),
-                                      Q_ARG(QStringList, images), Q_ARG(QString, QStringLiteral("md5"))));
+        Q_ARG(QStringList, images), Q_ARG(QString, QStringLiteral("md5"))));
     QCOMPARE(result, md5);
     QVERIFY(QMetaObject::invokeMethod(window.get(), "filesExists", Q_RETURN_ARG(bool, result),
-                                      Q_ARG(QStringList, images), Q_ARG(QString, QStringLiteral("gost"))));
+        Q_ARG(QStringList, images), Q_ARG(QString, QStringLiteral("gost"))));
     QCOMPARE(result, gost);
     QCOMPARE(child<QCheckBox>(window.get(), "m_md5CheckBox")->isEnabled(), !allFtp);
 }
@@ -223,12 +230,13 @@ void MainWindowTest::sourcesAreClassified()
 void MainWindowTest::sourceDialogAcceptsOnlyFittingText_data()
 {
     QTest::addColumn<QString>("initial"); // null: a new source
-    QTest::addColumn<bool>("network");    // switch to the network kind before OK
-    QTest::addColumn<QString>("typed");   // null: keep the text
+    QTest::addColumn<bool>("network"); // switch to the network kind before OK
+    QTest::addColumn<QString>("typed"); // null: keep the text
     QTest::addColumn<QString>("warning"); // null: accepted
 
     const QString notIso = QStringLiteral("The source is not ISO image. Enter the correct source.");
-    const QString notNetwork = QStringLiteral("The source is not a network address. Enter the correct source.");
+    const QString notNetwork
+        = QStringLiteral("The source is not a network address. Enter the correct source.");
     QTest::newRow("image path") << QString() << false << "/media/cdrom/update.iso" << QString();
     QTest::newRow("capital extension") << QString() << false << "/media/cdrom/update.ISO" << notIso;
     QTest::newRow("extension alone") << QString() << false << ".iso" << notIso;
@@ -236,11 +244,14 @@ void MainWindowTest::sourceDialogAcceptsOnlyFittingText_data()
     QTest::newRow("blanks around are dropped") << QString() << false << "  /srv/update.iso  " << QString();
     QTest::newRow("file address") << QString() << true << "file:///srv/repo" << QString();
     QTest::newRow("capital scheme") << QString() << true << "HTTP://mirror.example/repo" << notNetwork;
-    QTest::newRow("blank inside an address") << QString() << true << "http://mirror.example/my repo" << notNetwork;
-    QTest::newRow("path kept when switching to network") << QString() << true << "/srv/update.iso" << notNetwork;
-    QTest::newRow("ftp image opens as an image and is accepted") << "ftp://mirror.example/cd.iso" << false << QString()
-                                                                 << QString();
-    QTest::newRow("address opens as network") << "https://mirror.example/repo" << false << QString() << QString();
+    QTest::newRow("blank inside an address")
+        << QString() << true << "http://mirror.example/my repo" << notNetwork;
+    QTest::newRow("path kept when switching to network")
+        << QString() << true << "/srv/update.iso" << notNetwork;
+    QTest::newRow("ftp image opens as an image and is accepted")
+        << "ftp://mirror.example/cd.iso" << false << QString() << QString();
+    QTest::newRow("address opens as network")
+        << "https://mirror.example/repo" << false << QString() << QString();
 }
 
 void MainWindowTest::sourceDialogAcceptsOnlyFittingText()
@@ -262,8 +273,9 @@ void MainWindowTest::sourceDialogAcceptsOnlyFittingText()
     if (network)
         child<QRadioButton>(dialog.get(), "m_netRadioButton")->setChecked(true);
     QCOMPARE(browse->isVisible(), iso->isChecked());
-    QCOMPARE(line->placeholderText(), iso->isChecked() ? QStringLiteral("Specify the path to the ISO image")
-                                                       : QStringLiteral("Specify a link to the network repository"));
+    QCOMPARE(line->placeholderText(),
+        iso->isChecked() ? QStringLiteral("Specify the path to the ISO image")
+                         : QStringLiteral("Specify a link to the network repository"));
 
     ModalBoxAnswerer answerer(QStringLiteral("OK"), warning.isNull() ? 300 : 5000);
     dialog->accept();
@@ -275,7 +287,7 @@ void MainWindowTest::sourceDialogAcceptsOnlyFittingText()
         QVERIFY2(answerer.waitAnswered(), qPrintable(answerer.problem()));
         QCOMPARE(answerer.box().title, QString());
         QCOMPARE(answerer.box().text, warning);
-        QCOMPARE(answerer.box().buttons, QStringList{"OK"});
+        QCOMPARE(answerer.box().buttons, QStringList {"OK"});
         QVERIFY(dialog->isVisible());
         QCOMPARE(line->text(), typed);
     }
@@ -330,7 +342,7 @@ void MainWindowTest::sourcesAreAddedChangedAndRemoved()
         QVERIFY2(answerer.waitAnswered(), qPrintable(answerer.problem()));
         QCOMPARE(answerer.box().title, QStringLiteral("Remove confirmation"));
         QCOMPARE(answerer.box().text, QStringLiteral("Do you want to remove source?"));
-        QCOMPARE(answerer.box().buttons, (QStringList{"Yes", "No"}));
+        QCOMPARE(answerer.box().buttons, (QStringList {"Yes", "No"}));
     }
     QCOMPARE(list->count(), 0);
     QVERIFY(!update->isEnabled());
@@ -347,14 +359,15 @@ void MainWindowTest::informationPanel_data()
         << QByteArray("2\n") << QByteArray("Update 1.2.3\nBulletin 45\n") << "15G"
         << "Norvo Linux 1.7.5\nMaximum security level, «Kaldemor»\nUpdate 1.2.3 installed (BULLETIN № 45)\n"
            "Available memory size: 15 G (root partition)";
-    QTest::newRow("advanced level, no update file") << QByteArray("1\n") << QByteArray() << "900M"
-                                                    << "Norvo Linux 1.7.5\nAdvanced security level, «Brisvan»\n"
-                                                       "Available memory size: 900 M (root partition)";
-    QTest::newRow("unknown level is base, no bulletin") << QByteArray("5\n") << QByteArray("Update 1.2.4\nno number\n")
-                                                        << "512"
-                                                        << "Norvo Linux 1.7.5\nBase security level, «Ulmet»\n"
-                                                           "Update 1.2.4 installed (BULLETIN № )\n"
-                                                           "Available memory size: 512 (root partition)";
+    QTest::newRow("advanced level, no update file")
+        << QByteArray("1\n") << QByteArray() << "900M"
+        << "Norvo Linux 1.7.5\nAdvanced security level, «Brisvan»\n"
+           "Available memory size: 900 M (root partition)";
+    QTest::newRow("unknown level is base, no bulletin")
+        << QByteArray("5\n") << QByteArray("Update 1.2.4\nno number\n") << "512"
+        << "Norvo Linux 1.7.5\nBase security level, «Ulmet»\n"
+           "Update 1.2.4 installed (BULLETIN № )\n"
+           "Available memory size: 512 (root partition)";
 }
 
 void MainWindowTest::informationPanel()
@@ -370,18 +383,18 @@ void MainWindowTest::informationPanel()
     m_fakes.setScenario(QStringLiteral("df"), QString(ext4Root).replace(QLatin1String("15G"), available));
     auto window = makeWindow();
     QCOMPARE(child<QLabel>(window.get(), "m_sysInfoLabel")->text(), text);
-    QCOMPARE(m_fakes.calls(QStringLiteral("lsb_release")).value(0), QStringList{"-r"});
+    QCOMPARE(m_fakes.calls(QStringLiteral("lsb_release")).value(0), QStringList {"-r"});
 }
 
 void MainWindowTest::settingsSurviveARestart()
 {
-    const QStringList sources{"/srv/b.iso", "ftp://mirror.example/a", "/srv/b.iso"};
+    const QStringList sources {"/srv/b.iso", "ftp://mirror.example/a", "/srv/b.iso"};
     {
         auto window = makeWindow({{"ExpertMode", true}});
         auto* list = child<QListWidget>(window.get(), "m_sourcesListWidget");
         list->addItems(sources);
-        for (const char* box : {"m_appAutoupdateCheckBox", "m_keepSrcCheckBox", "m_md5CheckBox", "m_noMainRepoCheckBox",
-                                "m_latestKernelCheckBox"})
+        for (const char* box : {"m_appAutoupdateCheckBox", "m_keepSrcCheckBox", "m_md5CheckBox",
+                 "m_noMainRepoCheckBox", "m_latestKernelCheckBox"})
             child<QCheckBox>(window.get(), box)->setChecked(QByteArray(box) != "m_appAutoupdateCheckBox");
         window->resize(700, window->height());
         QTest::qWait(50);
@@ -418,7 +431,7 @@ void MainWindowTest::settingsSurviveARestart()
 void MainWindowTest::wrongOrMissingSettingsFallBack()
 {
     auto window = makeWindow({{"ExpertMode", QStringLiteral("0")}, {"AutoUpdate", 0},
-                              {"UseRepo", QStringLiteral("yes")}, {"SetupWidth", QStringLiteral("wide")}});
+        {"UseRepo", QStringLiteral("yes")}, {"SetupWidth", QStringLiteral("wide")}});
     // Values convert as QVariant converts them: "0" and 0 read as false, "yes" as true, "wide" as
     // no width, which gives the narrowest window.
     QVERIFY(!child<QGroupBox>(window.get(), "m_optionsGroupBox")->isVisible());
@@ -436,14 +449,15 @@ void MainWindowTest::latestKernelForcedByItsPackage()
     QVERIFY(box->isChecked());
     QVERIFY(!box->isEnabled());
     QCOMPARE(box->toolTip(),
-             QStringLiteral("If you don't want to install the latest kernel,\nremove the \"linux-latest\" package manually."));
+        QStringLiteral(
+            "If you don't want to install the latest kernel,\nremove the \"linux-latest\" package manually."));
     window.reset();
     QCOMPARE(QSettings().value(QStringLiteral("LatestKernel")).toBool(), true);
 }
 
 void MainWindowTest::panelsAndModeSwitch()
 {
-    auto window = makeWindow({{"ExpertMode", true}, {"Sources", QStringList{"/srv/a.iso"}}});
+    auto window = makeWindow({{"ExpertMode", true}, {"Sources", QStringList {"/srv/a.iso"}}});
     auto* setup = child<QWidget>(window.get(), "m_setupWidget");
     QWidget* log = window->findChild<QWidget*>(QStringLiteral("UpdateLogWidget"));
     QVERIFY(log && !log->isVisible());
@@ -460,7 +474,7 @@ void MainWindowTest::panelsAndModeSwitch()
 
 void MainWindowTest::contextMenuOnlyWithACurrentSource()
 {
-    auto window = makeWindow({{"Sources", QStringList{"/srv/a.iso"}}});
+    auto window = makeWindow({{"Sources", QStringList {"/srv/a.iso"}}});
     bool menuShown = false;
     QTimer poll;
     connect(&poll, &QTimer::timeout, this, [&menuShown]() {

@@ -67,12 +67,18 @@ void PlatformTest::helperReportsHowTheCommandEnded_data()
     QTest::addColumn<QByteArray>("output");
     QTest::addColumn<bool>("succeeded");
 
-    QTest::newRow("success with output") << "scripted" << "out one\\ntwo\\n\nerr noise\\n\nexit 0\n" << true << true
-                                         << int(QProcess::NormalExit) << 0 << QByteArray("one\ntwo\n") << true;
-    QTest::newRow("non-zero exit code") << "scripted" << "out partial\nexit 3\n" << true << true
-                                        << int(QProcess::NormalExit) << 3 << QByteArray("partial") << false;
-    QTest::newRow("killed by a signal") << "scripted" << "signal KILL\n" << true << true
-                                        << int(QProcess::CrashExit) << 9 << QByteArray() << false;
+    QTest::newRow("success with output")
+        << "scripted"
+        << "out one\\ntwo\\n\nerr noise\\n\nexit 0\n"
+        << true << true << int(QProcess::NormalExit) << 0 << QByteArray("one\ntwo\n") << true;
+    QTest::newRow("non-zero exit code")
+        << "scripted"
+        << "out partial\nexit 3\n"
+        << true << true << int(QProcess::NormalExit) << 3 << QByteArray("partial") << false;
+    QTest::newRow("killed by a signal")
+        << "scripted"
+        << "signal KILL\n"
+        << true << true << int(QProcess::CrashExit) << 9 << QByteArray() << false;
     QTest::newRow("program missing") << "kiv-no-such-program" << QString() << false << false
                                      << int(QProcess::NormalExit) << 0 << QByteArray() << false;
 }
@@ -98,7 +104,8 @@ void PlatformTest::helperReportsHowTheCommandEnded()
     QCOMPARE(result.output, output);
     QCOMPARE(result.succeeded(), succeeded);
     if (!scenario.isNull())
-        QCOMPARE(m_fakes.calls(program), QList<QStringList>{(QStringList{QStringLiteral("a b"), QString()})});
+        QCOMPARE(
+            m_fakes.calls(program), QList<QStringList> {(QStringList {QStringLiteral("a b"), QString()})});
 }
 
 void PlatformTest::helperStopsWaitingAtItsBound()
@@ -122,26 +129,28 @@ void PlatformTest::packageStateFollowsDpkg_data()
     QTest::addColumn<bool>("installed");
     QTest::addColumn<QStringList>("versions");
 
-    QTest::newRow("installed") << "norvo-update-service" << "out ii \\tnorvo-update-service\\t1.4\\n\n" << true
-                               << QStringList{"1.4"};
+    QTest::newRow("installed") << "norvo-update-service"
+                               << "out ii \\tnorvo-update-service\\t1.4\\n\n"
+                               << true << QStringList {"1.4"};
     QTest::newRow("removed, configuration kept") << "norvo-update-service"
-                                                 << "out rc \\tnorvo-update-service\\t1.4\\n\n" << false
-                                                 << QStringList();
+                                                 << "out rc \\tnorvo-update-service\\t1.4\\n\n"
+                                                 << false << QStringList();
     QTest::newRow("half-configured after a failed upgrade") << "kiv-norvo-update"
-                                                            << "out iF \\tkiv-norvo-update\\t0.1.33\\n\n" << false
-                                                            << QStringList{"0.1.33"};
-    QTest::newRow("unknown to dpkg") << "norvo-update-service"
-                                     << "err dpkg-query: no packages found matching norvo-update-service\\n\nexit 1\n"
-                                     << false << QStringList();
+                                                            << "out iF \\tkiv-norvo-update\\t0.1.33\\n\n"
+                                                            << false << QStringList {"0.1.33"};
+    QTest::newRow("unknown to dpkg")
+        << "norvo-update-service"
+        << "err dpkg-query: no packages found matching norvo-update-service\\n\nexit 1\n"
+        << false << QStringList();
     QTest::newRow("installed for two architectures") << "libfoo"
-                                                     << "out ii \\tlibfoo\\t2.0\\nii \\tlibfoo\\t2.0\\n\n" << true
-                                                     << QStringList{"2.0", "2.0"};
+                                                     << "out ii \\tlibfoo\\t2.0\\nii \\tlibfoo\\t2.0\\n\n"
+                                                     << true << QStringList {"2.0", "2.0"};
     QTest::newRow("name with regular-expression characters") << "g++"
-                                                             << "out ii \\tg++\\t4:12.2.0-3\\n\n" << true
-                                                             << QStringList{"4:12.2.0-3"};
+                                                             << "out ii \\tg++\\t4:12.2.0-3\\n\n"
+                                                             << true << QStringList {"4:12.2.0-3"};
     QTest::newRow("another package must not match") << "norvo-update"
-                                                     << "out ii \\tnorvo-update-service\\t1.0\\n\n" << false
-                                                     << QStringList{"1.0"};
+                                                    << "out ii \\tnorvo-update-service\\t1.0\\n\n"
+                                                    << false << QStringList {"1.0"};
 }
 
 void PlatformTest::packageStateFollowsDpkg()
@@ -153,9 +162,9 @@ void PlatformTest::packageStateFollowsDpkg()
     m_fakes.setScenario(QStringLiteral("dpkg-query"), scenario);
     QCOMPARE(PackageManager::isPackageInstalled(package, QStringLiteral("ii\\s%1")), installed);
     QCOMPARE(PackageManager::getInstalledPackagesVersions(package), versions);
-    const QStringList expected{QStringLiteral("-W"), QStringLiteral("-f=${db:Status-Abbrev}\\t${Package}\\t${Version}\\n"),
-                               QStringLiteral("--"), package};
-    QCOMPARE(m_fakes.calls(QStringLiteral("dpkg-query")), (QList<QStringList>{expected, expected}));
+    const QStringList expected {QStringLiteral("-W"),
+        QStringLiteral("-f=${db:Status-Abbrev}\\t${Package}\\t${Version}\\n"), QStringLiteral("--"), package};
+    QCOMPARE(m_fakes.calls(QStringLiteral("dpkg-query")), (QList<QStringList> {expected, expected}));
 }
 
 void PlatformTest::packageQueriesOnThisMachine()
@@ -163,11 +172,12 @@ void PlatformTest::packageQueriesOnThisMachine()
     qputenv("PATH", qgetenv("PATH").mid(m_fakes.directory().size() + 1));
     const auto restorePath = qScopeGuard([this]() { m_fakes.activate(); });
     QVERIFY(PackageManager::isPackageInstalled(QStringLiteral("dpkg"), QStringLiteral("ii\\s%1")));
-    QVERIFY(!PackageManager::isPackageInstalled(QStringLiteral("kiv-no-such-package"), QStringLiteral("ii\\s%1")));
+    QVERIFY(!PackageManager::isPackageInstalled(
+        QStringLiteral("kiv-no-such-package"), QStringLiteral("ii\\s%1")));
     const HelperResult dpkg = runHelper(QStringLiteral("dpkg-query"),
-                                        {QStringLiteral("-W"), QStringLiteral("-f=${Version}"), QStringLiteral("dpkg")});
+        {QStringLiteral("-W"), QStringLiteral("-f=${Version}"), QStringLiteral("dpkg")});
     QCOMPARE(PackageManager::getInstalledPackagesVersions(QStringLiteral("dpkg")),
-             QStringList{QString::fromLatin1(dpkg.output)});
+        QStringList {QString::fromLatin1(dpkg.output)});
     QVERIFY(PackageManager::getInstalledPackagesVersions(QStringLiteral("kiv-no-such-package")).isEmpty());
 }
 
@@ -178,12 +188,21 @@ void PlatformTest::serviceRunsOnlyWhenLoadedAndActive_data()
     QTest::addColumn<bool>("alive");
     QTest::addColumn<bool>("active");
 
-    QTest::newRow("loaded and active") << "out loaded\\n\n" << "out active\\n\n" << true << true;
-    QTest::newRow("loaded, inactive") << "out loaded\\n\n" << "out inactive\\n\nexit 3\n" << true << false;
-    QTest::newRow("unit unknown") << "out not-found\\n\n" << "out inactive\\n\nexit 4\n" << false << false;
+    QTest::newRow("loaded and active") << "out loaded\\n\n"
+                                       << "out active\\n\n"
+                                       << true << true;
+    QTest::newRow("loaded, inactive") << "out loaded\\n\n"
+                                      << "out inactive\\n\nexit 3\n"
+                                      << true << false;
+    QTest::newRow("unit unknown") << "out not-found\\n\n"
+                                  << "out inactive\\n\nexit 4\n"
+                                  << false << false;
     QTest::newRow("no systemd running") << "err System has not been booted with systemd\\n\nexit 1\n"
-                                        << "exit 1\n" << false << false;
-    QTest::newRow("activating is not active") << "out loaded\\n\n" << "out activating\\n\nexit 3\n" << true << false;
+                                        << "exit 1\n"
+                                        << false << false;
+    QTest::newRow("activating is not active") << "out loaded\\n\n"
+                                              << "out activating\\n\nexit 3\n"
+                                              << true << false;
 }
 
 void PlatformTest::serviceRunsOnlyWhenLoadedAndActive()
@@ -197,7 +216,7 @@ void PlatformTest::serviceRunsOnlyWhenLoadedAndActive()
     const SystemdService service(QStringLiteral("norvo-update-service"));
     QCOMPARE(service.getAliveStatus(), alive);
     QCOMPARE(service.isActive(), active);
-    const QList<QStringList> expected{
+    const QList<QStringList> expected {
         {"show", "--property=LoadState", "--value", "--", "norvo-update-service"},
         {"is-active", "--", "norvo-update-service"}};
     QCOMPARE(m_fakes.calls(QStringLiteral("systemctl")), expected);
@@ -266,7 +285,8 @@ void PlatformTest::helpOpensOneWindowWithTheProgramsHelp()
     auto* browser = helpWindows.first()->findChild<QTextBrowser*>();
     QVERIFY(browser);
     const QString text = browser->toPlainText();
-    for (const char* section : {"Sources", "Create system snapshot", "Snapshots and restore", "After a failed update"})
+    for (const char* section :
+        {"Sources", "Create system snapshot", "Snapshots and restore", "After a failed update"})
         QVERIFY2(text.contains(QLatin1String(section)), section);
     helpWindows.first()->close();
 }

@@ -31,8 +31,8 @@ void SandboxTest::writesInsideStayInside()
     QVERIFY2(!QFileInfo::exists(path), qPrintable(path + QStringLiteral(" exists before the test")));
     QProcess sandbox;
     sandbox.start(FakeExecutables::sandboxRunPath(),
-                  {QStringLiteral("--"), QStringLiteral("bash"), QStringLiteral("-c"),
-                   QStringLiteral("echo inside > \"$1\" && cat \"$1\""), QStringLiteral("probe"), path});
+        {QStringLiteral("--"), QStringLiteral("bash"), QStringLiteral("-c"),
+            QStringLiteral("echo inside > \"$1\" && cat \"$1\""), QStringLiteral("probe"), path});
     QVERIFY(sandbox.waitForFinished(30000));
     QCOMPARE(sandbox.exitCode(), 0);
     QCOMPARE(sandbox.readAllStandardOutput(), QByteArray("inside\n"));
@@ -52,12 +52,12 @@ void SandboxTest::fakesPlacedInsideAnswerOnPath()
     QProcess sandbox;
     sandbox.setProcessEnvironment(fakes.environment());
     sandbox.start(FakeExecutables::sandboxRunPath(),
-                  {QStringLiteral("--fake-at"), QStringLiteral("/usr/sbin/reboot"), QStringLiteral("--"),
-                   QStringLiteral("/usr/sbin/reboot"), QStringLiteral("now")});
+        {QStringLiteral("--fake-at"), QStringLiteral("/usr/sbin/reboot"), QStringLiteral("--"),
+            QStringLiteral("/usr/sbin/reboot"), QStringLiteral("now")});
     QVERIFY(sandbox.waitForFinished(30000));
     QCOMPARE(sandbox.exitCode(), 3);
     QCOMPARE(sandbox.readAllStandardOutput(), QByteArray("rebooting\n"));
-    QCOMPARE(fakes.calls(QStringLiteral("reboot")), QList<QStringList>{QStringList{QStringLiteral("now")}});
+    QCOMPARE(fakes.calls(QStringLiteral("reboot")), QList<QStringList> {QStringList {QStringLiteral("now")}});
 
     QCOMPARE(QFileInfo(QStringLiteral("/bin/systemctl")).size(), sizeBefore);
     QCOMPARE(QFileInfo(QStringLiteral("/usr/sbin/reboot")).symLinkTarget(), linkBefore);

@@ -45,9 +45,10 @@ private:
 
 void SnapshotTest::initTestCase()
 {
-    QVERIFY2(QFile::exists(QStringLiteral("/run/kiv-sandbox/layers_boot")), "the test must run in the sandbox");
-    for (const char* name : {"df", "lvs", "lvcreate", "lvremove", "lvconvert", "umount", "tar", "bash", "xfsrestore",
-                             "scripted"})
+    QVERIFY2(
+        QFile::exists(QStringLiteral("/run/kiv-sandbox/layers_boot")), "the test must run in the sandbox");
+    for (const char* name :
+        {"df", "lvs", "lvcreate", "lvremove", "lvconvert", "umount", "tar", "bash", "xfsrestore", "scripted"})
         m_fakes.add(QString::fromLatin1(name));
     for (const char* name : {"lvs", "lvcreate", "lvremove", "lvconvert", "umount"})
         m_lvmTools.add(QString::fromLatin1(name));
@@ -91,19 +92,36 @@ void SnapshotTest::rootFileSystemFromDf_data()
             + QLatin1Char('\n');
     };
     // df-this-machine.txt was recorded with "df -T -h" on a Debian 12 machine.
-    QTest::newRow("this machine") << recorded("df-this-machine.txt") << true << "/dev/vda" << "ext4" << "80G" << false;
+    QTest::newRow("this machine") << recorded("df-this-machine.txt") << true << "/dev/vda"
+                                  << "ext4"
+                                  << "80G" << false;
     QTest::newRow("xfs on an LVM volume") << recorded("df-lvm-root.txt") << true << "/dev/mapper/vg--sys-root"
-                                          << "xfs" << "15G" << true;
-    QTest::newRow("xfs on a partition") << recorded("df-xfs-partition.txt") << true << "/dev/sda2" << "xfs" << "18G"
-                                        << false;
-    QTest::newRow("first root line wins") << recorded("df-two-roots.txt") << true << "/dev/sda2" << "ext4" << "18G"
-                                          << false;
-    QTest::newRow("no root line") << recorded("df-no-root.txt") << false << "" << "" << "" << false;
-    QTest::newRow("wrapped root line") << recorded("df-wrapped-root.txt") << false << "" << "" << "" << false;
-    QTest::newRow("header only") << "out Filesystem Type Size Used Avail Use% Mounted on\\n\n" << false << "" << ""
+                                          << "xfs"
+                                          << "15G" << true;
+    QTest::newRow("xfs on a partition") << recorded("df-xfs-partition.txt") << true << "/dev/sda2"
+                                        << "xfs"
+                                        << "18G" << false;
+    QTest::newRow("first root line wins") << recorded("df-two-roots.txt") << true << "/dev/sda2"
+                                          << "ext4"
+                                          << "18G" << false;
+    QTest::newRow("no root line") << recorded("df-no-root.txt") << false << ""
+                                  << ""
+                                  << "" << false;
+    QTest::newRow("wrapped root line") << recorded("df-wrapped-root.txt") << false << ""
+                                       << ""
+                                       << "" << false;
+    QTest::newRow("header only") << "out Filesystem Type Size Used Avail Use% Mounted on\\n\n"
+                                 << false << ""
+                                 << ""
                                  << "" << false;
-    QTest::newRow("df fails") << recorded("df-lvm-root.txt") + "exit 1\n" << false << "" << "" << "" << false;
-    QTest::newRow("df crashes") << recorded("df-lvm-root.txt") + "signal SEGV\n" << false << "" << "" << "" << false;
+    QTest::newRow("df fails") << recorded("df-lvm-root.txt") + "exit 1\n"
+                              << false << ""
+                              << ""
+                              << "" << false;
+    QTest::newRow("df crashes") << recorded("df-lvm-root.txt") + "signal SEGV\n"
+                                << false << ""
+                                << ""
+                                << "" << false;
 }
 
 void SnapshotTest::rootFileSystemFromDf()
@@ -123,7 +141,7 @@ void SnapshotTest::rootFileSystemFromDf()
     QCOMPARE(root.available(), available);
     QCOMPARE(root.mountPoint(), valid ? QStringLiteral("/") : QString());
     QCOMPARE(root.isLvm(), lvm);
-    QCOMPARE(m_fakes.calls(QStringLiteral("df")), QList<QStringList>{(QStringList{"-T", "-h"})});
+    QCOMPARE(m_fakes.calls(QStringLiteral("df")), QList<QStringList> {(QStringList {"-T", "-h"})});
 }
 
 void SnapshotTest::executeReportsHowTheCommandEnded_data()
@@ -134,12 +152,18 @@ void SnapshotTest::executeReportsHowTheCommandEnded_data()
     QTest::addColumn<QString>("output");
     QTest::addColumn<QString>("error");
 
-    QTest::newRow("success with noise on stderr") << "scripted -x \"two words\" {a,b}" << "out done\\n\nerr note\\n\n"
-                                                  << int(Snapshot::Success) << "done\n" << "";
-    QTest::newRow("failure keeps stderr") << "scripted -x \"two words\" {a,b}" << "out half\\n\nerr broken\\n\nexit 5\n"
-                                          << int(Snapshot::Error) << "half\n" << "broken\n";
-    QTest::newRow("killed by a signal") << "scripted -x \"two words\" {a,b}" << "err dying\\n\nsignal KILL\n"
-                                        << int(Snapshot::Error) << "" << "dying\n";
+    QTest::newRow("success with noise on stderr") << "scripted -x \"two words\" {a,b}"
+                                                  << "out done\\n\nerr note\\n\n"
+                                                  << int(Snapshot::Success) << "done\n"
+                                                  << "";
+    QTest::newRow("failure keeps stderr") << "scripted -x \"two words\" {a,b}"
+                                          << "out half\\n\nerr broken\\n\nexit 5\n"
+                                          << int(Snapshot::Error) << "half\n"
+                                          << "broken\n";
+    QTest::newRow("killed by a signal") << "scripted -x \"two words\" {a,b}"
+                                        << "err dying\\n\nsignal KILL\n"
+                                        << int(Snapshot::Error) << ""
+                                        << "dying\n";
 }
 
 void SnapshotTest::executeReportsHowTheCommandEnded()
@@ -156,7 +180,8 @@ void SnapshotTest::executeReportsHowTheCommandEnded()
     QCOMPARE(snapshot.outputText(), output);
     QCOMPARE(snapshot.errorText(), error);
     // No shell: braces reach the program unexpanded, quotes keep one word.
-    QCOMPARE(m_fakes.calls(QStringLiteral("scripted")), QList<QStringList>{(QStringList{"-x", "two words", "{a,b}"})});
+    QCOMPARE(m_fakes.calls(QStringLiteral("scripted")),
+        QList<QStringList> {(QStringList {"-x", "two words", "{a,b}"})});
 }
 
 void SnapshotTest::executeTicksOncePerFullSecond()
@@ -174,7 +199,8 @@ void SnapshotTest::executeTicksOncePerFullSecond()
     QCOMPARE(snapshot.execute(QStringLiteral("kiv-no-such-program --now")), Snapshot::Error);
     QVERIFY(timer.elapsed() < 1500);
     QCOMPARE(ticks.count(), 0);
-    QVERIFY2(snapshot.errorText().contains(QLatin1String("\"kiv-no-such-program\"")), qPrintable(snapshot.errorText()));
+    QVERIFY2(snapshot.errorText().contains(QLatin1String("\"kiv-no-such-program\"")),
+        qPrintable(snapshot.errorText()));
 }
 
 void SnapshotTest::lvmDevicePathIsRewritten_data()
@@ -183,10 +209,18 @@ void SnapshotTest::lvmDevicePathIsRewritten_data()
     QTest::addColumn<QString>("origin");
     QTest::addColumn<QString>("volumeGroup");
 
-    QTest::newRow("plain names") << "/dev/mapper/vg0-root" << "/dev/vg0/root" << "vg0";
-    QTest::newRow("hyphen in the volume group") << "/dev/mapper/vg--sys-root" << "/dev/vg-sys/root" << "vg-sys";
-    QTest::newRow("hyphens in both names") << "/dev/mapper/my--vg-root--fs" << "/dev/my-vg/root-fs" << "my-vg";
-    QTest::newRow("not an LVM volume") << "/dev/mapper/cryptroot" << "/dev/cryptroot" << "";
+    QTest::newRow("plain names") << "/dev/mapper/vg0-root"
+                                 << "/dev/vg0/root"
+                                 << "vg0";
+    QTest::newRow("hyphen in the volume group") << "/dev/mapper/vg--sys-root"
+                                                << "/dev/vg-sys/root"
+                                                << "vg-sys";
+    QTest::newRow("hyphens in both names") << "/dev/mapper/my--vg-root--fs"
+                                           << "/dev/my-vg/root-fs"
+                                           << "my-vg";
+    QTest::newRow("not an LVM volume") << "/dev/mapper/cryptroot"
+                                       << "/dev/cryptroot"
+                                       << "";
 }
 
 void SnapshotTest::lvmDevicePathIsRewritten()
@@ -203,18 +237,19 @@ void SnapshotTest::lvmDevicePathIsRewritten()
 
 void SnapshotTest::lvmCommandLines()
 {
-    LvmSnapshot snapshot(QStringLiteral("lvsnap-kiv-norvo-update"), QStringLiteral("/dev/mapper/vg--sys-root"), 12.5);
+    LvmSnapshot snapshot(
+        QStringLiteral("lvsnap-kiv-norvo-update"), QStringLiteral("/dev/mapper/vg--sys-root"), 12.5);
     QSignalSpy created(&snapshot, &Snapshot::created);
 
     snapshot.create();
     QCOMPARE(created.count(), 1);
     QCOMPARE(created.at(0).at(0).value<Snapshot::ErrorCode>(), Snapshot::Success);
     QCOMPARE(m_fakes.calls(QStringLiteral("tar")),
-             QList<QStringList>{(QStringList{"--xattrs", "--acls", "-czpf", "/var/tmp/boot_snap.tar.bz2",
-                                             "--exclude=/boot/lost+found", "/boot"})});
+        QList<QStringList> {(QStringList {"--xattrs", "--acls", "-czpf", "/var/tmp/boot_snap.tar.bz2",
+            "--exclude=/boot/lost+found", "/boot"})});
     QCOMPARE(m_fakes.calls(QStringLiteral("lvcreate")),
-             QList<QStringList>{(QStringList{"-L", "12.5GB", "-s", "-n", "lvsnap-kiv-norvo-update", "-p", "r",
-                                             "/dev/vg-sys/root"})});
+        QList<QStringList> {(QStringList {
+            "-L", "12.5GB", "-s", "-n", "lvsnap-kiv-norvo-update", "-p", "r", "/dev/vg-sys/root"})});
 
     // A failing archive stops the creation before the volume is made, and says why.
     m_fakes.reset();
@@ -229,16 +264,18 @@ void SnapshotTest::lvmCommandLines()
     QVERIFY(!snapshot.exists());
     m_fakes.setScenario(QStringLiteral("lvs"), QStringLiteral("exit 0\n"));
     QVERIFY(snapshot.exists());
-    QCOMPARE(m_fakes.calls(QStringLiteral("lvs")).last(), QStringList{"/dev/vg-sys/lvsnap-kiv-norvo-update"});
+    QCOMPARE(
+        m_fakes.calls(QStringLiteral("lvs")).last(), QStringList {"/dev/vg-sys/lvsnap-kiv-norvo-update"});
 
     // Removing succeeds even when nothing is there to remove.
     writeFile(QString::fromLatin1(bootArchivePath), "archive");
     m_fakes.setScenario(QStringLiteral("umount"), QStringLiteral("exit 32\n"));
     m_fakes.setScenario(QStringLiteral("lvremove"), QStringLiteral("exit 5\n"));
     QCOMPARE(snapshot.remove(), Snapshot::Success);
-    QCOMPARE(m_fakes.calls(QStringLiteral("umount")), QList<QStringList>{QStringList{"/var/lib/os-prober/mount"}});
+    QCOMPARE(m_fakes.calls(QStringLiteral("umount")),
+        QList<QStringList> {QStringList {"/var/lib/os-prober/mount"}});
     QCOMPARE(m_fakes.calls(QStringLiteral("lvremove")),
-             QList<QStringList>{(QStringList{"-f", "/dev/vg-sys/lvsnap-kiv-norvo-update"})});
+        QList<QStringList> {(QStringList {"-f", "/dev/vg-sys/lvsnap-kiv-norvo-update"})});
     QVERIFY(!QFile::exists(QString::fromLatin1(bootArchivePath)));
 }
 
@@ -256,13 +293,16 @@ void SnapshotTest::lvmRestoreNeverLeavesBootEmpty_data()
 
     const QString ok = QStringLiteral("exit 0\n");
     const QString fails = QStringLiteral("err failed\\n\nexit 2\n");
-    QTest::newRow("archive missing") << false << ok << ok << ok << int(Snapshot::Error) << 0 << false << true << false;
-    QTest::newRow("archive unreadable") << true << fails << ok << ok << int(Snapshot::Error) << 1 << false << true
-                                        << true;
-    QTest::newRow("merge fails") << true << ok << fails << ok << int(Snapshot::Error) << 1 << true << true << true;
-    QTest::newRow("extraction fails") << true << ok << ok << fails << int(Snapshot::Error) << 2 << true << false
-                                      << true;
-    QTest::newRow("restored") << true << ok << ok << ok << int(Snapshot::Success) << 2 << true << false << false;
+    QTest::newRow("archive missing") << false << ok << ok << ok << int(Snapshot::Error) << 0 << false << true
+                                     << false;
+    QTest::newRow("archive unreadable")
+        << true << fails << ok << ok << int(Snapshot::Error) << 1 << false << true << true;
+    QTest::newRow("merge fails") << true << ok << fails << ok << int(Snapshot::Error) << 1 << true << true
+                                 << true;
+    QTest::newRow("extraction fails")
+        << true << ok << ok << fails << int(Snapshot::Error) << 2 << true << false << true;
+    QTest::newRow("restored") << true << ok << ok << ok << int(Snapshot::Success) << 2 << true << false
+                              << false;
 }
 
 void SnapshotTest::lvmRestoreNeverLeavesBootEmpty()
@@ -284,7 +324,8 @@ void SnapshotTest::lvmRestoreNeverLeavesBootEmpty()
     m_fakes.setScenario(QStringLiteral("tar"), extractScenario, 2);
     m_fakes.setScenario(QStringLiteral("lvconvert"), mergeScenario);
 
-    LvmSnapshot snapshot(QStringLiteral("lvsnap-kiv-norvo-update"), QStringLiteral("/dev/mapper/vg0-root"), 6);
+    LvmSnapshot snapshot(
+        QStringLiteral("lvsnap-kiv-norvo-update"), QStringLiteral("/dev/mapper/vg0-root"), 6);
     QCOMPARE(int(snapshot.restore()), result);
     if (result == Snapshot::Error)
         QVERIFY(!snapshot.errorText().isEmpty());
@@ -292,13 +333,14 @@ void SnapshotTest::lvmRestoreNeverLeavesBootEmpty()
     const QList<QStringList> tar = m_fakes.calls(QStringLiteral("tar"));
     QCOMPARE(tar.size(), tarCalls);
     if (tarCalls >= 1)
-        QCOMPARE(tar.at(0), (QStringList{"-tzf", "/var/tmp/boot_snap.tar.bz2"}));
+        QCOMPARE(tar.at(0), (QStringList {"-tzf", "/var/tmp/boot_snap.tar.bz2"}));
     if (tarCalls >= 2)
-        QCOMPARE(tar.at(1), (QStringList{"--xattrs", "--xattrs-include=security.{ZLAB,AUDIT,DEF_AUDIT}", "--acls",
-                                         "-xzf", "/var/tmp/boot_snap.tar.bz2", "-C", "/"}));
+        QCOMPARE(tar.at(1),
+            (QStringList {"--xattrs", "--xattrs-include=security.{ZLAB,AUDIT,DEF_AUDIT}", "--acls", "-xzf",
+                "/var/tmp/boot_snap.tar.bz2", "-C", "/"}));
     QCOMPARE(m_fakes.calls(QStringLiteral("lvconvert")),
-             merged ? QList<QStringList>{(QStringList{"--merge", "/dev/vg0/lvsnap-kiv-norvo-update"})}
-                    : QList<QStringList>{});
+        merged ? QList<QStringList> {(QStringList {"--merge", "/dev/vg0/lvsnap-kiv-norvo-update"})}
+               : QList<QStringList> {});
     QCOMPARE(QFile::exists(QStringLiteral("/boot/vmlinuz")), bootUntouched);
     QCOMPARE(QFile::exists(QString::fromLatin1(bootArchivePath)), archiveKept);
 }
@@ -311,19 +353,22 @@ void SnapshotTest::lvmBootArchiveRoundTripWithRealTar()
     writeFile(QStringLiteral("/boot/vmlinuz-6.1.0-13-amd64"), QByteArray(200000, 'k'));
     writeFile(QStringLiteral("/boot/grub/grub.cfg"), "menuentry 'Norvo' {}\n");
     writeFile(QStringLiteral("/boot/lost+found/lost"), "not archived\n");
-    QFile::setPermissions(QStringLiteral("/boot/grub/grub.cfg"), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    QFile::setPermissions(
+        QStringLiteral("/boot/grub/grub.cfg"), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     const auto run = [](const QString& program, const QStringList& arguments) {
         QProcess process;
         process.start(program, arguments);
         return process.waitForFinished(10000) && process.exitCode() == 0 ? process.readAllStandardOutput()
-                                                                          : QByteArray("(failed)");
+                                                                         : QByteArray("(failed)");
     };
-    QCOMPARE(run(QStringLiteral("setfattr"), {"-n", "security.ZLAB", "-v", "3", "/boot/vmlinuz-6.1.0-13-amd64"}),
-             QByteArray());
+    QCOMPARE(
+        run(QStringLiteral("setfattr"), {"-n", "security.ZLAB", "-v", "3", "/boot/vmlinuz-6.1.0-13-amd64"}),
+        QByteArray());
     QCOMPARE(run(QStringLiteral("setfacl"), {"-m", "u:nobody:r", "/boot/grub/grub.cfg"}), QByteArray());
     const QByteArray aclBefore = run(QStringLiteral("getfacl"), {"-c", "/boot/grub/grub.cfg"});
 
-    LvmSnapshot snapshot(QStringLiteral("lvsnap-kiv-norvo-update"), QStringLiteral("/dev/mapper/vg0-root"), 6);
+    LvmSnapshot snapshot(
+        QStringLiteral("lvsnap-kiv-norvo-update"), QStringLiteral("/dev/mapper/vg0-root"), 6);
     QSignalSpy created(&snapshot, &Snapshot::created);
     snapshot.create();
     QCOMPARE(created.at(0).at(0).value<Snapshot::ErrorCode>(), Snapshot::Success);
@@ -344,8 +389,9 @@ void SnapshotTest::lvmBootArchiveRoundTripWithRealTar()
     // The extraction names the security attributes as "security.{ZLAB,AUDIT,DEF_AUDIT}" and runs
     // without a shell: tar matches that text literally, so those attributes are not put back.
     QEXPECT_FAIL("", "tar receives the braces unexpanded", Continue);
-    QCOMPARE(run(QStringLiteral("getfattr"), {"--only-values", "-n", "security.ZLAB", "/boot/vmlinuz-6.1.0-13-amd64"}),
-             QByteArray("3"));
+    QCOMPARE(run(QStringLiteral("getfattr"),
+                 {"--only-values", "-n", "security.ZLAB", "/boot/vmlinuz-6.1.0-13-amd64"}),
+        QByteArray("3"));
 }
 
 void SnapshotTest::xfsCommandLinesAndDumpFile()
@@ -357,13 +403,15 @@ void SnapshotTest::xfsCommandLinesAndDumpFile()
 
     // A failed dump may leave a partial file: it exists and has its size.
     QSignalSpy created(&snapshot, &Snapshot::created);
-    m_fakes.setScenario(QStringLiteral("bash"), QStringLiteral("err xfsdump: ERROR: no space left\\n\nexit 1\n"));
+    m_fakes.setScenario(
+        QStringLiteral("bash"), QStringLiteral("err xfsdump: ERROR: no space left\\n\nexit 1\n"));
     snapshot.create();
     QCOMPARE(created.at(0).at(0).value<Snapshot::ErrorCode>(), Snapshot::Error);
     QCOMPARE(snapshot.errorText(), QStringLiteral("xfsdump: ERROR: no space left\n"));
     QCOMPARE(m_fakes.calls(QStringLiteral("bash")),
-             QList<QStringList>{(QStringList{"-c", "xfsdump -l 0 -L session_norvo -M tape_norvo -f "
-                                                   "/var/tmp/xfssnap-kiv-norvo-update.bin /"})});
+        QList<QStringList> {(QStringList {"-c",
+            "xfsdump -l 0 -L session_norvo -M tape_norvo -f "
+            "/var/tmp/xfssnap-kiv-norvo-update.bin /"})});
     QFile dump(snapshot.dumpFilePath());
     QVERIFY(dump.open(QIODevice::WriteOnly));
     QVERIFY(dump.resize(qint64(3) * 1024 * 1024 * 1024));
@@ -374,7 +422,7 @@ void SnapshotTest::xfsCommandLinesAndDumpFile()
     m_fakes.setScenario(QStringLiteral("xfsrestore"), QStringLiteral("exit 1\n"));
     QCOMPARE(snapshot.restore(), Snapshot::Error);
     QCOMPARE(m_fakes.calls(QStringLiteral("xfsrestore")),
-             QList<QStringList>{(QStringList{"-f", "/var/tmp/xfssnap-kiv-norvo-update.bin", "/"})});
+        QList<QStringList> {(QStringList {"-f", "/var/tmp/xfssnap-kiv-norvo-update.bin", "/"})});
     QVERIFY(snapshot.exists());
 
     QCOMPARE(snapshot.remove(), Snapshot::Success);

@@ -63,12 +63,12 @@ void StartupTest::init()
     m_fakes = std::make_unique<FakeExecutables>();
     m_shared = std::make_unique<QTemporaryDir>(QStringLiteral("/tmp/kiv-startup.XXXXXX"));
     // Shared with an unprivileged run: the journal and the runtime directory must be writable.
-    QFile::setPermissions(m_shared->path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
-                                                | QFileDevice::ReadOther | QFileDevice::WriteOther
-                                                | QFileDevice::ExeOther);
+    QFile::setPermissions(m_shared->path(),
+        QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner | QFileDevice::ReadOther
+            | QFileDevice::WriteOther | QFileDevice::ExeOther);
     QDir(m_shared->path()).mkdir(QStringLiteral("runtime"));
     QFile::setPermissions(m_shared->filePath(QStringLiteral("runtime")),
-                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 }
 
 void StartupTest::cleanup()
@@ -96,13 +96,13 @@ QProcess* StartupTest::startProgram(const QStringList& extraEnvironment, bool as
         environment.insert(variable.section(QLatin1Char('='), 0, 0), variable.section(QLatin1Char('='), 1));
 
     // Only the fakes and the program itself are on its PATH, so a program that is not faked is missing.
-    QStringList command{QStringLiteral("--"), QStringLiteral("/usr/bin/env"),
-                        QStringLiteral("PATH=") + m_fakes->directory() + QLatin1Char(':')
-                            + QFileInfo(program).absolutePath(),
-                        program};
+    QStringList command {QStringLiteral("--"), QStringLiteral("/usr/bin/env"),
+        QStringLiteral("PATH=") + m_fakes->directory() + QLatin1Char(':') + QFileInfo(program).absolutePath(),
+        program};
     if (asNobody)
-        command = QStringList{QStringLiteral("--"), QStringLiteral("/usr/bin/setpriv"), QStringLiteral("--reuid=65534"),
-                              QStringLiteral("--regid=65534"), QStringLiteral("--clear-groups")}
+        command = QStringList {QStringLiteral("--"), QStringLiteral("/usr/bin/setpriv"),
+                      QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+                      QStringLiteral("--clear-groups")}
             + command.mid(1);
     auto* process = new QProcess;
     process->setProcessEnvironment(environment);
@@ -120,8 +120,8 @@ QList<JournalEntry> StartupTest::journal() const
         return entries;
     const QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     for (const QString& line : lines)
-        entries.append({line.section(QLatin1Char('\t'), 0, 0).toLongLong(), line.section(QLatin1Char('\t'), 1, 1),
-                        line.section(QLatin1Char('\t'), 2)});
+        entries.append({line.section(QLatin1Char('\t'), 0, 0).toLongLong(),
+            line.section(QLatin1Char('\t'), 1, 1), line.section(QLatin1Char('\t'), 2)});
     return entries;
 }
 
@@ -130,7 +130,8 @@ QStringList StartupTest::eventsOf(qint64 pid) const
     QStringList events;
     for (const JournalEntry& entry : journal()) {
         if (entry.pid == pid)
-            events.append(entry.details.isEmpty() ? entry.event : entry.event + QLatin1Char(' ') + entry.details);
+            events.append(
+                entry.details.isEmpty() ? entry.event : entry.event + QLatin1Char(' ') + entry.details);
     }
     return events;
 }
@@ -174,25 +175,27 @@ void StartupTest::checksRunInOrder_data()
     const QString active = QStringLiteral("out active\\n\n");
     const QString window = QStringLiteral("window Kiv norvo update");
 
-    QTest::newRow("not the superuser: only that warning") << true << installed << serviceInstalled << loaded << active
-                                                           << QStringList{"box " + superuserWarning} << QList<int>{0, 0};
+    QTest::newRow("not the superuser: only that warning")
+        << true << installed << serviceInstalled << loaded << active
+        << QStringList {"box " + superuserWarning} << QList<int> {0, 0};
     QTest::newRow("update tool not installed") << false << absent << serviceInstalled << loaded << active
-                                               << QStringList{"box " + packageWarning} << QList<int>{0, 0};
-    QTest::newRow("dpkg crashes: counts as not installed") << false << "signal SEGV\n" << serviceInstalled << loaded
-                                                           << active << QStringList{"box " + packageWarning}
-                                                           << QList<int>{0, 0};
-    QTest::newRow("dpkg missing: the start goes on") << false << QString() << absent << loaded << active
-                                                     << QStringList{window} << QList<int>{1, 0};
+                                               << QStringList {"box " + packageWarning} << QList<int> {0, 0};
+    QTest::newRow("dpkg crashes: counts as not installed")
+        << false << "signal SEGV\n"
+        << serviceInstalled << loaded << active << QStringList {"box " + packageWarning} << QList<int> {0, 0};
+    QTest::newRow("dpkg missing: the start goes on")
+        << false << QString() << absent << loaded << active << QStringList {window} << QList<int> {1, 0};
     QTest::newRow("service active: warning, then the window")
         << false << installed << serviceInstalled << loaded << active
-        << QStringList{"box " + serviceWarning, window} << QList<int>{1, 2};
-    QTest::newRow("service inactive") << false << installed << serviceInstalled << loaded << "out inactive\\n\nexit 3\n"
-                                      << QStringList{window} << QList<int>{1, 2};
+        << QStringList {"box " + serviceWarning, window} << QList<int> {1, 2};
+    QTest::newRow("service inactive")
+        << false << installed << serviceInstalled << loaded << "out inactive\\n\nexit 3\n"
+        << QStringList {window} << QList<int> {1, 2};
     QTest::newRow("service unit unknown: not asked for its state")
-        << false << installed << serviceInstalled << "out not-found\\n\n" << active << QStringList{window}
-        << QList<int>{1, 1};
-    QTest::newRow("service package absent: systemd not asked") << false << installed << absent << loaded << active
-                                                               << QStringList{window} << QList<int>{1, 0};
+        << false << installed << serviceInstalled << "out not-found\\n\n"
+        << active << QStringList {window} << QList<int> {1, 1};
+    QTest::newRow("service package absent: systemd not asked")
+        << false << installed << absent << loaded << active << QStringList {window} << QList<int> {1, 0};
 }
 
 void StartupTest::checksRunInOrder()
@@ -224,7 +227,7 @@ void StartupTest::checksRunInOrder()
     if (asNobody || dpkg.isNull())
         QVERIFY(dpkgCalls.isEmpty());
     else
-        QCOMPARE(dpkgCalls, QList<QStringList>{(QStringList{"-s", "norvo-update"})});
+        QCOMPARE(dpkgCalls, QList<QStringList> {(QStringList {"-s", "norvo-update"})});
     // The window asks dpkg-query about other packages too; the start-up checks ask about the service.
     int serviceQueries = 0;
     for (const QStringList& call : m_fakes->calls(QStringLiteral("dpkg-query")))
@@ -243,7 +246,7 @@ void StartupTest::hangingDpkgDoesNotBlockTheStart()
     QVERIFY(program->waitForFinished(90000));
     QCOMPARE(program->exitCode(), 0);
     QVERIFY2(timer.elapsed() >= 29000, "dpkg was given less than its 30 seconds");
-    QCOMPARE(eventsOf(journal().first().pid).mid(1), QStringList{"window Kiv norvo update"});
+    QCOMPARE(eventsOf(journal().first().pid).mid(1), QStringList {"window Kiv norvo update"});
 }
 
 void StartupTest::secondInstanceExitsAtOnceAndAKilledOneDoesNotBlock()
@@ -279,18 +282,17 @@ void StartupTest::restartStartsAFreshInstanceAfterSaving()
     const QString trigger = m_shared->filePath(QStringLiteral("restart"));
     QFile(trigger).open(QIODevice::WriteOnly);
     QProcess* first = startProgram({QStringLiteral("KIV_OBSERVER_RESTART_TRIGGER=") + trigger,
-                                    QStringLiteral("KIV_OBSERVER_KEEP_OPEN=1")});
+        QStringLiteral("KIV_OBSERVER_KEEP_OPEN=1")});
     QVERIFY(first->waitForFinished(30000));
     QCOMPARE(first->exitCode(), 0);
     QVERIFY(waitForEvent(QStringLiteral("window"), 2));
 
     const QList<JournalEntry> entries = journal();
     const qint64 firstPid = entries.first().pid;
-    QCOMPARE(eventsOf(firstPid),
-             (QStringList{"start no-settings", "window Kiv norvo update", "restart"}));
+    QCOMPARE(eventsOf(firstPid), (QStringList {"start no-settings", "window Kiv norvo update", "restart"}));
     const qint64 secondPid = entries.last().pid;
     QVERIFY(secondPid != firstPid);
-    QCOMPARE(eventsOf(secondPid), (QStringList{"start window-saved", "window Kiv norvo update"}));
+    QCOMPARE(eventsOf(secondPid), (QStringList {"start window-saved", "window Kiv norvo update"}));
 }
 
 QTEST_GUILESS_MAIN(StartupTest)

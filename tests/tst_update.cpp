@@ -56,16 +56,18 @@ private slots:
 
 private:
     QStringList runUntil(NorvoUpdate& runner, const Commands& commands, const QStringList& arguments,
-                         const std::function<bool()>& done, int timeoutMs = 20000);
+        const std::function<bool()>& done, int timeoutMs = 20000);
 
     FakeExecutables m_fakes;
 };
 
 void UpdateTest::initTestCase()
 {
-    QVERIFY2(QFile::exists(QStringLiteral("/run/kiv-sandbox/layers_boot")), "the test must run in the sandbox");
+    QVERIFY2(
+        QFile::exists(QStringLiteral("/run/kiv-sandbox/layers_boot")), "the test must run in the sandbox");
     QCoreApplication::setApplicationName(QStringLiteral("kiv-norvo-update"));
-    for (const char* name : {"norvo-update", "dpkg-query", "df", "lvs", "lvcreate", "lvremove", "umount", "tar", "reboot"})
+    for (const char* name :
+        {"norvo-update", "dpkg-query", "df", "lvs", "lvcreate", "lvremove", "umount", "tar", "reboot"})
         m_fakes.add(QString::fromLatin1(name));
     QFile::remove(QStringLiteral("/usr/sbin/space_calculator"));
     QVERIFY(QFile::copy(FakeExecutables::fakeProgramPath(), QStringLiteral("/usr/sbin/space_calculator")));
@@ -80,7 +82,7 @@ void UpdateTest::init()
 }
 
 QStringList UpdateTest::runUntil(NorvoUpdate& runner, const Commands& commands, const QStringList& arguments,
-                                 const std::function<bool()>& done, int timeoutMs)
+    const std::function<bool()>& done, int timeoutMs)
 {
     QStringList log;
     connect(&runner, &NorvoUpdate::logUpdated, this, [&log](const QString& text) { log.append(text); });
@@ -100,24 +102,25 @@ void UpdateTest::commandLines_data()
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QList<QStringList>>("calls");
 
-    const QStringList expert{"-A", "-K", "-g", "/srv/a.iso", "/srv/b.iso"};
-    QTest::newRow("imitation") << Commands{NorvoUpdate::Imitation} << expert
-                               << QList<QStringList>{{"-A", "-K", "-g", "/srv/a.iso", "/srv/b.iso", "-n"}};
-    QTest::newRow("update") << Commands{NorvoUpdate::Update} << expert << QList<QStringList>{expert};
+    const QStringList expert {"-A", "-K", "-g", "/srv/a.iso", "/srv/b.iso"};
+    QTest::newRow("imitation") << Commands {NorvoUpdate::Imitation} << expert
+                               << QList<QStringList> {{"-A", "-K", "-g", "/srv/a.iso", "/srv/b.iso", "-n"}};
+    QTest::newRow("update") << Commands {NorvoUpdate::Update} << expert << QList<QStringList> {expert};
     QTest::newRow("application update: switch off, update without -A and -K, switch on")
-        << Commands{NorvoUpdate::ProgramUpdate} << expert
-        << QList<QStringList>{{"-d"}, {"-g", "/srv/a.iso", "/srv/b.iso", "-p", "kiv-norvo-update"}, {"-e"}};
+        << Commands {NorvoUpdate::ProgramUpdate} << expert
+        << QList<QStringList> {{"-d"}, {"-g", "/srv/a.iso", "/srv/b.iso", "-p", "kiv-norvo-update"}, {"-e"}};
     QTest::newRow("application update imitation: no switch on afterwards")
-        << Commands{NorvoUpdate::ProgramUpdateImitation} << expert
-        << QList<QStringList>{{"-d"}, {"-g", "/srv/a.iso", "/srv/b.iso", "-n", "-p", "kiv-norvo-update"}};
-    QTest::newRow("system repositories, imitation") << Commands{NorvoUpdate::Imitation} << QStringList{"-A", "-r"}
-                                                    << QList<QStringList>{{"-A", "-r", "-n"}};
+        << Commands {NorvoUpdate::ProgramUpdateImitation} << expert
+        << QList<QStringList> {{"-d"}, {"-g", "/srv/a.iso", "/srv/b.iso", "-n", "-p", "kiv-norvo-update"}};
+    QTest::newRow("system repositories, imitation")
+        << Commands {NorvoUpdate::Imitation} << QStringList {"-A", "-r"}
+        << QList<QStringList> {{"-A", "-r", "-n"}};
     QTest::newRow("system repositories, application update")
-        << Commands{NorvoUpdate::ProgramUpdate} << QStringList{"-A", "-r"}
-        << QList<QStringList>{{"-d"}, {"-r", "-p", "kiv-norvo-update"}, {"-e"}};
+        << Commands {NorvoUpdate::ProgramUpdate} << QStringList {"-A", "-r"}
+        << QList<QStringList> {{"-d"}, {"-r", "-p", "kiv-norvo-update"}, {"-e"}};
     QTest::newRow("a source with a blank stays one argument")
-        << Commands{NorvoUpdate::Update} << QStringList{"-A", "/srv/my update.iso"}
-        << QList<QStringList>{{"-A", "/srv/my update.iso"}};
+        << Commands {NorvoUpdate::Update} << QStringList {"-A", "/srv/my update.iso"}
+        << QList<QStringList> {{"-A", "/srv/my update.iso"}};
 }
 
 void UpdateTest::commandLines()
@@ -135,8 +138,9 @@ void UpdateTest::commandLines()
     QTest::qWait(100); // nothing more may come
     QCOMPARE(m_fakes.calls(QStringLiteral("norvo-update")), calls);
     for (const QStringList& call : calls)
-        QVERIFY2(log.contains(QStringLiteral("Command line: norvo-update ") + call.join(QLatin1Char(' ')) + "\n"),
-                 qPrintable(log.join(QLatin1Char('|'))));
+        QVERIFY2(
+            log.contains(QStringLiteral("Command line: norvo-update ") + call.join(QLatin1Char(' ')) + "\n"),
+            qPrintable(log.join(QLatin1Char('|'))));
     QCOMPARE(errors.count(), 0);
 }
 
@@ -149,23 +153,22 @@ void UpdateTest::exitRules_data()
     QTest::addColumn<int>("updateSuccess");
     QTest::addColumn<Commands>("queueAfter");
 
-    QTest::newRow("imitation alone succeeds") << Commands{NorvoUpdate::Imitation} << "exit 0\n" << QStringList()
-                                              << QList<bool>{true} << 0 << Commands{};
-    QTest::newRow("imitation before an update") << Commands{NorvoUpdate::Imitation, NorvoUpdate::Update}
-                                                << "exit 0\n" << QStringList() << QList<bool>{false} << 0
-                                                << Commands{NorvoUpdate::Update};
-    QTest::newRow("imitation fails") << Commands{NorvoUpdate::Imitation} << "out Ошибка\\n\nexit 1\n"
-                                     << QStringList{"The update is not success!"} << QList<bool>{} << 0
-                                     << Commands{};
-    QTest::newRow("update succeeds") << Commands{NorvoUpdate::Update} << "exit 0\n" << QStringList()
-                                     << QList<bool>{} << 1 << Commands{};
-    QTest::newRow("update crashes: reported twice") << Commands{NorvoUpdate::Update} << "signal SEGV\n"
-                                                    << QStringList{"The update crashed!", "The update crashed!"}
-                                                    << QList<bool>{} << 0 << Commands{};
-    QTest::newRow("tool missing: reported once, command stays") << Commands{NorvoUpdate::Imitation} << QString()
-                                                                << QStringList{"The update failed to start!"}
-                                                                << QList<bool>{} << 0
-                                                                << Commands{NorvoUpdate::Imitation};
+    QTest::newRow("imitation alone succeeds") << Commands {NorvoUpdate::Imitation} << "exit 0\n"
+                                              << QStringList() << QList<bool> {true} << 0 << Commands {};
+    QTest::newRow("imitation before an update")
+        << Commands {NorvoUpdate::Imitation, NorvoUpdate::Update} << "exit 0\n"
+        << QStringList() << QList<bool> {false} << 0 << Commands {NorvoUpdate::Update};
+    QTest::newRow("imitation fails") << Commands {NorvoUpdate::Imitation} << "out Ошибка\\n\nexit 1\n"
+                                     << QStringList {"The update is not success!"} << QList<bool> {} << 0
+                                     << Commands {};
+    QTest::newRow("update succeeds") << Commands {NorvoUpdate::Update} << "exit 0\n"
+                                     << QStringList() << QList<bool> {} << 1 << Commands {};
+    QTest::newRow("update crashes: reported twice")
+        << Commands {NorvoUpdate::Update} << "signal SEGV\n"
+        << QStringList {"The update crashed!", "The update crashed!"} << QList<bool> {} << 0 << Commands {};
+    QTest::newRow("tool missing: reported once, command stays")
+        << Commands {NorvoUpdate::Imitation} << QString() << QStringList {"The update failed to start!"}
+        << QList<bool> {} << 0 << Commands {NorvoUpdate::Imitation};
 }
 
 void UpdateTest::exitRules()
@@ -209,11 +212,12 @@ void UpdateTest::exitRules()
 void UpdateTest::outputIsRelayedAsItArrives()
 {
     m_fakes.setScenario(QStringLiteral("norvo-update"),
-                        QStringLiteral("out 50%\\r\nsleep 0.3\nerr warning\\n\nsleep 0.3\nout 60%\\r\nsleep 0.3\nout done\\n\n"));
+        QStringLiteral(
+            "out 50%\\r\nsleep 0.3\nerr warning\\n\nsleep 0.3\nout 60%\\r\nsleep 0.3\nout done\\n\n"));
     NorvoUpdate runner;
     QSignalSpy update(&runner, &NorvoUpdate::updateSuccess);
-    const QStringList log
-        = runUntil(runner, {NorvoUpdate::Update}, {QStringLiteral("-A")}, [&]() { return update.count() == 1; });
+    const QStringList log = runUntil(
+        runner, {NorvoUpdate::Update}, {QStringLiteral("-A")}, [&]() { return update.count() == 1; });
     QCOMPARE(log.mid(2).join(QString()), QStringLiteral("50%\rwarning\n60%\rdone\n"));
     // Chunks arrive as written, not joined or cut into lines; the carriage returns stay.
     QVERIFY2(log.size() - 2 >= 3, qPrintable(log.join(QLatin1Char('|'))));
@@ -234,32 +238,22 @@ void UpdateTest::simpleRunLogsInOrder()
         runner.nextCommand();
     });
     QSignalSpy update(&runner, &NorvoUpdate::updateSuccess);
-    const QStringList arguments{"-A", "-m", "/srv/a.iso"};
+    const QStringList arguments {"-A", "-m", "/srv/a.iso"};
     const QStringList log = runUntil(runner,
-                                     {NorvoUpdate::ProgramUpdate, NorvoUpdate::Imitation, NorvoUpdate::CreateSnapshot,
-                                      NorvoUpdate::Update},
-                                     arguments, [&]() { return update.count() == 1; });
-    const QStringList expected{
-        "Application update...\n",
-        "Command line: norvo-update -d\n",
-        "tool output\n",
-        "Command line: norvo-update -m /srv/a.iso -p kiv-norvo-update\n",
-        "tool output\n",
-        "Command line: norvo-update -e\n",
-        "tool output\n",
-        "Update imitation...\n",
-        "Command line: norvo-update -A -m /srv/a.iso -n\n",
-        "tool output\n",
-        "Create system snapshot (lvsnap-kiv-norvo-update)...\n",
-        "\rElapsed 00:00:01",
-        "\rElapsed 00:00:02",
-        "Update...\n",
-        "Command line: norvo-update -A -m /srv/a.iso\n",
-        "tool output\n"};
+        {NorvoUpdate::ProgramUpdate, NorvoUpdate::Imitation, NorvoUpdate::CreateSnapshot,
+            NorvoUpdate::Update},
+        arguments, [&]() { return update.count() == 1; });
+    const QStringList expected {"Application update...\n", "Command line: norvo-update -d\n", "tool output\n",
+        "Command line: norvo-update -m /srv/a.iso -p kiv-norvo-update\n", "tool output\n",
+        "Command line: norvo-update -e\n", "tool output\n", "Update imitation...\n",
+        "Command line: norvo-update -A -m /srv/a.iso -n\n", "tool output\n",
+        "Create system snapshot (lvsnap-kiv-norvo-update)...\n", "\rElapsed 00:00:01", "\rElapsed 00:00:02",
+        "Update...\n", "Command line: norvo-update -A -m /srv/a.iso\n", "tool output\n"};
     QCOMPARE(log, expected);
     // The leftover snapshot was removed before the new one was taken.
-    QCOMPARE(m_fakes.sequence().filter(QRegularExpression(QStringLiteral("^(umount|lvremove|tar|lvcreate)$"))),
-             (QStringList{"umount", "lvremove", "tar", "lvcreate"}));
+    QCOMPARE(
+        m_fakes.sequence().filter(QRegularExpression(QStringLiteral("^(umount|lvremove|tar|lvcreate)$"))),
+        (QStringList {"umount", "lvremove", "tar", "lvcreate"}));
 }
 
 void UpdateTest::applicationUpdateChangesVersion_data()
@@ -280,18 +274,18 @@ void UpdateTest::applicationUpdateChangesVersion()
     QSignalSpy installedSpy(&runner, &NorvoUpdate::newVersionInstalled);
     QSignalSpy imitation(&runner, &NorvoUpdate::imitationSuccess);
     runUntil(runner, {NorvoUpdate::ProgramUpdate, NorvoUpdate::Imitation, NorvoUpdate::Update},
-             {QStringLiteral("-A")}, [&]() { return installedSpy.count() + imitation.count() > 0; });
+        {QStringLiteral("-A")}, [&]() { return installedSpy.count() + imitation.count() > 0; });
     const QList<QStringList> calls = m_fakes.calls(QStringLiteral("norvo-update"));
     if (newVersion.isNull()) {
         QCOMPARE(installedSpy.count(), 0);
         QCOMPARE(calls.size(), 4); // -d, the application, -e, the imitation
-        QCOMPARE(runner.commands(), Commands{NorvoUpdate::Update});
+        QCOMPARE(runner.commands(), Commands {NorvoUpdate::Update});
     } else {
         QCOMPARE(installedSpy.count(), 1);
         QCOMPARE(installedSpy.at(0).at(0).toString(), newVersion);
         QCOMPARE(calls.size(), 3);
-        QCOMPARE(calls.last(), QStringList{"-e"});
-        QCOMPARE(runner.commands(), (Commands{NorvoUpdate::Imitation, NorvoUpdate::Update}));
+        QCOMPARE(calls.last(), QStringList {"-e"});
+        QCOMPARE(runner.commands(), (Commands {NorvoUpdate::Imitation, NorvoUpdate::Update}));
     }
 }
 
@@ -301,11 +295,13 @@ void UpdateTest::switchPastItsTimeIsEnded()
     NorvoUpdate runner;
     QSignalSpy errors(&runner, &NorvoUpdate::errorMsg);
     QSignalSpy imitation(&runner, &NorvoUpdate::imitationSuccess);
-    const QStringList log = runUntil(runner, {NorvoUpdate::ProgramUpdateImitation, NorvoUpdate::Imitation},
-                                     {QStringLiteral("-A")}, [&]() { return imitation.count() == 1; }, 60000);
-    QVERIFY(log.contains(QStringLiteral("The switch command did not end within 30 seconds and was stopped.\n")));
+    const QStringList log = runUntil(
+        runner, {NorvoUpdate::ProgramUpdateImitation, NorvoUpdate::Imitation}, {QStringLiteral("-A")},
+        [&]() { return imitation.count() == 1; }, 60000);
+    QVERIFY(
+        log.contains(QStringLiteral("The switch command did not end within 30 seconds and was stopped.\n")));
     QCOMPARE(m_fakes.calls(QStringLiteral("norvo-update")),
-             (QList<QStringList>{{"-d"}, {"-n", "-p", "kiv-norvo-update"}, {"-A", "-n"}}));
+        (QList<QStringList> {{"-d"}, {"-n", "-p", "kiv-norvo-update"}, {"-A", "-n"}}));
     QCOMPARE(errors.count(), 0);
 }
 
@@ -354,12 +350,12 @@ void UpdateTest::terminationSignalsIgnoredDuringARun()
         return ignored;
     };
     runner.setSignalsIgnored(true);
-    QCOMPARE(handlers(), (QList<bool>{true, true, true, true}));
+    QCOMPARE(handlers(), (QList<bool> {true, true, true, true}));
     ::raise(SIGTERM);
     ::raise(SIGHUP);
     QVERIFY(true); // still alive
     runner.setSignalsIgnored(false);
-    QCOMPARE(handlers(), (QList<bool>{false, false, false, false}));
+    QCOMPARE(handlers(), (QList<bool> {false, false, false, false}));
     struct sigaction action = {};
     sigaction(SIGTERM, nullptr, &action);
     QVERIFY(action.sa_handler == SIG_DFL);
@@ -373,7 +369,7 @@ void UpdateTest::rebootStartsRebootAndEndsTheLoop()
     QTimer::singleShot(0, &runner, &NorvoUpdate::reboot);
     QTimer::singleShot(5000, &loop, [&loop]() { loop.exit(42); });
     QCOMPARE(loop.exec(), 0);
-    QTRY_COMPARE(m_fakes.calls(QStringLiteral("reboot")), QList<QStringList>{QStringList{}});
+    QTRY_COMPARE(m_fakes.calls(QStringLiteral("reboot")), QList<QStringList> {QStringList {}});
     struct sigaction action = {};
     sigaction(SIGTERM, nullptr, &action);
     QVERIFY(action.sa_handler == SIG_DFL);
@@ -386,15 +382,25 @@ void UpdateTest::snapshotKindAndSize_data()
     QTest::addColumn<QString>("kind");
     QTest::addColumn<double>("size");
 
-    QTest::newRow("LVM, estimate 12") << lvmRoot << "out 12\\n\n" << "LvmSnapshot" << 12.0;
-    QTest::newRow("LVM, estimate 4: the floor") << lvmRoot << "out 4\\n\n" << "LvmSnapshot" << 6.0;
-    QTest::newRow("LVM, last line counts") << lvmRoot << "out about\\n20\\n\\n\n" << "LvmSnapshot" << 20.0;
-    QTest::newRow("LVM, no estimate") << lvmRoot << "exit 1\n" << "LvmSnapshot" << 6.0;
-    QTest::newRow("LVM, not a number") << lvmRoot << "out lots\\n\n" << "LvmSnapshot" << 6.0;
-    QTest::newRow("LVM, negative") << lvmRoot << "out -3\\n\n" << "LvmSnapshot" << 6.0;
-    QTest::newRow("XFS on a partition") << xfsRoot << "out 12\\n\n" << "XfsSnapshot" << 0.0;
-    QTest::newRow("ext4: no snapshot") << ext4Root << "out 12\\n\n" << "" << 0.0;
-    QTest::newRow("no root found") << "exit 1\n" << "out 12\\n\n" << "" << 0.0;
+    QTest::newRow("LVM, estimate 12") << lvmRoot << "out 12\\n\n"
+                                      << "LvmSnapshot" << 12.0;
+    QTest::newRow("LVM, estimate 4: the floor") << lvmRoot << "out 4\\n\n"
+                                                << "LvmSnapshot" << 6.0;
+    QTest::newRow("LVM, last line counts") << lvmRoot << "out about\\n20\\n\\n\n"
+                                           << "LvmSnapshot" << 20.0;
+    QTest::newRow("LVM, no estimate") << lvmRoot << "exit 1\n"
+                                      << "LvmSnapshot" << 6.0;
+    QTest::newRow("LVM, not a number") << lvmRoot << "out lots\\n\n"
+                                       << "LvmSnapshot" << 6.0;
+    QTest::newRow("LVM, negative") << lvmRoot << "out -3\\n\n"
+                                   << "LvmSnapshot" << 6.0;
+    QTest::newRow("XFS on a partition") << xfsRoot << "out 12\\n\n"
+                                        << "XfsSnapshot" << 0.0;
+    QTest::newRow("ext4: no snapshot") << ext4Root << "out 12\\n\n"
+                                       << "" << 0.0;
+    QTest::newRow("no root found") << "exit 1\n"
+                                   << "out 12\\n\n"
+                                   << "" << 0.0;
 }
 
 void UpdateTest::snapshotKindAndSize()
@@ -413,7 +419,8 @@ void UpdateTest::snapshotKindAndSize()
         QCOMPARE(snapshot->thread() == QCoreApplication::instance()->thread(), false);
     }
     // The estimate is asked for only on LVM.
-    QCOMPARE(m_fakes.calls(QStringLiteral("space_calculator")).size(), kind == QLatin1String("LvmSnapshot") ? 1 : 0);
+    QCOMPARE(m_fakes.calls(QStringLiteral("space_calculator")).size(),
+        kind == QLatin1String("LvmSnapshot") ? 1 : 0);
 }
 
 void UpdateTest::elapsedAndBulletinTexts()
@@ -421,9 +428,11 @@ void UpdateTest::elapsedAndBulletinTexts()
     QCOMPARE(NorvoUpdate::elapsedText(3725000), QStringLiteral("\rElapsed 01:02:05"));
     QCOMPARE(NorvoUpdate::elapsedText(90000000), QStringLiteral("\rElapsed 01:00:00"));
     NorvoUpdate runner;
-    QCOMPARE(runner.bulletinNumber(QStringLiteral("Norvo Linux 1.7\nUpdate 1.7.3 installed (BULLETIN № 2024-0301SE17)\nAvailable")),
-             QStringLiteral("2024-0301SE17)"));
-    QCOMPARE(runner.bulletinNumber(QStringLiteral("Update 1.7.3 installed (BULLETIN № \n")), QStringLiteral(""));
+    QCOMPARE(runner.bulletinNumber(QStringLiteral(
+                 "Norvo Linux 1.7\nUpdate 1.7.3 installed (BULLETIN № 2024-0301SE17)\nAvailable")),
+        QStringLiteral("2024-0301SE17)"));
+    QCOMPARE(
+        runner.bulletinNumber(QStringLiteral("Update 1.7.3 installed (BULLETIN № \n")), QStringLiteral(""));
     QVERIFY(runner.bulletinNumber(QStringLiteral("no number here")).isNull());
 }
 

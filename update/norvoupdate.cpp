@@ -46,7 +46,8 @@ NorvoUpdate::NorvoUpdate(QObject* parent)
         m_snapshot->moveToThread(&m_thread);
         m_thread.start();
         connect(this, &NorvoUpdate::createSnap, m_snapshot.data(), &Snapshot::create);
-        connect(m_snapshot.data(), &Snapshot::created, this, &NorvoUpdate::snapshotCreated, Qt::QueuedConnection);
+        connect(
+            m_snapshot.data(), &Snapshot::created, this, &NorvoUpdate::snapshotCreated, Qt::QueuedConnection);
         connect(m_snapshot.data(), &Snapshot::timeout, this, &NorvoUpdate::elapsed, Qt::QueuedConnection);
     }
 
@@ -55,7 +56,8 @@ NorvoUpdate::NorvoUpdate(QObject* parent)
     connect(&m_process, &QProcess::readyReadStandardError, this, &NorvoUpdate::readStdErr);
     connect(&m_process, &QProcess::started, this, &NorvoUpdate::started);
     connect(&m_process, &QProcess::errorOccurred, this, &NorvoUpdate::errorOccurred);
-    connect(&m_process, qOverload<int, QProcess::ExitStatus>(&QProcess::finished), this, &NorvoUpdate::finished);
+    connect(
+        &m_process, qOverload<int, QProcess::ExitStatus>(&QProcess::finished), this, &NorvoUpdate::finished);
 }
 
 NorvoUpdate::~NorvoUpdate()
@@ -287,7 +289,8 @@ void NorvoUpdate::runToolSwitch(bool enable)
     disconnect(&m_process, finishedSignal, this, &NorvoUpdate::finished);
     runTool({enable ? QStringLiteral("-e") : QStringLiteral("-d")});
     m_waitingForSwitch = true;
-    const bool ended = m_process.waitForFinished(switchTimeoutMs) || m_process.state() == QProcess::NotRunning;
+    const bool ended
+        = m_process.waitForFinished(switchTimeoutMs) || m_process.state() == QProcess::NotRunning;
     m_waitingForSwitch = false;
     if (!ended) {
         // Past its time the switch is ended, so that the next command gets the process object.
@@ -300,8 +303,10 @@ void NorvoUpdate::runToolSwitch(bool enable)
 
 int NorvoUpdate::calculateSnapshotSize()
 {
-    const KivAdmin::HelperResult estimate = KivAdmin::runHelper(QStringLiteral("/usr/sbin/space_calculator"), {});
-    const QStringList lines = QString::fromLocal8Bit(estimate.output).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    const KivAdmin::HelperResult estimate
+        = KivAdmin::runHelper(QStringLiteral("/usr/sbin/space_calculator"), {});
+    const QStringList lines
+        = QString::fromLocal8Bit(estimate.output).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     return lines.isEmpty() ? -1 : lines.last().toInt(nullptr, 10);
 }
 

@@ -29,7 +29,9 @@ void settle(int milliseconds = 300)
 void saveScreen(const QString& path, const QRect& area)
 {
     settle();
-    QGuiApplication::primaryScreen()->grabWindow(0, area.x(), area.y(), area.width(), area.height()).save(path);
+    QGuiApplication::primaryScreen()
+        ->grabWindow(0, area.x(), area.y(), area.width(), area.height())
+        .save(path);
 }
 
 } // namespace
@@ -53,9 +55,10 @@ int main(int argc, char** argv)
     {
         QSettings settings;
         settings.setValue(QStringLiteral("ExpertMode"), true);
-        settings.setValue(QStringLiteral("Sources"), QStringList{QStringLiteral("/srv/updates/norvo-1.7.3-update.iso"),
-                                                                 QStringLiteral("/srv/updates/norvo-1.7-devel.iso"),
-                                                                 QStringLiteral("http://mirror.example/norvo/1.7/")});
+        settings.setValue(QStringLiteral("Sources"),
+            QStringList {QStringLiteral("/srv/updates/norvo-1.7.3-update.iso"),
+                QStringLiteral("/srv/updates/norvo-1.7-devel.iso"),
+                QStringLiteral("http://mirror.example/norvo/1.7/")});
         settings.setValue(QStringLiteral("Md5Check"), true);
         settings.setValue(QStringLiteral("Snapshot"), true);
     }
@@ -76,7 +79,8 @@ int main(int argc, char** argv)
         SourceDialog dialog;
         dialog.move(0, 0);
         dialog.show();
-        dialog.findChild<QLineEdit*>(QStringLiteral("m_sourceLineEdit"))->setText(QStringLiteral("/srv/updates/update.ISO"));
+        dialog.findChild<QLineEdit*>(QStringLiteral("m_sourceLineEdit"))
+            ->setText(QStringLiteral("/srv/updates/update.ISO"));
         QTimer::singleShot(0, &dialog, &SourceDialog::accept);
         QTimer::singleShot(800, [&dialog, output]() {
             saveScreen(output + QStringLiteral("/source-dialog-warning.png"), dialog.frameGeometry());

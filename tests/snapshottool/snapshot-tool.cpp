@@ -16,7 +16,8 @@ int main(int argc, char** argv)
     XfsSnapshot snapshot(QStringLiteral("xfssnap-kiv-norvo-update"), QString());
     Snapshot::ErrorCode result = Snapshot::Error;
     if (command == QLatin1String("create")) {
-        QObject::connect(&snapshot, &Snapshot::created, [&result](Snapshot::ErrorCode code) { result = code; });
+        QObject::connect(
+            &snapshot, &Snapshot::created, [&result](Snapshot::ErrorCode code) { result = code; });
         snapshot.create();
     } else if (command == QLatin1String("restore")) {
         result = snapshot.restore();

@@ -34,7 +34,8 @@ QString savedWindowState()
     QFile settings(QDir::homePath() + QStringLiteral("/.config/kiv/kiv-norvo-update.conf"));
     if (!settings.open(QIODevice::ReadOnly))
         return QStringLiteral("no-settings");
-    return settings.readAll().contains("Geometry") ? QStringLiteral("window-saved") : QStringLiteral("no-window");
+    return settings.readAll().contains("Geometry") ? QStringLiteral("window-saved")
+                                                   : QStringLiteral("no-window");
 }
 
 void actOnWindow(QWidget* window)
@@ -61,9 +62,9 @@ void observe()
         if (auto* box = qobject_cast<QMessageBox*>(modal); box && box != answeredBox) {
             answeredBox = box;
             const SeenBox seen = ModalBoxAnswerer::describe(box);
-            journal(QStringLiteral("box"), seen.title + QLatin1Char('|') + seen.text + QLatin1Char('|')
-                                               + QString::number(seen.icon) + QLatin1Char('|')
-                                               + seen.buttons.join(QLatin1Char(',')));
+            journal(QStringLiteral("box"),
+                seen.title + QLatin1Char('|') + seen.text + QLatin1Char('|') + QString::number(seen.icon)
+                    + QLatin1Char('|') + seen.buttons.join(QLatin1Char(',')));
             QTimer::singleShot(0, box, [box]() { box->buttons().constFirst()->click(); });
             return;
         }

@@ -8,10 +8,10 @@ FakeExecutables::FakeExecutables()
     : m_directory(QStringLiteral("/tmp/kiv-fakes.XXXXXX"))
 {
     // Fakes placed in the sandbox for other users must be readable by them.
-    QFile::setPermissions(m_directory.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
-                                                  | QFileDevice::ReadOther | QFileDevice::ExeOther
-                                                  | QFileDevice::WriteOther | QFileDevice::ReadGroup
-                                                  | QFileDevice::ExeGroup | QFileDevice::WriteGroup);
+    QFile::setPermissions(m_directory.path(),
+        QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner | QFileDevice::ReadOther
+            | QFileDevice::ExeOther | QFileDevice::WriteOther | QFileDevice::ReadGroup | QFileDevice::ExeGroup
+            | QFileDevice::WriteGroup);
 }
 
 QString FakeExecutables::fakeProgramPath()
@@ -81,7 +81,8 @@ QStringList FakeExecutables::sequence() const
 QProcessEnvironment FakeExecutables::environment(const QProcessEnvironment& base) const
 {
     QProcessEnvironment environment = base;
-    environment.insert(QStringLiteral("PATH"), directory() + QLatin1Char(':') + base.value(QStringLiteral("PATH")));
+    environment.insert(
+        QStringLiteral("PATH"), directory() + QLatin1Char(':') + base.value(QStringLiteral("PATH")));
     environment.insert(QStringLiteral("KIV_FAKE_DIR"), directory());
     return environment;
 }

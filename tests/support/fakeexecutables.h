@@ -29,7 +29,8 @@ public:
     QStringList sequence() const;
 
     // base with this directory first on PATH and KIV_FAKE_DIR set.
-    QProcessEnvironment environment(const QProcessEnvironment& base = QProcessEnvironment::systemEnvironment()) const;
+    QProcessEnvironment environment(
+        const QProcessEnvironment& base = QProcessEnvironment::systemEnvironment()) const;
     // Puts this directory first on the PATH of the test process itself, in place of the fakes
     // activated before.
     void activate() const;

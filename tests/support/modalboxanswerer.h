@@ -1,7 +1,7 @@
 #pragma once
 
-#include <QMessageBox>
 #include <QElapsedTimer>
+#include <QMessageBox>
 #include <QObject>
 #include <QStringList>
 #include <QTimer>

@@ -15,7 +15,8 @@ namespace TestHelpers {
 // A scripted answer of df whose root file system is on device, of type.
 inline QString dfRoot(const QString& device, const QString& type)
 {
-    return QStringLiteral("out Filesystem Type Size Used Avail Use% Mounted on\\n%1 %2 20G 5G 15G 25% /\\n\n").arg(device, type);
+    return QStringLiteral("out Filesystem Type Size Used Avail Use% Mounted on\\n%1 %2 20G 5G 15G 25% /\\n\n")
+        .arg(device, type);
 }
 
 // Replaces the file: it is removed first, so that a link in its place is never written through.
@@ -27,8 +28,7 @@ inline void writeFile(const QString& path, const QByteArray& content)
         file.write(content);
 }
 
-template<typename T>
-T* child(QObject* parent, const char* name)
+template<typename T> T* child(QObject* parent, const char* name)
 {
     return parent->findChild<T*>(QLatin1String(name));
 }
