@@ -63,6 +63,7 @@ private slots:
     void restoreOfferedAfterARunThatNeverEnded_data();
     void restoreOfferedAfterARunThatNeverEnded();
     void closeRefusedWhileTheToolRuns();
+    void closeAcceptedDuringTheSnapshotStep();
 
 private:
     static Commands queueOf(MainWindow* window);
@@ -683,6 +684,20 @@ void LaunchTest::closeRefusedWhileTheToolRuns()
     QVERIFY(window->isVisible());
     window->m_update.stop();
     QTRY_VERIFY(!window->m_update.isRunning());
+    QVERIFY(window->close());
+}
+
+void LaunchTest::closeAcceptedDuringTheSnapshotStep()
+{
+    m_fakes.setScenario(QStringLiteral("df"), lvmRoot);
+    m_fakes.setScenario(QStringLiteral("tar"), QStringLiteral("sleep 2\n"));
+    auto window = makeWindow({{"ExpertMode", true}, {"Sources", QStringList {"/srv/a.iso"}},
+        {"AutoUpdate", false}, {"Snapshot", true}});
+    ModalBoxAnswerer confirm(QStringLiteral("Yes"));
+    launch(window.get(), QStringLiteral("Update"));
+    QTRY_COMPARE(window->m_update.currentCommand(), NorvoUpdate::CreateSnapshot);
+    // The snapshot job runs on the worker thread; no tool runs, so the window may close.
+    QVERIFY(!window->m_update.isRunning());
     QVERIFY(window->close());
 }
 
