@@ -24,11 +24,11 @@ QString instanceDirectory()
 
 QtSingleApplication::QtSingleApplication(int& argc, char** argv, bool GUIenabled)
     : QApplication(argc, argv, GUIenabled)
-    , m_id(QCoreApplication::applicationName() + QLatin1Char('-') + QString::number(::geteuid()))
 {
+    const QString id = QCoreApplication::applicationName() + QLatin1Char('-') + QString::number(::geteuid());
     const QString directory = instanceDirectory();
-    m_socketName = directory + QLatin1Char('/') + m_id + QStringLiteral(".socket");
-    m_lock = new QLockFile(directory + QLatin1Char('/') + m_id + QStringLiteral(".lock"));
+    m_socketName = directory + QLatin1Char('/') + id + QStringLiteral(".socket");
+    m_lock = new QLockFile(directory + QLatin1Char('/') + id + QStringLiteral(".lock"));
     // A lock is stale only when its process is gone, never because the instance ran for long.
     m_lock->setStaleLockTime(0);
     m_isPrimary = m_lock->tryLock(0);
@@ -90,8 +90,7 @@ void QtSingleApplication::acceptConnection()
         connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
         connect(socket, &QLocalSocket::readyRead, this, [this, socket]() {
             while (socket->canReadLine()) {
-                const QString message = QString::fromUtf8(socket->readLine()).chopped(1);
-                emit messageReceived(message);
+                socket->readLine();
                 if (m_activateOnMessage)
                     activateWindow();
             }

@@ -23,7 +23,6 @@ public:
 
     // The window raised when a later instance sends a message.
     void setActivationWindow(QWidget* window, bool activateOnMessage = true);
-    QWidget* activationWindow() const { return m_activationWindow; }
 
     // Delivers message to the running instance; false when it could not be delivered in time.
     bool sendMessage(const QString& message, int timeoutMs = 3000) const;
@@ -32,15 +31,9 @@ public:
     // it asks the running instance to come forward instead.
     void activateWindow();
 
-    QString instanceId() const { return m_id; }
-
-Q_SIGNALS:
-    void messageReceived(const QString& message);
-
 private:
     void acceptConnection();
 
-    QString m_id;
     QString m_socketName;
     QLockFile* m_lock = nullptr;
     QLocalServer* m_server = nullptr;

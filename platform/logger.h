@@ -10,7 +10,6 @@ public:
     // level 0 records problems and verdicts; a higher level records every usable entry too.
     Logger(const QString& path, int level);
 
-    QString path() const { return m_path; }
     int level() const { return m_level; }
 
     // Returns false when the file could not be written.
