@@ -1,0 +1,201 @@
+#include "aptsession.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QFile>
+#include <QSettings>
+#include <QTextStream>
+
+#include "childrun.h"
+#include "console.h"
+#include "helpercommand.h"
+
+namespace {
+
+// A whole release upgrade from slow media takes hours; an apt run beyond this bound is hung.
+constexpr int aptTimeoutMs = 6 * 60 * 60 * 1000;
+const QString russianLocale = QStringLiteral("ru_RU.UTF-8");
+
+QStringList nonInteractiveDpkgOptions()
+{
+    return {QStringLiteral("-o"), QStringLiteral("Dpkg::Options::=--force-confdef"), QStringLiteral("-o"),
+        QStringLiteral("Dpkg::Options::=--force-confold")};
+}
+
+QProcessEnvironment toolEnvironment(bool interactive)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("LC_ALL"), russianLocale);
+    environment.remove(QStringLiteral("LANGUAGE"));
+    if (!interactive) {
+        environment.insert(QStringLiteral("DEBIAN_FRONTEND"), QStringLiteral("noninteractive"));
+        environment.insert(QStringLiteral("APT_LISTCHANGES_FRONTEND"), QStringLiteral("none"));
+    }
+    return environment;
+}
+
+// Nobody can answer a question without -A when standard input is not a terminal either (the
+// window's own-package update runs so): then the tool behaves as with -A.
+bool isInteractive(const Options& options)
+{
+    return !options.nonInteractive && isatty(STDIN_FILENO);
+}
+
+QString dpkgArchitecture()
+{
+    return QString::fromLatin1(
+        KivAdmin::runHelper(QStringLiteral("dpkg"), {QStringLiteral("--print-architecture")}).output)
+        .trimmed();
+}
+
+} // namespace
+
+AptSession::AptSession(
+    const QString& workDirectory, const QList<Repository>& repositories, const Options& options)
+    : m_options(options)
+    , m_interactive(isInteractive(options))
+{
+    m_environment = toolEnvironment(m_interactive);
+    auto set = [this](const QString& item, const QString& value) {
+        m_configuration << QStringLiteral("-o") << item + QLatin1Char('=') + value;
+    };
+
+    if (!options.systemRepositories) {
+        const QString sourcesList = workDirectory + QStringLiteral("/sources.list");
+        QFile file(sourcesList);
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            throw Failure {
+                ExitCode::updateFailed, QStringLiteral("norvo-update: cannot write %1").arg(sourcesList)};
+        QTextStream stream(&file);
+        for (const Repository& repository : repositories)
+            stream << repository.sourcesLine() << '\n';
+        QDir().mkpath(workDirectory + QStringLiteral("/sources.list.d"));
+        set(QStringLiteral("Dir::Etc::SourceList"), sourcesList);
+        set(QStringLiteral("Dir::Etc::SourceParts"), workDirectory + QStringLiteral("/sources.list.d"));
+    }
+    if (!options.systemRepositories || options.simulate) {
+        QDir().mkpath(workDirectory + QStringLiteral("/lists/partial"));
+        set(QStringLiteral("Dir::State::Lists"), workDirectory + QStringLiteral("/lists"));
+        set(QStringLiteral("Dir::Cache::pkgcache"), QString());
+        set(QStringLiteral("Dir::Cache::srcpkgcache"), QString());
+    }
+    if (!m_interactive)
+        m_configuration << nonInteractiveDpkgOptions();
+}
+
+bool AptSession::runAptGet(const QStringList& arguments) const
+{
+    ChildRun run;
+    run.program = QStringLiteral("apt-get");
+    run.arguments = m_configuration;
+    if (m_options.simulate)
+        run.arguments << QStringLiteral("-s");
+    if (!m_interactive)
+        run.arguments << QStringLiteral("-y");
+    run.arguments << arguments;
+    run.environment = m_environment;
+    run.forwardInput = m_interactive;
+    run.timeoutMs = aptTimeoutMs;
+    return runChild(run).succeeded;
+}
+
+void AptSession::refresh() const
+{
+    ChildRun run;
+    run.program = QStringLiteral("apt-get");
+    run.arguments = m_configuration + QStringList {QStringLiteral("update")};
+    run.environment = m_environment;
+    run.timeoutMs = aptTimeoutMs;
+    if (!runChild(run).succeeded)
+        throw Failure {ExitCode::updateFailed,
+            QStringLiteral("norvo-update: the package lists of the sources could not be read")};
+}
+
+bool AptSession::upgrade() const
+{
+    if (!m_options.onlyPackage.isEmpty())
+        return runAptGet(
+            {QStringLiteral("install"), QStringLiteral("--only-upgrade"), m_options.onlyPackage});
+    return runAptGet({QStringLiteral("dist-upgrade")});
+}
+
+bool AptSession::installLatestKernel() const
+{
+    const QString metapackage = QStringLiteral("linux-image-") + dpkgArchitecture();
+    const QStringList query = m_configuration
+        + QStringList {QStringLiteral("show"), QStringLiteral("--no-all-versions"), metapackage};
+    if (!KivAdmin::runHelper(QStringLiteral("apt-cache"), query).succeeded()) {
+        say(QStringLiteral("The sources offer no %1; the kernel stays as it is.").arg(metapackage));
+        return true;
+    }
+    return runAptGet({QStringLiteral("install"), metapackage});
+}
+
+void ensureRussianLocale()
+{
+    const QByteArray locales = KivAdmin::runHelper(QStringLiteral("locale"), {QStringLiteral("-a")}).output;
+    if (locales.split('\n').contains("ru_RU.utf8"))
+        return;
+    say(QStringLiteral("Generating the locale %1...").arg(russianLocale));
+    const KivAdmin::HelperResult generated = KivAdmin::runHelper(QStringLiteral("localedef"),
+        {QStringLiteral("-i"), QStringLiteral("ru_RU"), QStringLiteral("-f"), QStringLiteral("UTF-8"),
+            russianLocale});
+    // The update does not depend on the language of its messages, only the progress display does.
+    if (!generated.succeeded())
+        complain(QStringLiteral(
+            "norvo-update: cannot generate the locale %1; apt will write its messages untranslated")
+                     .arg(russianLocale));
+}
+
+void refuseWhileLocked()
+{
+    for (const QString& path :
+        {QStringLiteral("/var/lib/dpkg/lock-frontend"), QStringLiteral("/var/lib/dpkg/lock")}) {
+        const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        struct flock lock = {};
+        lock.l_type = F_WRLCK;
+        lock.l_whence = SEEK_SET;
+        const bool queried = fcntl(fd, F_GETLK, &lock) == 0;
+        ::close(fd);
+        if (!queried || lock.l_type == F_UNLCK)
+            continue;
+        QString holder = QStringLiteral("another process");
+        if (lock.l_pid > 0) {
+            QFile comm(QStringLiteral("/proc/%1/comm").arg(lock.l_pid));
+            const QString name = comm.open(QIODevice::ReadOnly)
+                ? QString::fromLocal8Bit(comm.readAll()).trimmed()
+                : QString();
+            holder = QStringLiteral("%1 (process %2)")
+                         .arg(name.isEmpty() ? QStringLiteral("a process") : name)
+                         .arg(lock.l_pid);
+        }
+        throw Failure {ExitCode::packageManagerBusy,
+            QStringLiteral(
+                "norvo-update: another package manager is working: %1 holds %2. Try again when it has finished.")
+                .arg(holder, path)};
+    }
+}
+
+void recoverInterruptedDpkg()
+{
+    ChildRun run;
+    run.program = QStringLiteral("dpkg");
+    run.arguments = QStringList {QStringLiteral("--force-confdef"), QStringLiteral("--force-confold"),
+        QStringLiteral("--configure"), QStringLiteral("-a")};
+    run.environment = toolEnvironment(false);
+    run.timeoutMs = aptTimeoutMs;
+    if (!runChild(run).succeeded)
+        throw Failure {ExitCode::updateFailed,
+            QStringLiteral(
+                "norvo-update: dpkg could not finish an earlier interrupted run (dpkg --configure -a)")};
+}
+
+QString systemCodename()
+{
+    const QSettings release(QStringLiteral("/etc/os-release"), QSettings::IniFormat);
+    return release.value(QStringLiteral("VERSION_CODENAME")).toString();
+}

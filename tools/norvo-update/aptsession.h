@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QList>
+#include <QProcessEnvironment>
+#include <QString>
+#include <QStringList>
+
+#include "options.h"
+#include "repositories.h"
+
+// apt and dpkg as one run drives them: the sources they read, the language they speak, whether
+// anyone can answer their questions.
+class AptSession final
+{
+public:
+    // With repositories, apt reads exactly those, through a configuration of its own in the work
+    // directory; without (-r), the system's sources. The package lists are private to the session
+    // whenever the system's must stay as they are: given sources, or a simulation.
+    AptSession(const QString& workDirectory, const QList<Repository>& repositories, const Options& options);
+
+    // apt-get update for the session's sources.
+    void refresh() const;
+    // The upgrade (or, with -p, the one package); returns apt's verdict.
+    bool upgrade() const;
+    // The newest kernel metapackage, when the sources offer it; returns apt's verdict.
+    bool installLatestKernel() const;
+
+private:
+    bool runAptGet(const QStringList& arguments) const;
+
+    Options m_options;
+    QStringList m_configuration; // -o pairs
+    QProcessEnvironment m_environment;
+    bool m_interactive = false;
+};
+
+// The Russian messages of apt and dpkg are what the progress display reads.
+void ensureRussianLocale();
+// Throws a Failure naming the process when another package manager holds dpkg's lock.
+void refuseWhileLocked();
+// Finishes what an interrupted dpkg left half done.
+void recoverInterruptedDpkg();
+// VERSION_CODENAME of /etc/os-release.
+QString systemCodename();

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QProcessEnvironment>
+#include <QString>
+#include <QStringList>
+
+// A stop request (SIGTERM, SIGINT, SIGHUP, SIGQUIT) is noted, passed on to the running child, and
+// turned into a Failure at the next check, so that every mounted image is unmounted on the way out.
+void watchStopSignals();
+// Throws a Failure when a stop signal has arrived.
+void checkStopRequest();
+
+// Why the tool ends early: the exit code and the message for standard error.
+struct Failure
+{
+    int exitCode;
+    QString message;
+};
+
+namespace ExitCode {
+inline constexpr int updateFailed = 1;
+inline constexpr int usage = 2;
+inline constexpr int verificationFailed = 3;
+inline constexpr int packageManagerBusy = 4;
+inline constexpr int stoppedBySignal = 128; // plus the signal's number
+} // namespace ExitCode
+
+struct ChildRun
+{
+    QString program;
+    QStringList arguments;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    bool forwardInput = false; // the child reads the tool's standard input (a terminal)
+    bool captureOutput = false; // standard output only; otherwise it goes straight to the tool's own
+    int timeoutMs = 0;
+};
+
+struct ChildResult
+{
+    bool succeeded = false;
+    int exitCode = -1;
+    QByteArray output; // when captured
+};
+
+// Runs a long child (apt, dpkg, a checksum of a large image) while watching for stop signals.
+// Throws a Failure when the child cannot start, outlives its bound or the tool is asked to stop.
+ChildResult runChild(const ChildRun& run);

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+// One apt repository found in an update source.
+struct Repository
+{
+    QString source; // the source as given on the command line
+    QString uri; // what apt reads: copy:/directory for local ones, the address otherwise
+    QString localRoot; // the directory holding dists/ and pool/; empty for network ones
+    QString suite; // the directory under dists/
+    QString codename;
+    QStringList components;
+    bool trusted = false;
+
+    QString sourcesLine() const;
+};
+
+// The fields of a Release (or InRelease) file that tell what a suite is.
+struct ReleaseInfo
+{
+    QString codename;
+    QString suite;
+    QStringList components;
+};
+ReleaseInfo parseRelease(const QByteArray& text);
+
+// Repositories of a local directory (a mounted image, a file: address): its own dists/*/Release,
+// or, when it has none, those of its immediate subdirectories.
+QList<Repository> findLocalRepositories(const QString& source, const QString& root);
+
+// Repositories of an http, https or ftp address: the suite named after this system's codename,
+// and the suites listed in the address's dists/ index when the server shows one.
+QList<Repository> findNetworkRepositories(
+    const QString& address, const QString& systemCodename, const QString& workDirectory);
+
+// The distribution's main repository: the component "main" for this system's codename.
+bool isMainRepository(const Repository& repository, const QString& systemCodename);
+
+// The checksum file beside an image: image.iso.EXT, else image.EXT; empty when there is neither.
+QString checksumFileFor(const QString& image, const QString& extension);
+// Compares the image's digest with its checksum file ("md5" or "gost"); throws a Failure when the
+// file is missing or the digests differ.
+void verifyImage(const QString& image, const QString& extension);
+
+// An image mounted read-only through a loop device for as long as the object lives.
+class MountedImage final
+{
+public:
+    MountedImage(const QString& image, const QString& mountPoint);
+    ~MountedImage();
+    MountedImage(const MountedImage&) = delete;
+    MountedImage& operator=(const MountedImage&) = delete;
+
+    QString mountPoint() const { return m_mountPoint; }
+
+private:
+    QString m_mountPoint;
+};
