@@ -1,0 +1,347 @@
+#include <csignal>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QScopeGuard>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "helpercommand.h"
+#include "options.h"
+#include "updatelogparser.h"
+
+namespace {
+
+struct ToolRun
+{
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+// Runs a tool as the window does: standard input an open pipe nobody writes to.
+ToolRun runTool(const QString& program, const QStringList& arguments)
+{
+    QProcess process;
+    process.start(program, arguments, QIODevice::ReadWrite);
+    ToolRun run;
+    if (!process.waitForFinished(180000)) {
+        process.kill();
+        process.waitForFinished();
+        qWarning("%s did not end within three minutes", qPrintable(program));
+        return run;
+    }
+    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.out = QString::fromUtf8(process.readAllStandardOutput());
+    run.err = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
+QString version(const QString& package)
+{
+    const KivAdmin::HelperResult query = KivAdmin::runHelper(QStringLiteral("dpkg-query"),
+        {QStringLiteral("-W"), QStringLiteral("-f=${db:Status-Abbrev}${Version}"), package});
+    return QString::fromLatin1(query.output).simplified();
+}
+
+bool sh(const QString& command)
+{
+    return KivAdmin::runHelper(QStringLiteral("sh"), {QStringLiteral("-c"), command}, 120000).succeeded();
+}
+
+bool imageMounted()
+{
+    QFile mounts(QStringLiteral("/proc/self/mounts"));
+    return mounts.open(QIODevice::ReadOnly) && mounts.readAll().contains("/run/norvo-update/");
+}
+
+} // namespace
+
+// The update tool against real apt and dpkg, real packages, repositories and images. Runs in the
+// sandbox with /usr under an overlay too, so that the packages it installs vanish with it.
+class ToolsTest final : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_fixtures;
+    const QString m_tool = QStringLiteral(KIV_NORVO_UPDATE);
+
+    QString fixture(const QString& name) const { return m_fixtures.filePath(name); }
+    ToolRun update(const QStringList& arguments) const { return runTool(m_tool, arguments); }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(m_fixtures.isValid());
+        QVERIFY2(sh(QStringLiteral(KIV_TEST_TOOLS_DIR "/make-update-fixtures ") + m_fixtures.path()),
+            "the packages, repositories and images could not be built");
+        // The tool's work directories and marks stay inside the sandbox too.
+        QVERIFY(QDir().mkpath(QStringLiteral("/run/norvo-update")));
+        QVERIFY(sh(QStringLiteral("mount -t tmpfs norvo-update-tests /run/norvo-update")));
+    }
+
+    void init()
+    {
+        QVERIFY(sh(QStringLiteral(
+            "dpkg --purge kiv-a kiv-b kiv-c kiv-broken >/dev/null 2>&1; dpkg -i %1/*.deb >/dev/null")
+                       .arg(fixture(QStringLiteral("installed")))));
+        QCOMPARE(version(QStringLiteral("kiv-a")), QStringLiteral("ii 1.0"));
+    }
+
+    void acceptsTheWindowsCommandLines_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("error");
+        auto row = [](const char* name, const QString& line, const char* error) {
+            QTest::newRow(name) << line.split(QLatin1Char(' ')) << QString::fromLatin1(error);
+        };
+        row("imitation", QStringLiteral("-A -T -K -k -g -m /srv/a.iso ftp://m.example/r -n"), "");
+        row("application update", QStringLiteral("-g /srv/a.iso -p kiv-norvo-update"), "");
+        row("configured repositories", QStringLiteral("-A -r -n"), "");
+        row("switch off", QStringLiteral("-d"), "");
+        row("switch on", QStringLiteral("-e"), "");
+        row("no sources", QStringLiteral("-A -n"),
+            "no update sources given (ISO images or repository addresses, or -r)");
+        row("package name missing", QStringLiteral("-A /srv/a.iso -p"), "-p needs the name of a package");
+        row("unknown option", QStringLiteral("-A -x /srv/a.iso"), "unknown option -x");
+        row("sources with -r", QStringLiteral("-A -r /srv/a.iso"),
+            "-r uses the configured repositories and takes no sources");
+        row("checksums with -r", QStringLiteral("-A -r -m"),
+            "-k, -g and -m apply to given sources, not to -r");
+        row("switch with more", QStringLiteral("-d -A"), "-d and -e take no other argument");
+    }
+
+    void acceptsTheWindowsCommandLines()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, error);
+        Options options;
+        QString reason;
+        QCOMPARE(parseOptions(arguments, &options, &reason), error.isEmpty());
+        QCOMPARE(reason, error);
+    }
+
+    void simulationShowsThePlanAndChangesNothing()
+    {
+        const ToolRun run
+            = update({QStringLiteral("-A"), QStringLiteral("-n"), fixture(QStringLiteral("good.iso"))});
+        QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+        QVERIFY(run.out.contains(QStringLiteral("Обновлено 2 пакетов, установлено 1 новых пакетов")));
+        QVERIFY(run.out.contains(QStringLiteral("Inst kiv-a [1.0] (2.0 ")));
+        QVERIFY(run.out.contains(QStringLiteral("Inst kiv-c (1.0 ")));
+        QCOMPARE(version(QStringLiteral("kiv-a")), QStringLiteral("ii 1.0"));
+        QCOMPARE(version(QStringLiteral("kiv-c")), QString());
+        QVERIFY(!imageMounted());
+        UpdateLogParser parser;
+        QCOMPARE(parser.parse(run.out), 99);
+    }
+
+    void updateUpgradesFromTheImageAndKeepsIt()
+    {
+        const ToolRun run
+            = update({QStringLiteral("-A"), QStringLiteral("-k"), fixture(QStringLiteral("good.iso"))});
+        QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+        QCOMPARE(version(QStringLiteral("kiv-a")), QStringLiteral("ii 2.0"));
+        QCOMPARE(version(QStringLiteral("kiv-b")), QStringLiteral("ii 2.0"));
+        QCOMPARE(version(QStringLiteral("kiv-c")), QStringLiteral("ii 1.0"));
+        QVERIFY(!imageMounted());
+
+        UpdateLogParser parser;
+        int progress = 0;
+        for (const QString& line : run.out.split(QLatin1Char('\n')))
+            progress = parser.parse(line + QLatin1Char('\n'));
+        QVERIFY2(progress >= 90, qPrintable(QString::number(progress)));
+
+        // The kept copy serves a later update without the image.
+        QVERIFY(QFile::exists(
+            QStringLiteral("/var/cache/norvo-update/sources/good/pool/main/kiv-a_2.0_all.deb")));
+        QFile kept(QStringLiteral("/etc/apt/sources.list.d/norvo-update-kept.list"));
+        QVERIFY(kept.open(QIODevice::ReadOnly));
+        QVERIFY(kept.readAll().startsWith("deb [trusted=yes] file:/var/cache/norvo-update/sources/good "));
+
+        QFile log(QStringLiteral("/var/log/norvo-update/norvo-update.log"));
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        const QByteArray entries = log.readAll();
+        QVERIFY(entries.contains(
+            "started: norvo-update -A -k " + QFile::encodeName(fixture(QStringLiteral("good.iso")))));
+        QVERIFY(entries.trimmed().endsWith("finished: success"));
+    }
+
+    void checksumsAreVerifiedFirst_data()
+    {
+        QTest::addColumn<QString>("option");
+        QTest::addColumn<QString>("image");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("md5 beside the image") << "-m"
+                                              << "good.iso" << 0 << "MD5 checksum of";
+        QTest::newRow("md5 wrong") << "-m"
+                                   << "tampered.iso" << 3 << "MD5 checksum mismatch for";
+        QTest::newRow("gost under the name without .iso") << "-g"
+                                                          << "good.iso" << 0 << "GOST checksum of";
+        QTest::newRow("gost wrong") << "-g"
+                                    << "tampered.iso" << 3 << "GOST checksum mismatch for";
+        QTest::newRow("gost missing") << "-g"
+                                      << "broken.iso" << 3 << "no GOST checksum file for";
+    }
+
+    void checksumsAreVerifiedFirst()
+    {
+        QFETCH(QString, option);
+        QFETCH(QString, image);
+        QFETCH(int, exitCode);
+        QFETCH(QString, message);
+        const ToolRun run = update(
+            {QStringLiteral("-A"), QStringLiteral("-T"), option, fixture(image), QStringLiteral("-n")});
+        QCOMPARE(run.exitCode, exitCode);
+        const QString output = run.out + run.err;
+        QVERIFY2(output.contains(message), qPrintable(output));
+        // A bad image is never mounted, let alone used.
+        QCOMPARE(run.out.contains(QStringLiteral("Source ")), exitCode == 0);
+    }
+
+    void onlyTheNamedPackageFromARepositoryAddress()
+    {
+        // As the window updates its own package: no -A, standard input a pipe.
+        const ToolRun run = update({QStringLiteral("file://") + fixture(QStringLiteral("repo")),
+            QStringLiteral("-p"), QStringLiteral("kiv-a")});
+        QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+        QCOMPARE(version(QStringLiteral("kiv-a")), QStringLiteral("ii 2.0"));
+        QCOMPARE(version(QStringLiteral("kiv-b")), QStringLiteral("ii 1.0"));
+    }
+
+    void failingPostinstFailsTheRun()
+    {
+        const QStringList broken {QStringLiteral("-A"), fixture(QStringLiteral("broken.iso"))};
+        const ToolRun refused = update(broken);
+        QCOMPARE(refused.exitCode, 1);
+        QVERIFY2(refused.err.contains(
+                     QStringLiteral("none of the sources holds the distribution's main repository")),
+            qPrintable(refused.err));
+        QCOMPARE(version(QStringLiteral("kiv-broken")), QStringLiteral("ii 1.0"));
+
+        const ToolRun run = update(QStringList {QStringLiteral("-T")} + broken);
+        QCOMPARE(run.exitCode, 1);
+        // apt reports the failed dpkg on standard error; the window reads both streams.
+        QVERIFY(run.err.contains(QStringLiteral("returned an error code")));
+        UpdateLogParser parser;
+        int errors = 0;
+        connect(&parser, &UpdateLogParser::errorDetected, this, [&errors] { ++errors; });
+        parser.parse(run.out + run.err);
+        QCOMPARE(errors, 1);
+        QVERIFY(!imageMounted());
+    }
+
+    void interruptedDpkgIsRecoveredFirst()
+    {
+        QVERIFY(sh(
+            QStringLiteral("dpkg --purge kiv-a >/dev/null && dpkg --unpack %1/kiv-a_1.0_all.deb >/dev/null")
+                .arg(fixture(QStringLiteral("installed")))));
+        QCOMPARE(version(QStringLiteral("kiv-a")), QStringLiteral("iU 1.0"));
+        const ToolRun run = update({QStringLiteral("-A"), fixture(QStringLiteral("good.iso")),
+            QStringLiteral("-p"), QStringLiteral("kiv-b")});
+        QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+        QVERIFY(run.out.indexOf(QStringLiteral("Настраивается пакет kiv-a (1.0)"))
+            < run.out.indexOf(QStringLiteral("Обновлено")));
+        QCOMPARE(version(QStringLiteral("kiv-a")), QStringLiteral("ii 1.0"));
+        QCOMPARE(version(QStringLiteral("kiv-b")), QStringLiteral("ii 2.0"));
+    }
+
+    void refusesWhileAnotherPackageManagerWorks()
+    {
+        const int fd = ::open("/var/lib/dpkg/lock-frontend", O_RDWR | O_CREAT | O_CLOEXEC, 0640);
+        QVERIFY(fd >= 0);
+        const auto unlock = qScopeGuard([fd] { ::close(fd); });
+        struct flock lock = {};
+        lock.l_type = F_WRLCK;
+        lock.l_whence = SEEK_SET;
+        QCOMPARE(fcntl(fd, F_SETLK, &lock), 0);
+
+        const ToolRun run = update({QStringLiteral("-A"), fixture(QStringLiteral("good.iso"))});
+        QCOMPARE(run.exitCode, 4);
+        QVERIFY2(
+            run.err.contains(QStringLiteral(
+                "another package manager is working: tst_tools (process %1) holds /var/lib/dpkg/lock-frontend")
+                                 .arg(getpid())),
+            qPrintable(run.err));
+        QCOMPARE(version(QStringLiteral("kiv-a")), QStringLiteral("ii 1.0"));
+        QVERIFY(!imageMounted());
+    }
+
+    void stopSignalUnmountsTheImage()
+    {
+        QProcess process;
+        process.start(m_tool, {QStringLiteral("-A"), fixture(QStringLiteral("good.iso"))});
+        QByteArray output;
+        QTRY_VERIFY_WITH_TIMEOUT((output += process.readAllStandardOutput()).contains("Source "), 30000);
+        QVERIFY(imageMounted());
+        process.terminate();
+        QVERIFY(process.waitForFinished(30000));
+        QCOMPARE(process.exitCode(), 128 + SIGTERM);
+        QVERIFY(!imageMounted());
+    }
+
+    void snapshotSizeCoversThePendingUpdate()
+    {
+        // apt reads the image's repository instead of the machine's through a configuration of its own.
+        const QString config = fixture(QStringLiteral("apt.conf"));
+        QFile file(config);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QStringLiteral(
+            "Dir::Etc::SourceList \"%1\";\nDir::Etc::SourceParts \"%2\";\nDir::State::Lists \"%2/lists\";\n")
+                       .arg(fixture(QStringLiteral("sources.list")), fixture(QStringLiteral("parts")))
+                       .toUtf8());
+        file.close();
+        QVERIFY(QDir().mkpath(fixture(QStringLiteral("parts/lists/partial"))));
+        QVERIFY(sh(QStringLiteral(
+            "echo \"deb [trusted=yes] file:%1 %2 main\" > %3 && APT_CONFIG=%4 apt-get -qq update")
+                       .arg(fixture(QStringLiteral("repo")),
+                           QStringLiteral("$(. /etc/os-release && echo $VERSION_CODENAME)"),
+                           fixture(QStringLiteral("sources.list")), config)));
+        qputenv("APT_CONFIG", QFile::encodeName(config));
+        const auto restore = qScopeGuard([] { qunsetenv("APT_CONFIG"); });
+        const QStringList lines = runTool(QStringLiteral(KIV_SPACE_CALCULATOR), {})
+                                      .out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QVERIFY(lines.contains(QStringLiteral("Packages to change: 3")));
+        QCOMPARE(lines.value(lines.size() - 1), QStringLiteral("1"));
+    }
+
+    // No systemd runs as the first process here: the control works on the unit files alone, which
+    // is what systemctl is-enabled then reads.
+    void automaticUpdateIsSwitchedThroughItsUnitFiles()
+    {
+        for (const char* unit : {"norvo-update-service.service", "norvo-update-service.timer"}) {
+            const QString target = QStringLiteral("/etc/systemd/system/") + QLatin1String(unit);
+            QFile::remove(target);
+            QVERIFY(
+                QFile::copy(QStringLiteral(KIV_TOOLS_SOURCE_DIR "/systemd/") + QLatin1String(unit), target));
+        }
+        const QString isEnabled = QStringLiteral("systemctl is-enabled --quiet norvo-update-service.timer");
+        const QString ctl = QStringLiteral(KIV_NORVO_UPDATE_CTL);
+        QVERIFY(!sh(isEnabled));
+        QCOMPARE(runTool(ctl, {QStringLiteral("enable")}).exitCode, 0);
+        QVERIFY(sh(isEnabled));
+
+        // Around the application's own update: -e brings back only what -d turned off.
+        QCOMPARE(update({QStringLiteral("-d")}).exitCode, 0);
+        QVERIFY(!sh(isEnabled));
+        QCOMPARE(update({QStringLiteral("-e")}).exitCode, 0);
+        QVERIFY(sh(isEnabled));
+
+        QCOMPARE(runTool(ctl, {QStringLiteral("disable")}).exitCode, 0);
+        QVERIFY(!sh(isEnabled));
+        QCOMPARE(update({QStringLiteral("-e")}).exitCode, 0);
+        QVERIFY(!sh(isEnabled));
+        QVERIFY(runTool(ctl, {QStringLiteral("status")})
+                    .out.startsWith(QStringLiteral("norvo-update-service.timer: disabled, inactive\n")));
+        QCOMPARE(runTool(ctl, {QStringLiteral("restart")}).exitCode, 2);
+    }
+};
+
+QTEST_GUILESS_MAIN(ToolsTest)
+#include "tst_tools.moc"
