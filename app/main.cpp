@@ -34,20 +34,20 @@ int main(int argc, char** argv)
         QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("kiv-norvo-update")));
 
         if (::geteuid() != 0) {
-            warn(QT_TR_NOOP("You should run this application with superuser privileges."));
+            warn(QT_TRANSLATE_NOOP("QObject", "You should run this application with superuser privileges."));
             return 0;
         }
         if (!MICDetect::isCurrentProcessHasMaxMIC()) {
-            warn(QT_TR_NOOP(
+            warn(QT_TRANSLATE_NOOP("QObject", 
                 "To update the system, you must log into the session with a high level of integrity."));
             return 0;
         }
         if (!isUpdateToolInstalled()) {
-            warn(QT_TR_NOOP("Package norvo-update is not installed!"));
+            warn(QT_TRANSLATE_NOOP("QObject", "Package norvo-update is not installed!"));
             return 0;
         }
         if (isAutoUpdateServiceActive())
-            warn(QT_TR_NOOP(
+            warn(QT_TRANSLATE_NOOP("QObject", 
                 "The automatic update service is active!\nPlease, check 'norvo-update-service' status"));
 
         auto* window = new MainWindow(nullptr);

@@ -4,12 +4,14 @@
 #include <QFile>
 #include <QIcon>
 #include <QKeySequence>
+#include <QLibraryInfo>
 #include <QLocale>
 #include <QPointer>
 #include <QRect>
 #include <QSettings>
 #include <QShortcut>
 #include <QTextBrowser>
+#include <QTranslator>
 #include <QVBoxLayout>
 #include <QWidget>
 
@@ -65,6 +67,32 @@ private:
     QTextBrowser* m_browser;
 };
 
+// Qt's own texts (standard buttons, file dialogs) and the program's, in the user's language.
+void installTranslators()
+{
+    const QLocale locale;
+    auto* qt = new QTranslator(QCoreApplication::instance());
+    if (qt->load(locale, QStringLiteral("qtbase"), QStringLiteral("_"),
+            QLibraryInfo::location(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(qt);
+    else
+        delete qt;
+
+    // Beside the build tree's programs first, so that a development build never takes an
+    // installed package's older texts.
+    const QStringList directories {
+        QCoreApplication::applicationDirPath() + QStringLiteral("/../translations"),
+        QStringLiteral(KIV_TRANSLATIONS_DIR)};
+    auto* own = new QTranslator(QCoreApplication::instance());
+    for (const QString& directory : directories) {
+        if (own->load(locale, QStringLiteral("kiv-norvo-update"), QStringLiteral("_"), directory)) {
+            QCoreApplication::installTranslator(own);
+            return;
+        }
+    }
+    delete own;
+}
+
 } // namespace
 
 void kivInit(const char* version, const char* displayName)
@@ -72,6 +100,7 @@ void kivInit(const char* version, const char* displayName)
     QCoreApplication::setApplicationVersion(QString::fromUtf8(version));
     QCoreApplication::setOrganizationName(QStringLiteral("kiv"));
     QGuiApplication::setApplicationDisplayName(QString::fromUtf8(displayName));
+    installTranslators();
     // Outside a desktop session (started by pkexec, or on a bare X server) no icon theme is
     // chosen; the desktop's default theme still has the icons the program names.
     if (QIcon::themeName().isEmpty() || QIcon::themeName() == QLatin1String("hicolor"))

@@ -1,0 +1,535 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="ru_RU">
+<context>
+    <name>LvmSnapshot</name>
+    <message>
+        <source>The archive of /boot (%1) is missing.</source>
+        <translation>Архив /boot (%1) отсутствует.</translation>
+    </message>
+</context>
+<context>
+    <name>MainWindow</name>
+    <message>
+        <source>Kiv norvo update</source>
+        <translation>Обновление Kiv norvo</translation>
+    </message>
+    <message>
+        <source>System information</source>
+        <translation>Сведения о системе</translation>
+    </message>
+    <message>
+        <source>Sources</source>
+        <translation>Источники</translation>
+    </message>
+    <message>
+        <source>Remove source</source>
+        <translation>Удалить источник</translation>
+    </message>
+    <message>
+        <source>Add source</source>
+        <translation>Добавить источник</translation>
+    </message>
+    <message>
+        <source>Change source...</source>
+        <translation>Изменить источник...</translation>
+    </message>
+    <message>
+        <source>Options</source>
+        <translation>Параметры</translation>
+    </message>
+    <message>
+        <source>Application autoupdate</source>
+        <translation>Автообновление приложения</translation>
+    </message>
+    <message>
+        <source>Create system snapshot (will be deleted after a successful update)</source>
+        <translation>Создать снимок системы (будет удалён после успешного обновления)</translation>
+    </message>
+    <message>
+        <source>Keep sources for later use</source>
+        <translation>Сохранить источники для дальнейшего использования</translation>
+    </message>
+    <message>
+        <source>Check GOST checksums for ISO images</source>
+        <translation>Проверять контрольные суммы ГОСТ для ISO-образов</translation>
+    </message>
+    <message>
+        <source>Check MD5 checksums for ISO images</source>
+        <translation>Проверять контрольные суммы MD5 для ISO-образов</translation>
+    </message>
+    <message>
+        <source>Install update using repositores in /etc/apt/sources.list</source>
+        <translation>Установить обновление из репозиториев /etc/apt/sources.list</translation>
+    </message>
+    <message>
+        <source>Don&apos;t search for main distributive repository</source>
+        <translation>Не искать основной репозиторий дистрибутива</translation>
+    </message>
+    <message>
+        <source>Install the latest available kernel</source>
+        <translation>Установить последнее доступное ядро</translation>
+    </message>
+    <message>
+        <source>Simple mode</source>
+        <translation>Простой режим</translation>
+    </message>
+    <message>
+        <source>Imitate</source>
+        <translation>Имитировать</translation>
+    </message>
+    <message>
+        <source>Update</source>
+        <translation>Обновить</translation>
+    </message>
+    <message>
+        <source>Warning!</source>
+        <translation>Внимание!</translation>
+    </message>
+    <message>
+        <source>The automatic update service is active!
+it could cause to error.
+Would you like to stop update service?</source>
+        <translation>Служба автоматического обновления активна!
+Это может привести к ошибке.
+Остановить службу обновления?</translation>
+    </message>
+    <message>
+        <source>Failed to stop the service</source>
+        <translation>Не удалось остановить службу</translation>
+    </message>
+    <message>
+        <source>Update confirmation</source>
+        <translation>Подтверждение обновления</translation>
+    </message>
+    <message>
+        <source>The next actions will be performed:
+1. Check update sources.
+2. Check possibility of update system.
+3. Save system snapshot (optional).
+4. System update.
+
+It is advisable to save all critical information on an external medium!
+Do you want to continue?</source>
+        <translation>Будут выполнены следующие действия:
+1. Проверка источников обновления.
+2. Проверка возможности обновления системы.
+3. Сохранение снимка системы (по выбору).
+4. Обновление системы.
+
+Рекомендуется сохранить всю важную информацию на внешнем носителе!
+Продолжить?</translation>
+    </message>
+    <message>
+        <source>Provided sources are incorrect. Check %1 for details</source>
+        <translation>Указанные источники некорректны. Подробности в %1</translation>
+    </message>
+    <message>
+        <source>Critical error</source>
+        <translation>Критическая ошибка</translation>
+    </message>
+    <message>
+        <source>Incorrect sources</source>
+        <translation>Некорректные источники</translation>
+    </message>
+    <message>
+        <source>Different versions of the latest update
+was found in repositories,
+but it&apos;s prohibited.
+Are you sure the sources are correct?</source>
+        <translation>В репозиториях найдены разные версии
+последнего обновления,
+что недопустимо.
+Вы уверены, что источники указаны верно?</translation>
+    </message>
+    <message>
+        <source>Do not shutdown and reboot the system!</source>
+        <translation>Не выключайте и не перезагружайте систему!</translation>
+    </message>
+    <message>
+        <source>The file system is not support creating of snapshots.</source>
+        <translation>Файловая система не поддерживает создание снимков.</translation>
+    </message>
+    <message>
+        <source>Expert mode</source>
+        <translation>Экспертный режим</translation>
+    </message>
+    <message>
+        <source>Check and update system</source>
+        <translation>Проверить и обновить систему</translation>
+    </message>
+    <message>
+        <source>Imitation is success</source>
+        <translation>Имитация успешна</translation>
+    </message>
+    <message>
+        <source>Imitation is success.</source>
+        <translation>Имитация прошла успешно.</translation>
+    </message>
+    <message>
+        <source>Reboot system</source>
+        <translation>Перезагрузить систему</translation>
+    </message>
+    <message>
+        <source>Update is success.</source>
+        <translation>Обновление прошло успешно.</translation>
+    </message>
+    <message>
+        <source>Update is success.
+%1 is installed.</source>
+        <translation>Обновление прошло успешно.
+%1 установлено.</translation>
+    </message>
+    <message>
+        <source>Update is success</source>
+        <translation>Обновление успешно</translation>
+    </message>
+    <message>
+        <source>%1 is already installed.</source>
+        <translation>%1 уже установлено.</translation>
+    </message>
+    <message>
+        <source>
+Don&apos;t forget to enable the enable 
+automatic service if it needed.</source>
+        <translation>
+Не забудьте включить службу
+автоматического обновления, если она нужна.</translation>
+    </message>
+    <message>
+        <source>Imitation error</source>
+        <translation>Ошибка имитации</translation>
+    </message>
+    <message>
+        <source>Imitation is not success</source>
+        <translation>Имитация не удалась</translation>
+    </message>
+    <message>
+        <source>Update error</source>
+        <translation>Ошибка обновления</translation>
+    </message>
+    <message>
+        <source>Update is not success</source>
+        <translation>Обновление не удалось</translation>
+    </message>
+    <message>
+        <source> Do you want to restore the system from a snapshot (system will be reboot)?</source>
+        <translation> Восстановить систему из снимка (система будет перезагружена)?</translation>
+    </message>
+    <message>
+        <source>
+Restore...
+</source>
+        <translation>
+Восстановление...
+</translation>
+    </message>
+    <message>
+        <source>Dpkg error: please, contact your administrator</source>
+        <translation>Ошибка dpkg: обратитесь к администратору</translation>
+    </message>
+    <message>
+        <source>Snapshot size %1 G
+</source>
+        <translation>Размер снимка %1 Г
+</translation>
+    </message>
+    <message>
+        <source>System snapshot (%1) is created.
+
+</source>
+        <translation>Снимок системы (%1) создан.
+
+</translation>
+    </message>
+    <message>
+        <source>System snapshot (%1) is not created!
+
+</source>
+        <translation>Снимок системы (%1) не создан!
+
+</translation>
+    </message>
+    <message>
+        <source>System snapshot (%1) is not created! Do you want to continue update?</source>
+        <translation>Снимок системы (%1) не создан! Продолжить обновление?</translation>
+    </message>
+    <message>
+        <source>The application has been updated to version %1. Restart the application for the changes to take effect.
+</source>
+        <translation>Приложение обновлено до версии %1. Перезапустите приложение, чтобы изменения вступили в силу.
+</translation>
+    </message>
+    <message>
+        <source>Update to new version</source>
+        <translation>Обновление до новой версии</translation>
+    </message>
+    <message>
+        <source>Do you want to restart application and continue update?</source>
+        <translation>Перезапустить приложение и продолжить обновление?</translation>
+    </message>
+    <message>
+        <source>Error</source>
+        <translation>Ошибка</translation>
+    </message>
+    <message>
+        <source>The last update failed. Do you want to restore the system from a snapshot (system will be reboot)?</source>
+        <translation>Последнее обновление завершилось неудачно. Восстановить систему из снимка (система будет перезагружена)?</translation>
+    </message>
+    <message>
+        <source>If you don&apos;t want to install the latest kernel,
+remove the &quot;%1&quot; package manually.</source>
+        <translation>Если вы не хотите устанавливать последнее ядро,
+удалите пакет «%1» вручную.</translation>
+    </message>
+    <message>
+        <source>Remove confirmation</source>
+        <translation>Подтверждение удаления</translation>
+    </message>
+    <message>
+        <source>Do you want to remove source?</source>
+        <translation>Удалить источник?</translation>
+    </message>
+</context>
+<context>
+    <name>NorvoUpdate</name>
+    <message>
+        <source>The update crashed!</source>
+        <translation>Обновление аварийно завершилось!</translation>
+    </message>
+    <message>
+        <source>The update is not success!</source>
+        <translation>Обновление не удалось!</translation>
+    </message>
+    <message>
+        <source>The update failed to start!</source>
+        <translation>Не удалось запустить обновление!</translation>
+    </message>
+    <message>
+        <source>An unknown error occurred!</source>
+        <translation>Произошла неизвестная ошибка!</translation>
+    </message>
+    <message>
+        <source>Elapsed %1</source>
+        <translation>Прошло %1</translation>
+    </message>
+    <message>
+        <source>Command line: %1 %2
+</source>
+        <translation>Командная строка: %1 %2
+</translation>
+    </message>
+    <message>
+        <source>Update imitation...
+</source>
+        <translation>Имитация обновления...
+</translation>
+    </message>
+    <message>
+        <source>Update...
+</source>
+        <translation>Обновление...
+</translation>
+    </message>
+    <message>
+        <source>Application update imitation...
+</source>
+        <translation>Имитация обновления приложения...
+</translation>
+    </message>
+    <message>
+        <source>Application update...
+</source>
+        <translation>Обновление приложения...
+</translation>
+    </message>
+    <message>
+        <source>The switch command did not end within %1 seconds and was stopped.
+</source>
+        <translation>Команда переключения не завершилась за %1 с и была остановлена.
+</translation>
+    </message>
+    <message>
+        <source>The file system does not support snapshots.</source>
+        <translation>Файловая система не поддерживает снимки.</translation>
+    </message>
+    <message>
+        <source>Create system snapshot (%1)...
+</source>
+        <translation>Создание снимка системы (%1)...
+</translation>
+    </message>
+    <message>
+        <source> T</source>
+        <translation> Т</translation>
+    </message>
+    <message>
+        <source> G</source>
+        <translation> Г</translation>
+    </message>
+    <message>
+        <source> M</source>
+        <translation> М</translation>
+    </message>
+    <message>
+        <source> K</source>
+        <translation> К</translation>
+    </message>
+    <message>
+        <source>Available memory size: %1 (root partition)</source>
+        <translation>Доступный объём памяти: %1 (корневой раздел)</translation>
+    </message>
+    <message>
+        <source>Advanced</source>
+        <translation>Усиленный</translation>
+    </message>
+    <message>
+        <source>Brisvan</source>
+        <translation>Брисван</translation>
+    </message>
+    <message>
+        <source>Maximum</source>
+        <translation>Максимальный</translation>
+    </message>
+    <message>
+        <source>Kaldemor</source>
+        <translation>Калдемор</translation>
+    </message>
+    <message>
+        <source>Base</source>
+        <translation>Базовый</translation>
+    </message>
+    <message>
+        <source>Ulmet</source>
+        <translation>Ульмет</translation>
+    </message>
+    <message>
+        <source>Norvo Linux %1
+%2 %3, «%4»
+</source>
+        <translation>Norvo Linux %1
+%2 %3, «%4»
+</translation>
+    </message>
+    <message>
+        <source>security level</source>
+        <translation>уровень защищённости</translation>
+    </message>
+    <message>
+        <source>Update %1 installed (BULLETIN № %2)
+</source>
+        <translation>Установлено обновление %1 (БЮЛЛЕТЕНЬ № %2)
+</translation>
+    </message>
+</context>
+<context>
+    <name>QObject</name>
+    <message>
+        <source>Warning!</source>
+        <translation>Внимание!</translation>
+    </message>
+    <message>
+        <source>%1 help</source>
+        <translation>Справка: %1</translation>
+    </message>
+    <message>
+        <source>You should run this application with superuser privileges.</source>
+        <translation>Это приложение нужно запускать с правами суперпользователя.</translation>
+    </message>
+    <message>
+        <source>To update the system, you must log into the session with a high level of integrity.</source>
+        <translation>Чтобы обновить систему, войдите в сеанс с высоким уровнем целостности.</translation>
+    </message>
+    <message>
+        <source>Package norvo-update is not installed!</source>
+        <translation>Пакет norvo-update не установлен!</translation>
+    </message>
+    <message>
+        <source>The automatic update service is active!
+Please, check &apos;norvo-update-service&apos; status</source>
+        <translation>Служба автоматического обновления активна!
+Проверьте состояние «norvo-update-service».</translation>
+    </message>
+</context>
+<context>
+    <name>Snapshot</name>
+    <message>
+        <source>Empty command line</source>
+        <translation>Пустая командная строка</translation>
+    </message>
+    <message>
+        <source>The program &quot;%1&quot; could not be started: %2</source>
+        <translation>Не удалось запустить программу «%1»: %2</translation>
+    </message>
+</context>
+<context>
+    <name>SourceDialog</name>
+    <message>
+        <source>Source</source>
+        <translation>Источник</translation>
+    </message>
+    <message>
+        <source>ISO image</source>
+        <translation>ISO-образ</translation>
+    </message>
+    <message>
+        <source>Network repository</source>
+        <translation>Сетевой репозиторий</translation>
+    </message>
+    <message>
+        <source>An ISO image file or network repository can be selected as the source. Several sources may be indicated. Possible sources:
+- ISO/repository of the installation disk;
+- ISO/repository with update;
+- ISO/repository with development tools;
+- ISO/repository with updated development tools.</source>
+        <translation>Источником может быть файл ISO-образа или сетевой репозиторий. Можно указать несколько источников. Возможные источники:
+- ISO-образ/репозиторий установочного диска;
+- ISO-образ/репозиторий с обновлением;
+- ISO-образ/репозиторий со средствами разработки;
+- ISO-образ/репозиторий с обновлёнными средствами разработки.</translation>
+    </message>
+    <message>
+        <source>Specify the path to the ISO image</source>
+        <translation>Укажите путь к ISO-образу</translation>
+    </message>
+    <message>
+        <source>The source is not ISO image. </source>
+        <translation>Источник не является ISO-образом. </translation>
+    </message>
+    <message>
+        <source>The source is not a network address. </source>
+        <translation>Источник не является сетевым адресом. </translation>
+    </message>
+    <message>
+        <source>Enter the correct source.</source>
+        <translation>Введите правильный источник.</translation>
+    </message>
+    <message>
+        <source>Specify a link to the network repository</source>
+        <translation>Укажите ссылку на сетевой репозиторий</translation>
+    </message>
+    <message>
+        <source>Select ISO image</source>
+        <translation>Выбор ISO-образа</translation>
+    </message>
+    <message>
+        <source>ISO images (*.iso)</source>
+        <translation>ISO-образы (*.iso)</translation>
+    </message>
+</context>
+<context>
+    <name>UpdateLogWidget</name>
+    <message>
+        <source>Do not shutdown and reboot the system!</source>
+        <translation>Не выключайте и не перезагружайте систему!</translation>
+    </message>
+    <message>
+        <source>Back</source>
+        <translation>Назад</translation>
+    </message>
+    <message>
+        <source>Exit</source>
+        <translation>Выход</translation>
+    </message>
+</context>
+</TS>
