@@ -43,13 +43,15 @@ int main(int argc, char** argv)
     QCoreApplication::setApplicationName(QStringLiteral("kiv-norvo-update"));
     QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("kiv-norvo-update")));
     const QString output = QCoreApplication::arguments().value(1, QStringLiteral("."));
+    // Pictures of the windows in another language get a suffix, such as -ru.
+    const QString suffix = QCoreApplication::arguments().value(2) + QStringLiteral(".png");
 
     QSettings().clear();
     {
         MainWindow window;
         window.move(0, 0);
         window.show();
-        saveScreen(output + QStringLiteral("/simple-mode.png"), window.frameGeometry());
+        saveScreen(output + QStringLiteral("/simple-mode") + suffix, window.frameGeometry());
     }
 
     {
@@ -69,7 +71,7 @@ int main(int argc, char** argv)
         settle();
         window.findChild<QPushButton*>(QStringLiteral("m_imitatePushButton"))->click();
         settle(2500);
-        saveScreen(output + QStringLiteral("/expert-mode-log.png"), window.frameGeometry());
+        saveScreen(output + QStringLiteral("/expert-mode-log") + suffix, window.frameGeometry());
         // The run ends with its box; answer it so the window can close.
         ModalBoxAnswerer answerer(QStringLiteral("OK"), 20000);
         answerer.waitAnswered();
@@ -82,8 +84,8 @@ int main(int argc, char** argv)
         dialog.findChild<QLineEdit*>(QStringLiteral("m_sourceLineEdit"))
             ->setText(QStringLiteral("/srv/updates/update.ISO"));
         QTimer::singleShot(0, &dialog, &SourceDialog::accept);
-        QTimer::singleShot(800, [&dialog, output]() {
-            saveScreen(output + QStringLiteral("/source-dialog-warning.png"), dialog.frameGeometry());
+        QTimer::singleShot(800, [&dialog, output, suffix]() {
+            saveScreen(output + QStringLiteral("/source-dialog-warning") + suffix, dialog.frameGeometry());
             if (QWidget* box = QApplication::activeModalWidget())
                 box->close();
         });

@@ -1,0 +1,114 @@
+#include <QAbstractButton>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "fakeexecutables.h"
+#include "kivintegration.h"
+#include "mainwindow.h"
+#include "modalboxanswerer.h"
+#include "sourcedialog.h"
+#include "testhelpers.h"
+
+namespace {
+
+// Texts of the widgets a user sees: labels, buttons, group titles, placeholders, tooltips.
+QStringList visibleTexts(QWidget* top)
+{
+    QStringList texts {top->windowTitle()};
+    const QList<QWidget*> widgets = top->findChildren<QWidget*>();
+    for (QWidget* widget : widgets) {
+        if (!widget->isVisibleTo(top))
+            continue;
+        texts << widget->toolTip();
+        if (auto* label = qobject_cast<QLabel*>(widget))
+            texts << label->text();
+        else if (auto* button = qobject_cast<QAbstractButton*>(widget))
+            texts << button->text();
+        else if (auto* group = qobject_cast<QGroupBox*>(widget))
+            texts << group->title();
+        else if (auto* edit = qobject_cast<QLineEdit*>(widget))
+            texts << edit->placeholderText();
+    }
+    return texts;
+}
+
+// A text is left in English when it has Latin letters and no Cyrillic ones. The program's name
+// stays as it is, and so does OK, which Qt's own Russian translation keeps.
+QStringList untranslated(const QStringList& texts)
+{
+    static const QRegularExpression latin(QStringLiteral("[A-Za-z]"));
+    static const QRegularExpression cyrillic(QStringLiteral("[А-Яа-яЁё]"));
+    QStringList found;
+    for (const QString& text : texts) {
+        if (text.contains(latin) && !text.contains(cyrillic) && text != kivAppDescription()
+            && text != QLatin1String("OK"))
+            found << text;
+    }
+    return found;
+}
+
+} // namespace
+
+// The windows in Russian: started with LANG=ru_RU.UTF-8 (set by CTest), they show no English
+// text. Runs in the sandbox, like the other window tests.
+class TranslationTest final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        kivInit("0.1.32", "Kiv norvo update");
+        QCoreApplication::setApplicationName(QStringLiteral("kiv-norvo-update"));
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_config.path());
+        for (const char* name : {"dpkg-query", "lsb_release", "df", "systemctl", "lvs"})
+            m_fakes.add(QString::fromLatin1(name));
+        m_fakes.activate();
+        m_fakes.setScenario(
+            QStringLiteral("df"), TestHelpers::dfRoot(QStringLiteral("/dev/sda1"), QStringLiteral("ext4")));
+        m_fakes.setScenario(QStringLiteral("dpkg-query"), QStringLiteral("exit 1\n"));
+        m_fakes.setScenario(QStringLiteral("lsb_release"), QStringLiteral("out Release:\\t1.7.5\\n\n"));
+        QCOMPARE(QLocale().name(), QStringLiteral("ru_RU"));
+    }
+
+    void windowsShowNoEnglishText_data()
+    {
+        QTest::addColumn<bool>("expert");
+        QTest::newRow("simple mode") << false;
+        QTest::newRow("expert mode") << true;
+    }
+
+    void windowsShowNoEnglishText()
+    {
+        QFETCH(bool, expert);
+        auto window = TestHelpers::makeWindow(
+            {{"ExpertMode", expert}, {"Sources", QStringList {QStringLiteral("/srv/a.iso")}}});
+        QStringList texts = visibleTexts(window.get());
+
+        // The launch question, with Qt's own buttons.
+        ModalBoxAnswerer answerer(QStringLiteral("Нет"));
+        TestHelpers::child<QPushButton>(window.get(), "m_updatePushButton")->click();
+        QVERIFY2(answerer.waitAnswered(), qPrintable(answerer.problem()));
+        texts << answerer.box().title << answerer.box().text << answerer.box().buttons;
+
+        SourceDialog dialog(window.get());
+        dialog.show();
+        texts << visibleTexts(&dialog);
+
+        const QStringList english = untranslated(texts);
+        QVERIFY2(english.isEmpty(), qPrintable(english.join(QStringLiteral(" | "))));
+    }
+
+private:
+    FakeExecutables m_fakes;
+    QTemporaryDir m_config;
+};
+
+QTEST_MAIN(TranslationTest)
+#include "tst_translation.moc"
