@@ -7,6 +7,7 @@
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextBrowser>
 
 #include "fakeexecutables.h"
 #include "kivintegration.h"
@@ -103,6 +104,23 @@ private slots:
 
         const QStringList english = untranslated(texts);
         QVERIFY2(english.isEmpty(), qPrintable(english.join(QStringLiteral(" | "))));
+    }
+
+    void helpIsInRussian()
+    {
+        kivHelpShow(QString());
+        QWidget* help = nullptr;
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            if (widget->objectName() == QLatin1String("HelpWindow"))
+                help = widget;
+        }
+        QVERIFY(help);
+        QCOMPARE(help->windowTitle(), QStringLiteral("Справка: Kiv norvo update"));
+        const QString page = TestHelpers::child<QTextBrowser>(help, "HelpBrowser")->toPlainText();
+        for (const char* heading :
+            {"Параметры (экспертный режим)", "Снимки и восстановление", "После неудачного обновления"})
+            QVERIFY2(page.contains(QString::fromUtf8(heading)), heading);
+        help->close();
     }
 
 private:
