@@ -7,6 +7,9 @@
 #include <QFile>
 #include <QProcess>
 #include <QScopeGuard>
+#include <QSettings>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -213,6 +216,58 @@ private Q_SLOTS:
         QVERIFY2(run.exitCode == 0, qPrintable(run.err));
         QCOMPARE(version(QStringLiteral("kiv-a")), QStringLiteral("ii 2.0"));
         QCOMPARE(version(QStringLiteral("kiv-b")), QStringLiteral("ii 1.0"));
+    }
+
+    // Found over http, by this system's codename or from the server's index of dists/; refused
+    // because they are not signed: only local sources are trusted as they are.
+    void networkRepositoriesAreFoundAndMustBeSigned_data()
+    {
+        const QString codename = QSettings(QStringLiteral("/etc/os-release"), QSettings::IniFormat)
+                                     .value(QStringLiteral("VERSION_CODENAME"))
+                                     .toString();
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QString>("suite");
+        QTest::newRow("suite of this system")
+            << "repo/" << QStringList {QStringLiteral("-A"), QStringLiteral("-n")}
+            << codename + QStringLiteral(" main");
+        QTest::newRow("suite from the index")
+            << "broken" << QStringList {QStringLiteral("-A"), QStringLiteral("-n"), QStringLiteral("-T")}
+            << "kiv-tests main";
+    }
+
+    void networkRepositoriesAreFoundAndMustBeSigned()
+    {
+        QFETCH(QString, path);
+        QFETCH(QStringList, options);
+        QFETCH(QString, suite);
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress::LocalHost));
+        const QString port = QString::number(probe.serverPort());
+        probe.close();
+        QProcess server;
+        server.start(QStringLiteral("python3"),
+            {QStringLiteral("-m"), QStringLiteral("http.server"), port, QStringLiteral("--bind"),
+                QStringLiteral("127.0.0.1"), QStringLiteral("--directory"), m_fixtures.path()});
+        const auto stop = qScopeGuard([&server] {
+            server.kill();
+            server.waitForFinished();
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [&port] {
+                QTcpSocket socket;
+                socket.connectToHost(QHostAddress::LocalHost, port.toUShort());
+                return socket.waitForConnected(200);
+            }(),
+            10000);
+
+        const QString address = QStringLiteral("http://127.0.0.1:%1/%2").arg(port, path);
+        const ToolRun run = update(options + QStringList {address});
+        QVERIFY2(run.out.contains(QStringLiteral("Source %1: %2\n").arg(address, suite)),
+            qPrintable(run.out + run.err));
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY(run.err.contains(QStringLiteral("the package lists of the sources could not be read")));
+        QVERIFY2(!run.err.contains(QStringLiteral("404")), "a failed probe was shown");
     }
 
     void failingPostinstFailsTheRun()

@@ -48,16 +48,14 @@ QList<Repository> suitesOf(const QString& source, const QString& root)
     return found;
 }
 
+// A probe that finds nothing is expected; what apt's downloader says about it is not shown.
 bool download(const QString& url, const QString& target)
 {
-    ChildRun run;
-    run.program = QStringLiteral("/usr/lib/apt/apt-helper");
-    run.arguments = QStringList {QStringLiteral("-o"), QStringLiteral("APT::Sandbox::User=root"),
-        QStringLiteral("-qq"), QStringLiteral("download-file"), url, target};
-    run.captureOutput = true;
-    run.timeoutMs = KivAdmin::helperTimeoutMs;
     QFile::remove(target);
-    return runChild(run).succeeded && QFileInfo(target).isFile();
+    const QStringList arguments {QStringLiteral("-o"), QStringLiteral("APT::Sandbox::User=root"),
+        QStringLiteral("-qq"), QStringLiteral("download-file"), url, target};
+    return KivAdmin::runHelper(QStringLiteral("/usr/lib/apt/apt-helper"), arguments).succeeded()
+        && QFileInfo(target).isFile();
 }
 
 QByteArray readFile(const QString& path)
