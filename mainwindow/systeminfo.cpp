@@ -17,7 +17,7 @@ QString MainWindow::readDistributionVersion() const
     if (!file.exists() || !file.open(QIODevice::ReadOnly | QIODevice::Text))
         return QString();
     QTextStream stream(&file);
-    const QString version = stream.readLine().simplified();
+    QString version = stream.readLine().simplified();
     file.close();
     return version;
 }

@@ -224,7 +224,7 @@ void NorvoUpdate::elapsed()
 QString NorvoUpdate::elapsedText(qint64 milliseconds)
 {
     // Added to midnight, so that the display wraps after 24 hours.
-    const QTime time = QTime(0, 0, 0, 0).addMSecs(int(milliseconds % (24 * 3600 * 1000)));
+    const QTime time = QTime(0, 0, 0, 0).addMSecs(int(milliseconds % (qint64(24) * 3600 * 1000)));
     return QStringLiteral("\r") + tr("Elapsed %1").arg(time.toString(QStringLiteral("hh:mm:ss")));
 }
 
