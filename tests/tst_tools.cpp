@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QLockFile>
 #include <QProcess>
 #include <QScopeGuard>
 #include <QSettings>
@@ -307,23 +308,38 @@ private Q_SLOTS:
         QCOMPARE(version(QStringLiteral("kiv-b")), QStringLiteral("ii 2.0"));
     }
 
+    void refusesWhileAnotherPackageManagerWorks_data()
+    {
+        QTest::addColumn<bool>("dpkgLock");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("dpkg's lock held")
+            << true
+            << QStringLiteral(
+                   "another package manager is working: tst_tools (process %1) holds /var/lib/dpkg/lock-frontend")
+                   .arg(getpid());
+        QTest::newRow("another update running")
+            << false << QStringLiteral("another update is running (process %1)").arg(getpid());
+    }
+
     void refusesWhileAnotherPackageManagerWorks()
     {
+        QFETCH(bool, dpkgLock);
+        QFETCH(QString, message);
         const int fd = ::open("/var/lib/dpkg/lock-frontend", O_RDWR | O_CREAT | O_CLOEXEC, 0640);
         QVERIFY(fd >= 0);
         const auto unlock = qScopeGuard([fd] { ::close(fd); });
         struct flock lock = {};
         lock.l_type = F_WRLCK;
         lock.l_whence = SEEK_SET;
-        QCOMPARE(fcntl(fd, F_SETLK, &lock), 0);
+        if (dpkgLock)
+            QCOMPARE(fcntl(fd, F_SETLK, &lock), 0);
+        QLockFile otherUpdate(QStringLiteral("/run/norvo-update/norvo-update.lock"));
+        if (!dpkgLock)
+            QVERIFY(otherUpdate.tryLock(0));
 
         const ToolRun run = update({QStringLiteral("-A"), fixture(QStringLiteral("good.iso"))});
         QCOMPARE(run.exitCode, 4);
-        QVERIFY2(
-            run.err.contains(QStringLiteral(
-                "another package manager is working: tst_tools (process %1) holds /var/lib/dpkg/lock-frontend")
-                                 .arg(getpid())),
-            qPrintable(run.err));
+        QVERIFY2(run.err.contains(message), qPrintable(run.err));
         QCOMPARE(version(QStringLiteral("kiv-a")), QStringLiteral("ii 1.0"));
         QVERIFY(!imageMounted());
     }

@@ -10,6 +10,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
+#include <QLockFile>
 #include <QTextStream>
 #include <QUrl>
 
@@ -132,14 +134,20 @@ void keepSources(const QList<Repository>& repositories, const RunLog& log)
         lines = QString::fromUtf8(existing.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     existing.close();
 
-    QStringList copied;
+    QHash<QString, QString> copies; // repository root -> its copy
     for (Repository repository : repositories) {
         if (!repository.localRoot.isEmpty()) {
             QString name = QFileInfo(repository.source).completeBaseName();
             if (isLocalAddress(repository.source) || name.isEmpty())
                 name = QFileInfo(repository.localRoot).fileName();
-            const QString target = keptDirectory + QLatin1Char('/') + name;
-            if (!copied.contains(repository.localRoot)) {
+            // Two images of the same name in different folders keep two copies.
+            QString target = copies.value(repository.localRoot);
+            if (target.isEmpty()) {
+                target = keptDirectory + QLatin1Char('/') + name;
+                for (int n = 2; copies.values().contains(target); ++n)
+                    target = keptDirectory + QLatin1Char('/') + name + QStringLiteral("-%1").arg(n);
+            }
+            if (!copies.contains(repository.localRoot)) {
                 say(QStringLiteral("Keeping %1 in %2...").arg(repository.source, target));
                 QDir(target).removeRecursively();
                 QDir().mkpath(target);
@@ -151,7 +159,7 @@ void keepSources(const QList<Repository>& repositories, const RunLog& log)
                 if (!runChild(copy).succeeded)
                     throw Failure {ExitCode::updateFailed,
                         QStringLiteral("norvo-update: cannot keep %1 in %2").arg(repository.source, target)};
-                copied << repository.localRoot;
+                copies.insert(repository.localRoot, target);
             }
             repository.uri = QStringLiteral("file:") + target;
         }
@@ -173,10 +181,29 @@ int update(const Options& options, const RunLog& log)
     if (options.timerSwitch != Options::TimerSwitch::None)
         return switchTimer(options.timerSwitch);
 
+    // One update at a time: a second one (the automatic update beside the window's) would only
+    // meet the first in apt's locks halfway through.
+    QDir().mkpath(stateDirectory);
+    QLockFile running(stateDirectory + QStringLiteral("/norvo-update.lock"));
+    running.setStaleLockTime(0); // stale only when its process is gone, however long an update takes
+    if (!running.tryLock(0)) {
+        qint64 pid = 0;
+        QString host;
+        QString program;
+        running.getLockInfo(&pid, &host, &program);
+        throw Failure {ExitCode::packageManagerBusy,
+            QStringLiteral(
+                "norvo-update: another update is running (process %1). Try again when it has finished.")
+                .arg(pid)};
+    }
+
     // Images are checked before anything is mounted or changed.
     for (const QString& source : options.sources) {
         if (!isImage(source))
             continue;
+        if (!QFileInfo(source).isFile())
+            throw Failure {
+                ExitCode::updateFailed, QStringLiteral("norvo-update: image %1 not found").arg(source)};
         if (options.gostCheck)
             verifyImage(source, QStringLiteral("gost"));
         if (options.md5Check)
