@@ -176,6 +176,30 @@ private Q_SLOTS:
         QVERIFY(entries.trimmed().endsWith("finished: success"));
     }
 
+    void latestKernelWhenTheSourcesOfferIt_data()
+    {
+        QTest::addColumn<QString>("image");
+        QTest::addColumn<QString>("expected");
+        const QString metapackage = QStringLiteral("linux-image-")
+            + QString::fromLatin1(
+                KivAdmin::runHelper(QStringLiteral("dpkg"), {QStringLiteral("--print-architecture")}).output)
+                  .trimmed();
+        QTest::newRow("offered") << "good.iso" << QStringLiteral("Inst %1 (1.0 ").arg(metapackage);
+        QTest::newRow("not offered")
+            << "broken.iso"
+            << QStringLiteral("The sources offer no %1; the kernel stays as it is.").arg(metapackage);
+    }
+
+    void latestKernelWhenTheSourcesOfferIt()
+    {
+        QFETCH(QString, image);
+        QFETCH(QString, expected);
+        const ToolRun run = update({QStringLiteral("-A"), QStringLiteral("-T"), QStringLiteral("-K"),
+            fixture(image), QStringLiteral("-n")});
+        QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+        QVERIFY2(run.out.contains(expected), qPrintable(run.out));
+    }
+
     void checksumsAreVerifiedFirst_data()
     {
         QTest::addColumn<QString>("option");
