@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLockFile>
 #include <QProcess>
 #include <QScopeGuard>
@@ -15,6 +16,7 @@
 #include <QTest>
 
 #include "helpercommand.h"
+#include "norvoupdate.h"
 #include "options.h"
 #include "updatelogparser.h"
 
@@ -198,6 +200,50 @@ private Q_SLOTS:
             fixture(image), QStringLiteral("-n")});
         QVERIFY2(run.exitCode == 0, qPrintable(run.err));
         QVERIFY2(run.out.contains(expected), qPrintable(run.out));
+    }
+
+    // The program's runner drives the tool as in a real run: the log it relays, chunk by chunk as
+    // it arrives, moves the progress to the end, and a failed package is reported.
+    void runnerDrivesTheTool_data()
+    {
+        QTest::addColumn<QString>("image");
+        QTest::addColumn<bool>("succeeds");
+        QTest::newRow("update") << "good.iso" << true;
+        QTest::newRow("failing package") << "broken.iso" << false;
+    }
+
+    void runnerDrivesTheTool()
+    {
+        QFETCH(QString, image);
+        QFETCH(bool, succeeds);
+        const QByteArray path = qgetenv("PATH");
+        qputenv("PATH", QFile::encodeName(QFileInfo(m_tool).path()) + ':' + path);
+        const auto restore = qScopeGuard([&path] { qputenv("PATH", path); });
+
+        NorvoUpdate runner;
+        UpdateLogParser parser;
+        int progress = 0;
+        int errors = 0;
+        bool succeeded = false;
+        QString failure;
+        QString log;
+        connect(&runner, &NorvoUpdate::logUpdated, this, [&](const QString& chunk) {
+            log += chunk;
+            progress = parser.parse(chunk);
+        });
+        connect(&parser, &UpdateLogParser::errorDetected, this, [&errors] { ++errors; });
+        connect(&runner, &NorvoUpdate::updateSuccess, this, [&succeeded] { succeeded = true; });
+        connect(&runner, &NorvoUpdate::errorMsg, this, [&failure](const QString& error) { failure = error; });
+        runner.start({NorvoUpdate::Update}, {QStringLiteral("-A"), QStringLiteral("-T"), fixture(image)});
+        QTRY_VERIFY_WITH_TIMEOUT(succeeded || !failure.isEmpty(), 120000);
+
+        QVERIFY(log.startsWith(
+            QStringLiteral("Update...\nCommand line: norvo-update -A -T %1\n").arg(fixture(image))));
+        QCOMPARE(succeeded, succeeds);
+        QCOMPARE(errors > 0, !succeeds);
+        if (succeeds)
+            QVERIFY2(progress >= 90, qPrintable(QString::number(progress)));
+        QVERIFY(!imageMounted());
     }
 
     void checksumsAreVerifiedFirst_data()
