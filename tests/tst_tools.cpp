@@ -163,6 +163,10 @@ private Q_SLOTS:
             progress = parser.parse(line + QLatin1Char('\n'));
         QVERIFY2(progress >= 90, qPrintable(QString::number(progress)));
 
+        // The archives went to the run's own cache, which is gone with it.
+        QVERIFY(!QFile::exists(QStringLiteral("/var/cache/apt/archives/kiv-a_2.0_all.deb")));
+        QVERIFY(!QFileInfo::exists(QStringLiteral("/var/cache/norvo-update/archives")));
+
         // The kept copy serves a later update without the image.
         QVERIFY(QFile::exists(
             QStringLiteral("/var/cache/norvo-update/sources/good/pool/main/kiv-a_2.0_all.deb")));

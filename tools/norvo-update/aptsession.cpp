@@ -52,8 +52,8 @@ QString dpkgArchitecture()
 
 } // namespace
 
-AptSession::AptSession(
-    const QString& workDirectory, const QList<Repository>& repositories, const Options& options)
+AptSession::AptSession(const QString& workDirectory, const QString& archivesDirectory,
+    const QList<Repository>& repositories, const Options& options)
     : m_options(options)
     , m_interactive(isInteractive(options))
 {
@@ -80,6 +80,10 @@ AptSession::AptSession(
         set(QStringLiteral("Dir::State::Lists"), workDirectory + QStringLiteral("/lists"));
         set(QStringLiteral("Dir::Cache::pkgcache"), QString());
         set(QStringLiteral("Dir::Cache::srcpkgcache"), QString());
+    }
+    if (!archivesDirectory.isEmpty()) {
+        QDir().mkpath(archivesDirectory + QStringLiteral("/partial"));
+        set(QStringLiteral("Dir::Cache::archives"), archivesDirectory);
     }
     if (!m_interactive)
         m_configuration << nonInteractiveDpkgOptions();

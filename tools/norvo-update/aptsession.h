@@ -15,8 +15,10 @@ class AptSession final
 public:
     // With repositories, apt reads exactly those, through a configuration of its own in the work
     // directory; without (-r), the system's sources. The package lists are private to the session
-    // whenever the system's must stay as they are: given sources, or a simulation.
-    AptSession(const QString& workDirectory, const QList<Repository>& repositories, const Options& options);
+    // whenever the system's must stay as they are: given sources, or a simulation. A non-empty
+    // archives directory takes the place of apt's cache of downloaded packages.
+    AptSession(const QString& workDirectory, const QString& archivesDirectory,
+        const QList<Repository>& repositories, const Options& options);
 
     // apt-get update for the session's sources.
     void refresh() const;

@@ -29,21 +29,23 @@ const QString stateDirectory = QStringLiteral("/run/norvo-update");
 // Written by -d when it disabled the timer, so that -e enables only what -d disabled.
 const QString timerMark = stateDirectory + QStringLiteral("/timer-disabled-by-update");
 const QString keptDirectory = QStringLiteral("/var/cache/norvo-update/sources");
+const QString archivesDirectory = QStringLiteral("/var/cache/norvo-update/archives");
 const QString keptSourcesList = QStringLiteral("/etc/apt/sources.list.d/norvo-update-kept.list");
 
-// The run's own directory under /run: its apt configuration, package lists and mount points.
-class WorkDirectory final
+// A directory that lives as long as the run: emptied first (of a run that was killed), removed
+// at the end.
+class ScratchDirectory final
 {
 public:
-    WorkDirectory()
-        : m_path(stateDirectory + QLatin1Char('/') + QString::number(QCoreApplication::applicationPid()))
+    explicit ScratchDirectory(const QString& path)
+        : m_path(path)
     {
         QDir(m_path).removeRecursively();
         if (!QDir().mkpath(m_path))
             throw Failure {
                 ExitCode::updateFailed, QStringLiteral("norvo-update: cannot create %1").arg(m_path)};
     }
-    ~WorkDirectory()
+    ~ScratchDirectory()
     {
         // Never remove files through a mount that could not be undone.
         QFile mounts(QStringLiteral("/proc/self/mountinfo"));
@@ -55,8 +57,8 @@ public:
         }
         QDir(m_path).removeRecursively();
     }
-    WorkDirectory(const WorkDirectory&) = delete;
-    WorkDirectory& operator=(const WorkDirectory&) = delete;
+    ScratchDirectory(const ScratchDirectory&) = delete;
+    ScratchDirectory& operator=(const ScratchDirectory&) = delete;
 
     QString path() const { return m_path; }
 
@@ -210,7 +212,9 @@ int update(const Options& options, const RunLog& log)
             verifyImage(source, QStringLiteral("md5"));
     }
 
-    WorkDirectory work;
+    // The run's apt configuration, package lists and mount points.
+    const ScratchDirectory work(
+        stateDirectory + QLatin1Char('/') + QString::number(QCoreApplication::applicationPid()));
     std::vector<std::unique_ptr<MountedImage>> images;
     QList<Repository> repositories;
     for (int i = 0; i < options.sources.size(); ++i) {
@@ -244,7 +248,13 @@ int update(const Options& options, const RunLog& log)
         refuseWhileLocked();
         recoverInterruptedDpkg();
     }
-    const AptSession apt(work.path(), repositories, options);
+    // The archives of the given sources go to a cache of the run's own on disk, not to apt's: the
+    // system's cache does not fill with a whole disc, and every package the update installs is
+    // fetched (and shown as fetched) by this run.
+    std::unique_ptr<ScratchDirectory> archives;
+    if (!options.systemRepositories && !options.simulate)
+        archives = std::make_unique<ScratchDirectory>(archivesDirectory);
+    const AptSession apt(work.path(), archives ? archives->path() : QString(), repositories, options);
     apt.refresh();
     checkStopRequest();
     if (!apt.upgrade())
