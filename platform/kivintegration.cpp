@@ -1,5 +1,7 @@
 #include "kivintegration.h"
 
+#include <memory>
+
 #include <QApplication>
 #include <QFile>
 #include <QIcon>
@@ -67,30 +69,28 @@ private:
     QTextBrowser* m_browser;
 };
 
-// Qt's own texts (standard buttons, file dialogs) and the program's, in the user's language.
-void installTranslators()
+// Installs the translation called name for the user's language from the first of the
+// directories that has one.
+void installTranslation(const QString& name, const QStringList& directories)
 {
-    const QLocale locale;
-    auto* qt = new QTranslator(QCoreApplication::instance());
-    if (qt->load(locale, QStringLiteral("qtbase"), QStringLiteral("_"),
-            QLibraryInfo::location(QLibraryInfo::TranslationsPath)))
-        QCoreApplication::installTranslator(qt);
-    else
-        delete qt;
-
-    // Beside the build tree's programs first, so that a development build never takes an
-    // installed package's older texts.
-    const QStringList directories {
-        QCoreApplication::applicationDirPath() + QStringLiteral("/../translations"),
-        QStringLiteral(KIV_TRANSLATIONS_DIR)};
-    auto* own = new QTranslator(QCoreApplication::instance());
+    auto translator = std::make_unique<QTranslator>(QCoreApplication::instance());
     for (const QString& directory : directories) {
-        if (own->load(locale, QStringLiteral("kiv-norvo-update"), QStringLiteral("_"), directory)) {
-            QCoreApplication::installTranslator(own);
+        if (translator->load(QLocale(), name, QStringLiteral("_"), directory)) {
+            QCoreApplication::installTranslator(translator.release());
             return;
         }
     }
-    delete own;
+}
+
+// Qt's own texts (standard buttons, file dialogs) and the program's, in the user's language.
+void installTranslators()
+{
+    installTranslation(QStringLiteral("qtbase"), {QLibraryInfo::location(QLibraryInfo::TranslationsPath)});
+    // Beside the build tree's programs first, so that a development build never takes an
+    // installed package's older texts.
+    installTranslation(QStringLiteral("kiv-norvo-update"),
+        {QCoreApplication::applicationDirPath() + QStringLiteral("/../translations"),
+            QStringLiteral(KIV_TRANSLATIONS_DIR)});
 }
 
 } // namespace
