@@ -84,8 +84,6 @@ ReleaseInfo parseRelease(const QByteArray& text)
         const QString value = QString::fromUtf8(line.mid(colon + 1)).trimmed();
         if (field == "Codename")
             info.codename = value;
-        else if (field == "Suite")
-            info.suite = value;
         else if (field == "Components")
             info.components = value.split(QLatin1Char(' '), Qt::SkipEmptyParts);
     }

@@ -22,7 +22,6 @@ struct Repository
 struct ReleaseInfo
 {
     QString codename;
-    QString suite;
     QStringList components;
 };
 ReleaseInfo parseRelease(const QByteArray& text);
