@@ -23,13 +23,10 @@ bool change(const QString& verb, const QStringList& units, QString* error)
     if (result.succeeded())
         return true;
     if (error) {
-        *error = !result.started ? QStringLiteral("systemctl could not be started")
-            : !result.finished   ? QStringLiteral("systemctl did not finish in time")
-                                 : QString::fromLocal8Bit(result.output).trimmed();
-        if (error->isEmpty())
-            *error = QStringLiteral("systemctl %1 failed with code %2")
-                         .arg(arguments.join(QLatin1Char(' ')))
-                         .arg(result.exitCode);
+        const QString command = arguments.join(QLatin1Char(' '));
+        *error = result.finished
+            ? QStringLiteral("systemctl %1 ended with code %2").arg(command).arg(result.exitCode)
+            : QStringLiteral("systemctl %1 did not run to its end").arg(command);
     }
     return false;
 }
