@@ -64,6 +64,12 @@ QByteArray readFile(const QString& path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+// A digest as the checksum tools print it: the first word, in lower case.
+QString firstWord(const QByteArray& text)
+{
+    return QString::fromLatin1(text).simplified().section(QLatin1Char(' '), 0, 0).toLower();
+}
+
 } // namespace
 
 QString Repository::sourcesLine() const
@@ -171,8 +177,7 @@ void verifyImage(const QString& image, const QString& extension)
                 "norvo-update: no %1 checksum file for %2 (looked for %2.%3 and the name without .iso)")
                 .arg(name, image, extension)};
     // The file holds the digest first: alone, or as the checksum tools print it.
-    const QString expected
-        = QString::fromLatin1(readFile(checksumFile)).simplified().section(QLatin1Char(' '), 0, 0).toLower();
+    const QString expected = firstWord(readFile(checksumFile));
 
     say(QStringLiteral("Checking the %1 checksum of %2...").arg(name, image));
     ChildRun run;
@@ -181,8 +186,7 @@ void verifyImage(const QString& image, const QString& extension)
     run.captureOutput = true;
     run.timeoutMs = checksumTimeoutMs;
     const ChildResult result = runChild(run);
-    const QString actual
-        = QString::fromLatin1(result.output).simplified().section(QLatin1Char(' '), 0, 0).toLower();
+    const QString actual = firstWord(result.output);
     if (!result.succeeded || actual.isEmpty())
         throw Failure {ExitCode::verificationFailed,
             QStringLiteral("norvo-update: cannot compute the %1 checksum of %2").arg(name, image)};
@@ -195,8 +199,6 @@ void verifyImage(const QString& image, const QString& extension)
 
 MountedImage::MountedImage(const QString& image, const QString& mountPoint)
 {
-    if (!QFileInfo(image).isFile())
-        throw Failure {ExitCode::updateFailed, QStringLiteral("norvo-update: image %1 not found").arg(image)};
     QDir().mkpath(mountPoint);
     const bool mounted = KivAdmin::runHelper(QStringLiteral("mount"),
                              {QStringLiteral("-o"), QStringLiteral("loop,ro"), image, mountPoint})
