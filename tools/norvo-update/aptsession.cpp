@@ -89,30 +89,31 @@ AptSession::AptSession(const QString& workDirectory, const QString& archivesDire
         m_configuration << nonInteractiveDpkgOptions();
 }
 
-bool AptSession::runAptGet(const QStringList& arguments) const
+ChildRun AptSession::aptGet(const QStringList& arguments) const
 {
     ChildRun run;
     run.program = QStringLiteral("apt-get");
-    run.arguments = m_configuration;
-    if (m_options.simulate)
-        run.arguments << QStringLiteral("-s");
-    if (!m_interactive)
-        run.arguments << QStringLiteral("-y");
-    run.arguments << arguments;
+    run.arguments = m_configuration + arguments;
     run.environment = m_environment;
-    run.forwardInput = m_interactive;
     run.timeoutMs = aptTimeoutMs;
+    return run;
+}
+
+bool AptSession::runAptGet(const QStringList& arguments) const
+{
+    QStringList options;
+    if (m_options.simulate)
+        options << QStringLiteral("-s");
+    if (!m_interactive)
+        options << QStringLiteral("-y");
+    ChildRun run = aptGet(options + arguments);
+    run.forwardInput = m_interactive;
     return runChild(run).succeeded;
 }
 
 void AptSession::refresh() const
 {
-    ChildRun run;
-    run.program = QStringLiteral("apt-get");
-    run.arguments = m_configuration + QStringList {QStringLiteral("update")};
-    run.environment = m_environment;
-    run.timeoutMs = aptTimeoutMs;
-    if (!runChild(run).succeeded)
+    if (!runChild(aptGet({QStringLiteral("update")})).succeeded)
         throw Failure {ExitCode::updateFailed,
             QStringLiteral("norvo-update: the package lists of the sources could not be read")};
 }

@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringList>
 
+#include "childrun.h"
 #include "options.h"
 #include "repositories.h"
 
@@ -28,6 +29,9 @@ public:
     bool installLatestKernel() const;
 
 private:
+    // apt-get with the session's configuration and environment.
+    ChildRun aptGet(const QStringList& arguments) const;
+    // An apt-get command that installs: simulated with -n, answered when nobody can answer.
     bool runAptGet(const QStringList& arguments) const;
 
     Options m_options;
