@@ -45,18 +45,16 @@ ChildResult runChild(const ChildRun& run)
     process.setProcessEnvironment(run.environment);
     process.setProcessChannelMode(
         run.captureOutput ? QProcess::ForwardedErrorChannel : QProcess::ForwardedChannels);
-    if (run.captureOutput)
-        process.setReadChannel(QProcess::StandardOutput);
     if (run.forwardInput)
         process.setInputChannelMode(QProcess::ForwardedInputChannel);
     else
         process.setStandardInputFile(QProcess::nullDevice());
     process.start(QIODevice::ReadOnly);
-    if (!process.waitForStarted(30000))
+    if (!process.waitForStarted(KivAdmin::helperTimeoutMs))
         throw Failure {ExitCode::updateFailed,
             QStringLiteral("norvo-update: cannot start %1: %2").arg(run.program, process.errorString())};
 
-    const QDeadlineTimer deadline(run.timeoutMs > 0 ? run.timeoutMs : QDeadlineTimer::Forever);
+    const QDeadlineTimer deadline(run.timeoutMs);
     ChildResult result;
     // Short waits, so that a stop signal is noticed while the child runs.
     while (!process.waitForFinished(100)) {

@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "helpercommand.h"
+
 // A stop request (SIGTERM, SIGINT, SIGHUP, SIGQUIT) is noted, passed on to the running child, and
 // turned into a Failure at the next check, so that every mounted image is unmounted on the way out.
 void watchStopSignals();
@@ -32,7 +34,7 @@ struct ChildRun
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     bool forwardInput = false; // the child reads the tool's standard input (a terminal)
     bool captureOutput = false; // standard output only; otherwise it goes straight to the tool's own
-    int timeoutMs = 0;
+    int timeoutMs = KivAdmin::helperTimeoutMs;
 };
 
 struct ChildResult
