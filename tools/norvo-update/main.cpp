@@ -12,7 +12,6 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QLockFile>
-#include <QTextStream>
 #include <QUrl>
 
 #include "aptsession.h"

@@ -4,7 +4,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QUrl>
 
 #include "childrun.h"
 #include "console.h"

@@ -8,7 +8,6 @@
 #include <cmath>
 
 #include <QCoreApplication>
-#include <QProcessEnvironment>
 #include <QRegularExpression>
 #include <QStringList>
 
