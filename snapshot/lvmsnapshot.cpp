@@ -4,6 +4,9 @@
 #include <QFile>
 #include <QRegularExpression>
 
+#include "helpercommand.h"
+#include "snapshotfile.h"
+
 namespace {
 
 QString bootArchive()
@@ -33,15 +36,31 @@ QString LvmSnapshot::snapshotPath() const
     return QStringLiteral("/dev/%1/%2").arg(m_volumeGroup, m_name);
 }
 
+QString LvmSnapshot::volumeName() const
+{
+    return m_volumeGroup + QLatin1Char('/') + m_name;
+}
+
 bool LvmSnapshot::exists()
 {
-    return execute(QStringLiteral("lvs ") + snapshotPath()) == Success;
+    return executeWithin(QStringLiteral("lvs ") + snapshotPath(), KivAdmin::helperTimeoutMs) == Success;
 }
 
 void LvmSnapshot::create()
 {
+    // /boot holds the boot loader's password file: its archive is created by root, for root alone.
+    m_errorText = SnapshotFile::createPrivate(bootArchive());
+    if (!m_errorText.isEmpty()) {
+        emit created(Error);
+        return;
+    }
     ErrorCode result = execute(
         QStringLiteral("tar --xattrs --acls -czpf %1 --exclude=/boot/lost+found /boot").arg(bootArchive()));
+    if (result == Success) {
+        m_errorText = SnapshotFile::checkPrivate(bootArchive());
+        if (!m_errorText.isEmpty())
+            result = Error;
+    }
     if (result == Success)
         result = execute(
             QStringLiteral("lvcreate -L %1GB -s -n %2 -p r %3").arg(m_size, 0, 'g', 6).arg(m_name, m_device));
@@ -50,8 +69,8 @@ void LvmSnapshot::create()
 
 Snapshot::ErrorCode LvmSnapshot::remove()
 {
-    execute(QStringLiteral("umount /var/lib/os-prober/mount"));
-    execute(QStringLiteral("lvremove -f ") + snapshotPath());
+    executeWithin(QStringLiteral("umount /var/lib/os-prober/mount"), KivAdmin::helperTimeoutMs);
+    executeWithin(QStringLiteral("lvremove -f ") + snapshotPath(), KivAdmin::helperTimeoutMs);
     QFile::remove(bootArchive());
     return Success;
 }
@@ -64,6 +83,10 @@ Snapshot::ErrorCode LvmSnapshot::restore()
         m_errorText = tr("The archive of /boot (%1) is missing.").arg(bootArchive());
         return Error;
     }
+    // Anything another user could have put or changed there would be extracted over / as root.
+    m_errorText = SnapshotFile::checkGenuine(bootArchive());
+    if (!m_errorText.isEmpty())
+        return Error;
     if (execute(QStringLiteral("tar -tzf %1").arg(bootArchive())) == Error)
         return Error;
     if (execute(QStringLiteral("lvconvert --merge ") + snapshotPath()) == Error)

@@ -24,6 +24,8 @@ public:
 
     // The device path of the snapshot volume: /dev/<volume group>/<name>.
     QString snapshotPath() const;
+    // The snapshot volume as the LVM tools name it: <volume group>/<name>.
+    QString volumeName() const;
     QString volumeGroup() const { return m_volumeGroup; }
 
 private:

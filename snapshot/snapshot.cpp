@@ -1,6 +1,21 @@
 #include "snapshot.h"
 
+#include <sys/stat.h>
+
+#include <QElapsedTimer>
 #include <QProcess>
+
+namespace {
+
+// The snapshot commands write whole copies of the system, secrets included: nothing they create
+// may be readable by other users, whatever umask the program was started with.
+class PrivateProcess final : public QProcess
+{
+protected:
+    void setupChildProcess() override { ::umask(077); }
+};
+
+} // namespace
 
 Snapshot::Snapshot(const QString& name, const QString& device, double size)
     : m_size(size)
@@ -25,6 +40,11 @@ double Snapshot::size() const
 
 Snapshot::ErrorCode Snapshot::execute(const QString& commandLine)
 {
+    return executeWithin(commandLine, -1);
+}
+
+Snapshot::ErrorCode Snapshot::executeWithin(const QString& commandLine, int timeoutMs)
+{
     m_errorText.clear();
     m_outputText.clear();
     const QStringList words = QProcess::splitCommand(commandLine);
@@ -33,8 +53,10 @@ Snapshot::ErrorCode Snapshot::execute(const QString& commandLine)
         return Error;
     }
 
-    QProcess process;
+    PrivateProcess process;
     process.start(words.first(), words.mid(1), QIODevice::ReadWrite);
+    QElapsedTimer running;
+    running.start();
     while (!process.waitForFinished(1000)) {
         // A program that never started never finishes either: end the wait and name it.
         if (process.error() == QProcess::FailedToStart) {
@@ -44,6 +66,14 @@ Snapshot::ErrorCode Snapshot::execute(const QString& commandLine)
         }
         if (process.state() == QProcess::NotRunning)
             break;
+        if (timeoutMs >= 0 && running.elapsed() >= timeoutMs) {
+            process.kill();
+            process.waitForFinished(1000);
+            m_errorText = tr("\"%1\" did not finish within %2 seconds and was stopped.")
+                              .arg(words.first())
+                              .arg(timeoutMs / 1000);
+            return Error;
+        }
         emit timeout();
     }
     m_outputText = QString::fromLocal8Bit(process.readAllStandardOutput());

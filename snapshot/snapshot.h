@@ -32,7 +32,7 @@ public:
     virtual ErrorCode restore() = 0;
     // Runs one command line, split into program and arguments as QProcess splits a command
     // (blanks separate words, double quotes keep one), without a shell and without a time limit;
-    // emits timeout() for every full second it runs.
+    // emits timeout() for every full second it runs. Whatever the command creates is root's alone.
     virtual ErrorCode execute(const QString& commandLine);
 
     // Standard error of the last command that failed; empty after a success.
@@ -45,6 +45,9 @@ Q_SIGNALS:
     void created(Snapshot::ErrorCode error);
 
 protected:
+    // Like execute(), but a command still running after timeoutMs is killed and counts as failed.
+    ErrorCode executeWithin(const QString& commandLine, int timeoutMs);
+
     double m_size = 0;
     QString m_name;
     QString m_device;

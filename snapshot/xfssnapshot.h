@@ -3,7 +3,8 @@
 #include "snapshot.h"
 
 // A full (level 0) XFS dump of "/" in a file. Restoring it puts back every file that was changed
-// or deleted since the dump; files created after the dump stay.
+// or deleted since the dump; files created after the dump stay. Only a dump that xfsdump
+// completed, root's own and private, counts as a snapshot, and a restore leaves it usable again.
 class XfsSnapshot final : public Snapshot
 {
     Q_OBJECT
@@ -20,4 +21,8 @@ public:
 
     // /var/tmp/<name>.bin
     QString dumpFilePath() const;
+
+private:
+    // Empty when the dump fits where it goes, otherwise why it does not, with both figures.
+    QString checkRoom() const;
 };

@@ -13,6 +13,7 @@
 
 #include "fakeexecutables.h"
 #include "kivintegration.h"
+#include "lvmsnapshot.h"
 #include "mainwindow.h"
 #include "modalboxanswerer.h"
 #include "testhelpers.h"
@@ -33,6 +34,7 @@ const QString confirmation = QStringLiteral(
 
 using TestHelpers::child;
 using TestHelpers::makeWindow;
+using TestHelpers::writeCompleteDump;
 using TestHelpers::writeFile;
 
 // Launching a run and what follows from its outcomes. Runs in the sandbox, offscreen, with a
@@ -473,7 +475,7 @@ void LaunchTest::errorOffersTheSnapshot()
     if (snapshot) {
         m_fakes.setScenario(
             QStringLiteral("df"), QString(ext4Root).replace(QLatin1String("ext4"), QLatin1String("xfs")));
-        writeFile(QStringLiteral("/var/tmp/xfssnap-kiv-norvo-update.bin"), "dump");
+        writeCompleteDump(QStringLiteral("/var/tmp/xfssnap-kiv-norvo-update.bin"), "dump");
         m_fakes.add(QStringLiteral("xfsrestore"));
     }
     m_fakes.setScenario(QStringLiteral("norvo-update"), QStringLiteral("exit 1\n"));
@@ -647,7 +649,8 @@ void LaunchTest::restoreOfferedAfterARunThatNeverEnded()
     // "lvs <path>" for exists(), "lvs <name> -o name --no-headings" for the listing.
     m_fakes.setScenario(QStringLiteral("lvs@/dev/vg0/lvsnap-kiv-norvo-update"), QStringLiteral("exit 0\n"));
     m_fakes.setScenario(QStringLiteral("lvs@--no-headings"), lvsList);
-    writeFile(QStringLiteral("/var/tmp/xfssnap-kiv-norvo-update.bin"), "dump");
+    writeCompleteDump(QStringLiteral("/var/tmp/xfssnap-kiv-norvo-update.bin"), "dump");
+    QFile::remove(QString::fromLatin1(bootArchivePath));
     ModalBoxAnswerer offer(answer.isNull() ? QStringLiteral("No") : answer, answer.isNull() ? 1500 : 10000);
     auto window = makeWindow({{"IsCrashed", crashed}});
     QCOMPARE(offer.waitAnswered(), !answer.isNull());

@@ -1,3 +1,6 @@
+#include <memory>
+#include <sys/stat.h>
+
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -7,6 +10,7 @@
 #include "fakeexecutables.h"
 #include "lvmsnapshot.h"
 #include "rootfilesystem.h"
+#include "snapshotfile.h"
 #include "xfssnapshot.h"
 
 // Runs inside the sandbox (see CMakeLists.txt): /boot and /var/tmp here are scratch copies.
@@ -32,11 +36,20 @@ private slots:
     void lvmRestoreNeverLeavesBootEmpty();
     void lvmBootArchiveRoundTripWithRealTar();
 
-    void xfsCommandLinesAndDumpFile();
+    void xfsOnlyACompletedDumpCounts();
+    void snapshotFilesAreCreatedAfresh_data();
+    void snapshotFilesAreCreatedAfresh();
+    void restoreTrustsOnlyRootsOwnFile_data();
+    void restoreTrustsOnlyRootsOwnFile();
+    void lvmExistenceIsBounded();
 
 private:
     static void writeFile(const QString& path, const QByteArray& content);
     static QByteArray readFile(const QString& path);
+    // Permission bits, as ls shows them in octal.
+    static uint mode(const QString& path);
+    // Runs a shell command as user nobody, as any local user could.
+    static void asNobody(const QString& shellCommand);
 
     FakeExecutables m_fakes;
     // The LVM tools only, so that the real tar archives /boot.
@@ -59,7 +72,8 @@ void SnapshotTest::init()
     m_fakes.reset();
     m_lvmTools.reset();
     m_fakes.activate();
-    QFile::remove(QString::fromLatin1(bootArchivePath));
+    for (const char* path : {bootArchivePath, "/var/tmp/xfssnap-kiv-norvo-update.bin"})
+        SnapshotFile::removeAny(QString::fromLatin1(path));
     QDir(QStringLiteral("/boot")).removeRecursively();
     QDir().mkpath(QStringLiteral("/boot"));
 }
@@ -394,17 +408,18 @@ void SnapshotTest::lvmBootArchiveRoundTripWithRealTar()
         QByteArray("3"));
 }
 
-void SnapshotTest::xfsCommandLinesAndDumpFile()
+void SnapshotTest::xfsOnlyACompletedDumpCounts()
 {
     XfsSnapshot snapshot(QStringLiteral("xfssnap-kiv-norvo-update"), QStringLiteral("/dev/sda2"));
-    QCOMPARE(snapshot.dumpFilePath(), QStringLiteral("/var/tmp/xfssnap-kiv-norvo-update.bin"));
+    const QString dump = snapshot.dumpFilePath();
+    QCOMPARE(dump, QStringLiteral("/var/tmp/xfssnap-kiv-norvo-update.bin"));
     QVERIFY(!snapshot.exists());
     QCOMPARE(snapshot.size(), 0.0);
 
-    // A failed dump may leave a partial file: it exists and has its size.
+    // xfsdump fails half-way: what it wrote goes.
     QSignalSpy created(&snapshot, &Snapshot::created);
-    m_fakes.setScenario(
-        QStringLiteral("bash"), QStringLiteral("err xfsdump: ERROR: no space left\\n\nexit 1\n"));
+    m_fakes.setScenario(QStringLiteral("bash"),
+        QStringLiteral("write %1 half a dump\nerr xfsdump: ERROR: no space left\\n\nexit 1\n").arg(dump));
     snapshot.create();
     QCOMPARE(created.at(0).at(0).value<Snapshot::ErrorCode>(), Snapshot::Error);
     QCOMPARE(snapshot.errorText(), QStringLiteral("xfsdump: ERROR: no space left\n"));
@@ -412,22 +427,174 @@ void SnapshotTest::xfsCommandLinesAndDumpFile()
         QList<QStringList> {(QStringList {"-c",
             "xfsdump -l 0 -L session_norvo -M tape_norvo -f "
             "/var/tmp/xfssnap-kiv-norvo-update.bin /"})});
-    QFile dump(snapshot.dumpFilePath());
-    QVERIFY(dump.open(QIODevice::WriteOnly));
-    QVERIFY(dump.resize(qint64(3) * 1024 * 1024 * 1024));
-    dump.close();
-    QVERIFY(snapshot.exists());
-    QCOMPARE(snapshot.size(), 3.0);
+    QVERIFY(!QFileInfo::exists(dump));
+    QVERIFY(!snapshot.exists());
 
-    m_fakes.setScenario(QStringLiteral("xfsrestore"), QStringLiteral("exit 1\n"));
-    QCOMPARE(snapshot.restore(), Snapshot::Error);
-    QCOMPARE(m_fakes.calls(QStringLiteral("xfsrestore")),
-        QList<QStringList> {(QStringList {"-f", "/var/tmp/xfssnap-kiv-norvo-update.bin", "/"})});
+    // A completed dump is root's alone and counts, until its size changes.
+    m_fakes.setScenario(QStringLiteral("bash"), QStringLiteral("write %1 a whole dump\n").arg(dump));
+    snapshot.create();
+    QCOMPARE(created.at(1).at(0).value<Snapshot::ErrorCode>(), Snapshot::Success);
+    QCOMPARE(mode(dump), 0600u);
     QVERIFY(snapshot.exists());
+    QVERIFY(QFile::resize(dump, qint64(3) * 1024 * 1024 * 1024));
+    QCOMPARE(snapshot.size(), 3.0);
+    QVERIFY(!snapshot.exists());
+    QCOMPARE(snapshot.restore(), Snapshot::Error);
+    QVERIFY2(snapshot.errorText().contains(QLatin1String("not a complete snapshot")),
+        qPrintable(snapshot.errorText()));
+    QVERIFY(m_fakes.calls(QStringLiteral("xfsrestore")).isEmpty());
 
     QCOMPARE(snapshot.remove(), Snapshot::Success);
     QCOMPARE(snapshot.remove(), Snapshot::Error);
+}
+
+uint SnapshotTest::mode(const QString& path)
+{
+    struct stat status = {};
+    return ::lstat(QFile::encodeName(path).constData(), &status) == 0 ? status.st_mode & 07777 : 0;
+}
+
+void SnapshotTest::asNobody(const QString& shellCommand)
+{
+    QProcess process;
+    process.start(QStringLiteral("setpriv"),
+        {"--reuid=65534", "--regid=65534", "--clear-groups", "sh", "-c", shellCommand});
+    QVERIFY2(process.waitForFinished(10000) && process.exitCode() == 0,
+        qPrintable(
+            shellCommand + QLatin1String(": ") + QString::fromLocal8Bit(process.readAllStandardError())));
+}
+
+void SnapshotTest::snapshotFilesAreCreatedAfresh_data()
+{
+    QTest::addColumn<bool>("lvm");
+    QTest::addColumn<QString>("plant");
+    // A link to a file of root's, and a folder of nobody's, planted by user nobody.
+    const QString link = QStringLiteral("ln -s /etc/kiv-victim %1");
+    const QString folder = QStringLiteral("mkdir %1 && touch %1/inside");
+    QTest::newRow("boot archive over a link") << true << link;
+    QTest::newRow("boot archive over a folder") << true << folder;
+    QTest::newRow("dump over a link") << false << link;
+    QTest::newRow("dump over a folder") << false << folder;
+}
+
+void SnapshotTest::snapshotFilesAreCreatedAfresh()
+{
+    QFETCH(bool, lvm);
+    QFETCH(QString, plant);
+    writeFile(QStringLiteral("/etc/kiv-victim"), "victim\n");
+    QFile::setPermissions(QStringLiteral("/etc/kiv-victim"),
+        QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther);
+    // The archive of /boot is written by the real tar.
+    if (lvm) {
+        m_lvmTools.activate();
+        writeFile(
+            QStringLiteral("/boot/grub/grub.cfg"), "password_pbkdf2 root grub.pbkdf2.sha512.10000.AB\n");
+    }
+    std::unique_ptr<Snapshot> snapshot;
+    QString path;
+    if (lvm) {
+        snapshot = std::make_unique<LvmSnapshot>(
+            QStringLiteral("lvsnap-kiv-norvo-update"), QStringLiteral("/dev/mapper/vg0-root"), 6);
+        path = QString::fromLatin1(bootArchivePath);
+    } else {
+        auto xfs = std::make_unique<XfsSnapshot>(
+            QStringLiteral("xfssnap-kiv-norvo-update"), QStringLiteral("/dev/sda2"));
+        path = xfs->dumpFilePath();
+        snapshot = std::move(xfs);
+    }
+    asNobody(plant.arg(path));
+
+    QSignalSpy created(snapshot.get(), &Snapshot::created);
+    snapshot->create();
+    QCOMPARE(created.at(0).at(0).value<Snapshot::ErrorCode>(), Snapshot::Success);
+    QCOMPARE(readFile(QStringLiteral("/etc/kiv-victim")), QByteArray("victim\n"));
+    const QFileInfo file(path);
+    QVERIFY(file.isFile() && !file.isSymLink());
+    QCOMPARE(file.ownerId(), 0u);
+    QCOMPARE(mode(path), 0600u);
+    if (lvm)
+        QVERIFY(file.size() > 0);
+    SnapshotFile::removeAny(path);
+}
+
+void SnapshotTest::restoreTrustsOnlyRootsOwnFile_data()
+{
+    QTest::addColumn<bool>("lvm");
+    QTest::addColumn<QString>("tamper");
+    QTest::addColumn<bool>("byNobody");
+    QTest::addColumn<QString>("reason");
+
+    // %1 is the snapshot file, made by the program beforehand; /var/tmp/genuine is a copy of it.
+    // Only root may remove root's file from the sticky /var/tmp: nobody plants once it is gone.
+    const QString link = QStringLiteral("ln -s /var/tmp/genuine %1");
+    const QString replaced = QStringLiteral("echo planted > %1");
+    for (const bool lvm : {true, false}) {
+        const char* kind = lvm ? "boot archive" : "dump";
+        QTest::newRow(qPrintable(QStringLiteral("%1: a link by nobody").arg(kind)))
+            << lvm << link << true << "is not a regular file";
+        QTest::newRow(qPrintable(QStringLiteral("%1: a file by nobody").arg(kind)))
+            << lvm << replaced << true << "does not belong to root";
+        QTest::newRow(qPrintable(QStringLiteral("%1: writable by others").arg(kind)))
+            << lvm << "chmod 0602 %1" << false << "can be changed by other users";
+        QTest::newRow(qPrintable(QStringLiteral("%1: a second name").arg(kind)))
+            << lvm << "ln %1 /var/tmp/second" << false << "more than one name";
+    }
+}
+
+void SnapshotTest::restoreTrustsOnlyRootsOwnFile()
+{
+    QFETCH(bool, lvm);
+    QFETCH(QString, tamper);
+    QFETCH(bool, byNobody);
+    QFETCH(QString, reason);
+    writeFile(QStringLiteral("/boot/vmlinuz"), "kernel");
+    std::unique_ptr<Snapshot> snapshot;
+    QString path;
+    if (lvm) {
+        snapshot = std::make_unique<LvmSnapshot>(
+            QStringLiteral("lvsnap-kiv-norvo-update"), QStringLiteral("/dev/mapper/vg0-root"), 6);
+        path = QString::fromLatin1(bootArchivePath);
+    } else {
+        auto xfs = std::make_unique<XfsSnapshot>(
+            QStringLiteral("xfssnap-kiv-norvo-update"), QStringLiteral("/dev/sda2"));
+        path = xfs->dumpFilePath();
+        snapshot = std::move(xfs);
+    }
+    for (const QString& leftover : {QStringLiteral("/var/tmp/genuine"), QStringLiteral("/var/tmp/second")})
+        QFile::remove(leftover);
+    snapshot->create();
+    QVERIFY(lvm || snapshot->exists());
+    QVERIFY(QFile::copy(path, QStringLiteral("/var/tmp/genuine")));
+    QProcess::execute(QStringLiteral("chmod"), {"0644", "/var/tmp/genuine"});
+    if (byNobody) {
+        QFile::remove(path);
+        asNobody(tamper.arg(path));
+    } else {
+        QCOMPARE(QProcess::execute(QStringLiteral("sh"), {"-c", tamper.arg(path)}), 0);
+    }
+    m_fakes.reset();
+
+    QCOMPARE(snapshot->restore(), Snapshot::Error);
+    QVERIFY2(snapshot->errorText().contains(reason), qPrintable(snapshot->errorText()));
+    QVERIFY(lvm || !snapshot->exists());
+    QCOMPARE(m_fakes.sequence(), QStringList {});
+    QCOMPARE(readFile(QStringLiteral("/boot/vmlinuz")), QByteArray("kernel"));
+    SnapshotFile::removeAny(path);
+    QFile::remove(QStringLiteral("/var/tmp/second"));
+}
+
+void SnapshotTest::lvmExistenceIsBounded()
+{
+    // A hanging lvs would freeze the window: it is stopped after the helpers' 30 s and reads as no.
+    m_fakes.setScenario(QStringLiteral("lvs"), QStringLiteral("hang\n"));
+    LvmSnapshot snapshot(
+        QStringLiteral("lvsnap-kiv-norvo-update"), QStringLiteral("/dev/mapper/vg0-root"), 6);
+    QElapsedTimer timer;
+    timer.start();
     QVERIFY(!snapshot.exists());
+    QVERIFY2(timer.elapsed() < 45000, qPrintable(QString::number(timer.elapsed())));
+    QVERIFY2(snapshot.errorText().contains(QLatin1String("did not finish within 30 seconds")),
+        qPrintable(snapshot.errorText()));
 }
 
 QTEST_GUILESS_MAIN(SnapshotTest)

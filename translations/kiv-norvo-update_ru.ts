@@ -461,6 +461,66 @@ Please, check &apos;norvo-update-service&apos; status</source>
         <source>The program &quot;%1&quot; could not be started: %2</source>
         <translation>Не удалось запустить программу «%1»: %2</translation>
     </message>
+    <message>
+        <source>&quot;%1&quot; did not finish within %2 seconds and was stopped.</source>
+        <translation>«%1» не завершилась за %2 с и была остановлена.</translation>
+    </message>
+</context>
+<context>
+    <name>SnapshotFile</name>
+    <message>
+        <source>%1 cannot be removed to make room for the snapshot: %2</source>
+        <translation>Не удалось удалить %1, чтобы освободить место для снимка: %2</translation>
+    </message>
+    <message>
+        <source>%1 cannot be made private: %2</source>
+        <translation>Не удалось закрыть доступ к %1 для других пользователей: %2</translation>
+    </message>
+    <message>
+        <source>%1 cannot be created: %2</source>
+        <translation>Не удалось создать %1: %2</translation>
+    </message>
+    <message>
+        <source>%1 cannot be created: something else keeps appearing at that name.</source>
+        <translation>Не удалось создать %1: под этим именем всё время появляется что-то другое.</translation>
+    </message>
+    <message>
+        <source>%1 cannot be read: %2</source>
+        <translation>Не удалось прочитать %1: %2</translation>
+    </message>
+    <message>
+        <source>%1 is not a regular file.</source>
+        <translation>%1 не является обычным файлом.</translation>
+    </message>
+    <message>
+        <source>%1 does not belong to root.</source>
+        <translation>%1 не принадлежит root.</translation>
+    </message>
+    <message>
+        <source>%1 can be changed by other users.</source>
+        <translation>%1 могут изменять другие пользователи.</translation>
+    </message>
+    <message>
+        <source>%1 has more than one name (hard links).</source>
+        <translation>У %1 больше одного имени (жёсткие ссылки).</translation>
+    </message>
+    <message>
+        <source>%1 can be read by other users.</source>
+        <translation>%1 могут читать другие пользователи.</translation>
+    </message>
+    <message>
+        <source>%1 cannot be marked as complete: %2</source>
+        <translation>Не удалось отметить %1 как завершённый: %2</translation>
+    </message>
+</context>
+<context>
+    <name>SnapshotFillWatch</name>
+    <message>
+        <source>The snapshot volume %1 is %2% full. A full snapshot can no longer be restored: &quot;lvextend -L +2G %1&quot; makes it larger.
+</source>
+        <translation>Том снимка %1 заполнен на %2%. Из заполненного снимка восстановить систему уже нельзя: увеличить его можно командой «lvextend -L +2G %1».
+</translation>
+    </message>
 </context>
 <context>
     <name>SourceDialog</name>
@@ -530,6 +590,29 @@ Please, check &apos;norvo-update-service&apos; status</source>
     <message>
         <source>Exit</source>
         <translation>Выход</translation>
+    </message>
+</context>
+<context>
+    <name>XfsSnapshot</name>
+    <message>
+        <source>The free space of / cannot be read: %1</source>
+        <translation>Не удалось узнать свободное место в /: %1</translation>
+    </message>
+    <message>
+        <source>The free space of %1 cannot be read: %2</source>
+        <translation>Не удалось узнать свободное место в %1: %2</translation>
+    </message>
+    <message>
+        <source>Not enough free space for the snapshot: the dump of / needs about %1 MB, %2 has %3 MB free.</source>
+        <translation>Недостаточно места для снимка: копии / нужно около %1 МБ, а в %2 свободно %3 МБ.</translation>
+    </message>
+    <message>
+        <source>%1 is not a complete snapshot.</source>
+        <translation>%1 не является полным снимком.</translation>
+    </message>
+    <message>
+        <source>%1 cannot be kept during the restore: %2</source>
+        <translation>Не удалось сохранить %1 на время восстановления: %2</translation>
     </message>
 </context>
 </TS>

@@ -1,6 +1,6 @@
 // Takes, restores or measures the XFS snapshot of "/" with the program's own XfsSnapshot, for the
 // system test that runs it in a chroot whose root is a real XFS file system.
-//   snapshot-tool create|restore|size
+//   snapshot-tool create|restore|size|exists
 
 #include <cstdio>
 
@@ -24,8 +24,10 @@ int main(int argc, char** argv)
     } else if (command == QLatin1String("size")) {
         std::printf("%g\n", snapshot.size());
         return 0;
+    } else if (command == QLatin1String("exists")) {
+        return snapshot.exists() ? 0 : 1;
     } else {
-        std::fprintf(stderr, "usage: snapshot-tool create|restore|size\n");
+        std::fprintf(stderr, "usage: snapshot-tool create|restore|size|exists\n");
         return 2;
     }
     std::fputs(qPrintable(snapshot.outputText()), stdout);
