@@ -52,6 +52,7 @@ private slots:
     void rebootStartsRebootAndEndsTheLoop();
     void snapshotKindAndSize_data();
     void snapshotKindAndSize();
+    void filledSnapshotVolumeIsReported();
     void elapsedAndBulletinTexts();
 
 private:
@@ -421,6 +422,42 @@ void UpdateTest::snapshotKindAndSize()
     // The estimate is asked for only on LVM.
     QCOMPARE(m_fakes.calls(QStringLiteral("space_calculator")).size(),
         kind == QLatin1String("LvmSnapshot") ? 1 : 0);
+}
+
+void UpdateTest::filledSnapshotVolumeIsReported()
+{
+    // This kernel has no device-mapper: lvs reports the fill level the test writes.
+    const QString level = m_fakes.directory() + QStringLiteral("/data_percent");
+    TestHelpers::writeFile(level, "  50.00\n");
+    m_fakes.setScenario(QStringLiteral("df"), lvmRoot);
+    m_fakes.setScenario(QStringLiteral("lvs"), QStringLiteral("cat %1\n").arg(level));
+    m_fakes.setScenario(QStringLiteral("norvo-update"), QStringLiteral("hang\n"));
+    QStringList log;
+    NorvoUpdate runner;
+    connect(&runner, &NorvoUpdate::snapshotCreated, &runner, &NorvoUpdate::nextCommand);
+    connect(&runner, &NorvoUpdate::logUpdated, &runner, [&log](const QString& text) { log.append(text); });
+    runner.start({NorvoUpdate::CreateSnapshot, NorvoUpdate::Update}, {QStringLiteral("-A")});
+    QTRY_COMPARE_WITH_TIMEOUT(m_fakes.calls(QStringLiteral("lvs")).size(), 1, 20000);
+    QCOMPARE(m_fakes.calls(QStringLiteral("lvs")).first(),
+        (QStringList {"--noheadings", "-o", "data_percent", "vg0/lvsnap-kiv-norvo-update"}));
+
+    const auto warnings
+        = [&log]() { return log.filter(QStringLiteral("is ")).filter(QStringLiteral("% full")); };
+    TestHelpers::writeFile(level, "  85.20\n");
+    QTRY_COMPARE_WITH_TIMEOUT(warnings().size(), 1, 20000);
+    QCOMPARE(warnings().first(),
+        QStringLiteral(
+            "The snapshot volume vg0/lvsnap-kiv-norvo-update is 85.2% full. A full snapshot can no "
+            "longer be restored: \"lvextend -L +2G vg0/lvsnap-kiv-norvo-update\" makes it larger.\n"));
+    TestHelpers::writeFile(level, "  97.00\n");
+    QTRY_COMPARE_WITH_TIMEOUT(warnings().size(), 2, 20000);
+    QVERIFY(warnings().last().contains(QLatin1String(" is 97.0% full.")));
+
+    // Once the update has ended, the volume is no longer read.
+    runner.stop();
+    const int reads = m_fakes.calls(QStringLiteral("lvs")).size();
+    QTest::qWait(6000);
+    QCOMPARE(m_fakes.calls(QStringLiteral("lvs")).size(), reads);
 }
 
 void UpdateTest::elapsedAndBulletinTexts()

@@ -47,9 +47,15 @@ NorvoUpdate::NorvoUpdate(QObject* parent)
         m_thread.start();
         connect(this, &NorvoUpdate::createSnap, m_snapshot.data(), &Snapshot::create);
         connect(
-            m_snapshot.data(), &Snapshot::created, this, &NorvoUpdate::snapshotCreated, Qt::QueuedConnection);
+            m_snapshot.data(), &Snapshot::created, this,
+            [this](Snapshot::ErrorCode error) {
+                m_snapshotTaken = error == Snapshot::Success;
+                emit snapshotCreated(error);
+            },
+            Qt::QueuedConnection);
         connect(m_snapshot.data(), &Snapshot::timeout, this, &NorvoUpdate::elapsed, Qt::QueuedConnection);
     }
+    connect(&m_fillWatch, &SnapshotFillWatch::warning, this, &NorvoUpdate::logUpdated);
 
     m_process.setProgram(QStringLiteral("norvo-update"));
     connect(&m_process, &QProcess::readyReadStandardOutput, this, &NorvoUpdate::readStdOut);
@@ -70,6 +76,7 @@ void NorvoUpdate::start(const QList<Commands>& commands, const QStringList& argu
 {
     m_commands = commands;
     m_arguments = arguments;
+    m_snapshotTaken = false;
     nextCommand();
 }
 
@@ -113,6 +120,11 @@ QSharedPointer<Snapshot> NorvoUpdate::snapshot() const
     return m_snapshot;
 }
 
+bool NorvoUpdate::snapshotTaken() const
+{
+    return m_snapshotTaken;
+}
+
 bool NorvoUpdate::isRunning() const
 {
     return m_process.state() != QProcess::NotRunning;
@@ -120,6 +132,7 @@ bool NorvoUpdate::isRunning() const
 
 void NorvoUpdate::stop()
 {
+    m_fillWatch.stop();
     m_process.blockSignals(true);
     m_process.terminate();
 }
@@ -159,6 +172,7 @@ void NorvoUpdate::readStdErr()
 
 void NorvoUpdate::finished(int exitCode, QProcess::ExitStatus exitStatus)
 {
+    m_fillWatch.stop();
     if (m_commands.isEmpty())
         return;
     const Commands command = m_commands.takeFirst();
@@ -203,6 +217,7 @@ void NorvoUpdate::errorOccurred(QProcess::ProcessError error)
     // The only wait on this process is the switch's; running past it is handled there.
     if (error == QProcess::Timedout && m_waitingForSwitch)
         return;
+    m_fillWatch.stop();
     switch (error) {
     case QProcess::FailedToStart:
         emit errorMsg(tr("The update failed to start!"));
@@ -263,6 +278,9 @@ void NorvoUpdate::runUpdate()
 {
     emit logUpdated(tr("Update...\n"));
     runTool(m_arguments);
+    // The update writes to the snapshot's origin: a snapshot that fills up is lost.
+    if (const auto lvm = qSharedPointerDynamicCast<LvmSnapshot>(m_snapshot); lvm && m_snapshotTaken)
+        m_fillWatch.start(lvm->volumeName());
 }
 
 void NorvoUpdate::runProgramUpdate(bool imitation)

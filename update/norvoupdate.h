@@ -8,6 +8,7 @@
 #include <QThread>
 
 #include "snapshot.h"
+#include "snapshotfillwatch.h"
 
 // The process the update tool runs in. The program ignores the termination signals during a run,
 // and a child would inherit that; the tool gets their default handling back, so that stop() can
@@ -49,6 +50,8 @@ public:
     QList<Commands> commands() const;
     // The snapshot fitting the root file system; null when it supports none.
     QSharedPointer<Snapshot> snapshot() const;
+    // The snapshot step of the run started last made the snapshot.
+    bool snapshotTaken() const;
     // The update tool runs.
     bool isRunning() const;
     // Silences the tool's process and asks the tool to terminate; the queue stays.
@@ -109,6 +112,8 @@ private:
     // Measures the snapshot job; QTime's own stopwatch is deprecated, and this one is immune to
     // changes of the clock.
     QElapsedTimer m_time;
+    SnapshotFillWatch m_fillWatch;
+    bool m_snapshotTaken = false;
     QString m_version;
     bool m_waitingForSwitch = false;
 };
