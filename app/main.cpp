@@ -38,7 +38,7 @@ int main(int argc, char** argv)
             return 0;
         }
         if (!MICDetect::isCurrentProcessHasMaxMIC()) {
-            warn(QT_TRANSLATE_NOOP("QObject", 
+            warn(QT_TRANSLATE_NOOP("QObject",
                 "To update the system, you must log into the session with a high level of integrity."));
             return 0;
         }
@@ -47,7 +47,7 @@ int main(int argc, char** argv)
             return 0;
         }
         if (isAutoUpdateServiceActive())
-            warn(QT_TRANSLATE_NOOP("QObject", 
+            warn(QT_TRANSLATE_NOOP("QObject",
                 "The automatic update service is active!\nPlease, check 'norvo-update-service' status"));
 
         auto* window = new MainWindow(nullptr);

@@ -1,23 +1,41 @@
 #include "qtsingleapplication.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QDir>
+#include <QFile>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QLockFile>
-#include <QStandardPaths>
 #include <QWidget>
 
 namespace {
 
-const QByteArray activateMessage = QByteArrayLiteral("activate");
+// A folder of the user's alone, so that nobody else can hold or fake the lock.
+bool isPrivateFolder(const QString& path)
+{
+    struct stat status = {};
+    return ::lstat(QFile::encodeName(path).constData(), &status) == 0 && S_ISDIR(status.st_mode)
+        && status.st_uid == ::geteuid() && (status.st_mode & 077) == 0;
+}
 
+// The same place however the program was started: from a login shell, through pkexec (which
+// clears XDG_RUNTIME_DIR) or with another TMPDIR, an instance must find the one that runs.
 QString instanceDirectory()
 {
-    // The runtime directory belongs to the user alone, so nobody else can hold or fake the lock.
-    const QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    return runtime.isEmpty() ? QDir::tempPath() : runtime;
+    if (::geteuid() == 0) {
+        const QString folder = QStringLiteral("/run/") + QCoreApplication::applicationName();
+        ::mkdir(QFile::encodeName(folder).constData(), 0700);
+        return folder;
+    }
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (!runtime.isEmpty() && isPrivateFolder(runtime))
+        return runtime;
+    const QString folder
+        = QStringLiteral("/tmp/%1-%2").arg(QCoreApplication::applicationName()).arg(::geteuid());
+    ::mkdir(QFile::encodeName(folder).constData(), 0700);
+    return folder;
 }
 
 } // namespace
@@ -31,7 +49,8 @@ QtSingleApplication::QtSingleApplication(int& argc, char** argv, bool GUIenabled
     m_lock = new QLockFile(directory + QLatin1Char('/') + id + QStringLiteral(".lock"));
     // A lock is stale only when its process is gone, never because the instance ran for long.
     m_lock->setStaleLockTime(0);
-    m_isPrimary = m_lock->tryLock(0);
+    // In a folder somebody else controls no instance can be sure to be the only one: none starts.
+    m_isPrimary = isPrivateFolder(directory) && m_lock->tryLock(0);
     if (!m_isPrimary)
         return;
 
@@ -72,10 +91,7 @@ bool QtSingleApplication::sendMessage(const QString& message, int timeoutMs) con
 
 void QtSingleApplication::activateWindow()
 {
-    if (!m_isPrimary) {
-        sendMessage(QString::fromLatin1(activateMessage));
-        return;
-    }
+    // A later instance has no window of its own, and leaves the running one as it is.
     if (!m_activationWindow)
         return;
     m_activationWindow->setWindowState(m_activationWindow->windowState() & ~Qt::WindowMinimized);

@@ -8,8 +8,9 @@ class QLocalServer;
 class QLockFile;
 
 // An application of which each user runs one instance at a time. The first instance holds a
-// lock file and listens on a local socket, both in the user's private runtime directory; a later
-// instance finds the lock taken and can send the first one a message, which raises its window.
+// lock file and listens on a local socket, both in a fixed folder of the user's own (root's in
+// /run); a later instance finds the lock taken. A message sent to the first instance raises its
+// window.
 class QtSingleApplication final : public QApplication
 {
     Q_OBJECT
@@ -27,8 +28,7 @@ public:
     // Delivers message to the running instance; false when it could not be delivered in time.
     bool sendMessage(const QString& message, int timeoutMs = 3000) const;
 
-    // Brings the activation window forward. In a later instance, which has no window of its own,
-    // it asks the running instance to come forward instead.
+    // Brings the activation window forward; without one (as in a later instance) nothing happens.
     void activateWindow();
 
 private:

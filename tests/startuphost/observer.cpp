@@ -1,8 +1,9 @@
 // Watches the program's real entry from inside its process, for the start-up tests: it writes
 // to the journal named by KIV_OBSERVER_JOURNAL when the process starts (and whether the settings
 // file holds a saved window), every message box it answers with OK, and the main window once it
-// is shown. With the window shown it closes it, keeps it open (KIV_OBSERVER_KEEP_OPEN), or ends
-// the event loop with the restart code once, consuming the file KIV_OBSERVER_RESTART_TRIGGER.
+// is shown. With the window shown it closes it, keeps it open minimised (KIV_OBSERVER_KEEP_OPEN;
+// "raised" is written should anything bring it back), or ends the event loop with the restart
+// code once, consuming the file KIV_OBSERVER_RESTART_TRIGGER.
 
 #include <unistd.h>
 
@@ -46,6 +47,8 @@ void actOnWindow(QWidget* window)
         QCoreApplication::exit(restartExitCode);
     } else if (qEnvironmentVariableIsEmpty("KIV_OBSERVER_KEEP_OPEN")) {
         window->close();
+    } else {
+        window->showMinimized();
     }
 }
 
@@ -57,7 +60,12 @@ void observe()
     auto* timer = new QTimer(qApp);
     QObject::connect(timer, &QTimer::timeout, qApp, []() {
         static QPointer<QWidget> answeredBox;
+        static QPointer<QWidget> keptWindow;
         static bool windowSeen = false;
+        if (keptWindow && !keptWindow->isMinimized()) {
+            journal(QStringLiteral("raised"));
+            keptWindow = nullptr;
+        }
         QWidget* modal = QApplication::activeModalWidget();
         if (auto* box = qobject_cast<QMessageBox*>(modal); box && box != answeredBox) {
             answeredBox = box;
@@ -74,6 +82,8 @@ void observe()
                 windowSeen = true;
                 journal(QStringLiteral("window"), window->windowTitle());
                 actOnWindow(window);
+                if (!qEnvironmentVariableIsEmpty("KIV_OBSERVER_KEEP_OPEN") && window->isMinimized())
+                    keptWindow = window;
             }
         }
     });
