@@ -11,6 +11,13 @@ constexpr int followDistance = 5;
 // screenful of new lines for every chunk would cost more than appending the chunks themselves.
 constexpr int repaintIntervalMs = 40;
 
+// Selects the line the cursor ends, so that the next insertion replaces it: the whole block, not
+// just the row it shows as when the view wraps it.
+void selectLine(QTextCursor& cursor)
+{
+    cursor.movePosition(QTextCursor::StartOfBlock, QTextCursor::KeepAnchor);
+}
+
 } // namespace
 
 LogTextEdit::LogTextEdit(QWidget* parent)
@@ -48,7 +55,7 @@ void LogTextEdit::appendText(const QString& text)
     if (m_pendingCarriageReturn) {
         m_pendingCarriageReturn = false;
         if (!text.startsWith(QLatin1Char('\n')))
-            cursor.select(QTextCursor::LineUnderCursor);
+            selectLine(cursor);
     }
 
     if (!text.contains(QLatin1Char('\r'))) {
@@ -60,7 +67,7 @@ void LogTextEdit::appendText(const QString& text)
             const QString& next = parts.at(index + 1);
             // "\r\n" is an ordinary line end; any other carriage return rewrites the line.
             if (!next.startsWith(QLatin1Char('\n')))
-                cursor.select(QTextCursor::LineUnderCursor);
+                selectLine(cursor);
         }
         if (parts.last().isEmpty())
             m_pendingCarriageReturn = true;

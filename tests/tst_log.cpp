@@ -270,6 +270,9 @@ void LogTest::carriageReturnsRewriteTheLine_data()
     QTest::newRow("recorded dpkg database progress")
         << QStringList {"(Чтение базы данных … 5%\r(Чтение базы данных … 100%\r(Чтение базы данных … установлено 7 файлов.)\n"}
         << "(Чтение базы данных … установлено 7 файлов.)\n";
+    QTest::newRow("a line wrapped over several rows goes whole") << QStringList {QStringLiteral("first\n")
+        + QString(121, QLatin1Char('x')) + QStringLiteral("\rshort")}
+                                                                 << "first\nshort";
 }
 
 void LogTest::carriageReturnsRewriteTheLine()
@@ -278,6 +281,10 @@ void LogTest::carriageReturnsRewriteTheLine()
     QFETCH(QString, shown);
     LogTextEdit view;
     view.setPlainText(QString());
+    // Narrow enough that a long line wraps over several rows.
+    view.resize(200, 300);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
     for (const QString& chunk : qAsConst(chunks))
         view.appendText(chunk);
     QCOMPARE(view.toPlainText(), shown);
