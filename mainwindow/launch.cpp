@@ -7,6 +7,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 
+#include "helpercommand.h"
 #include "logger.h"
 #include "mainwindow.h"
 #include "startupchecks.h"
@@ -22,6 +23,12 @@ constexpr int serviceControlTimeoutMs = 30000;
 
 void MainWindow::startUpdate()
 {
+    bool stoppedNow = false;
+    // A launch that goes no further than its questions leaves the service as it found it.
+    const auto abandon = [this, &stoppedNow]() {
+        if (stoppedNow)
+            enableServiceAgain();
+    };
     if (isAutoUpdateServiceActive()
         && QMessageBox::question(this, tr("Warning!"),
                tr("The automatic update service is active!\nit could cause to error.\nWould you like to stop update service?"),
@@ -34,6 +41,7 @@ void MainWindow::startUpdate()
         if (control->waitForFinished(serviceControlTimeoutMs) && control->exitCode() != 0)
             QMessageBox::warning(this, tr("Warning!"), tr("Failed to stop the service"), QMessageBox::Ok);
         m_serviceStopped = true;
+        stoppedNow = true;
         // The control process goes once it has ended; one still running past its time goes when it ends.
         if (control->state() == QProcess::NotRunning)
             control->deleteLater();
@@ -44,6 +52,9 @@ void MainWindow::startUpdate()
 
     const int restart = restartMode();
     bool fresh = restart == 0;
+    // A continuation happens once, also when it is declined below.
+    if (!fresh)
+        setRestartMode(0);
     if (qobject_cast<QPushButton*>(sender()) == ui->m_imitatePushButton) {
         m_imitation = true;
     } else {
@@ -52,14 +63,21 @@ void MainWindow::startUpdate()
             && QMessageBox::question(this, tr("Update confirmation"),
                    tr("The next actions will be performed:\n1. Check update sources.\n2. Check possibility of update system.\n3. Save system snapshot (optional).\n4. System update.\n\nIt is advisable to save all critical information on an external medium!\nDo you want to continue?"),
                    QMessageBox::Yes | QMessageBox::No)
-                == QMessageBox::No)
+                == QMessageBox::No) {
+            abandon();
             return;
+        }
     }
 
-    if (m_expertMode && ui->m_useRepoCheckBox->isChecked() && !validateSources()) {
+    QStringList problems;
+    if (m_expertMode && ui->m_useRepoCheckBox->isChecked() && !validateSources(&problems)) {
         m_logWidget->addText(
             tr("Provided sources are incorrect. Check %1 for details").arg(m_validatorLogPath));
-        QMessageBox::critical(this, tr("Critical error"), tr("Incorrect sources"), QMessageBox::Ok);
+        QMessageBox box(
+            QMessageBox::Critical, tr("Critical error"), tr("Incorrect sources"), QMessageBox::Ok, this);
+        box.setDetailedText(problems.join(QLatin1Char('\n')));
+        box.exec();
+        abandon();
         return;
     }
 
@@ -77,8 +95,10 @@ void MainWindow::startUpdate()
             if (QMessageBox::question(this, tr("Update confirmation"),
                     tr("Different versions of the latest update\nwas found in repositories,\nbut it's prohibited.\nAre you sure the sources are correct?"),
                     QMessageBox::Yes | QMessageBox::No)
-                == QMessageBox::No)
+                == QMessageBox::No) {
+                abandon();
                 return;
+            }
             break;
         }
     }
@@ -95,8 +115,6 @@ void MainWindow::startUpdate()
     QList<NorvoUpdate::Commands> queue;
     if (fresh && (!m_expertMode || ui->m_appAutoupdateCheckBox->isChecked()))
         queue.append(m_imitation ? NorvoUpdate::ProgramUpdateImitation : NorvoUpdate::ProgramUpdate);
-    if (!fresh)
-        setRestartMode(0);
     if (!m_expertMode) {
         queue.append(NorvoUpdate::Imitation);
         if (m_snapshot)
@@ -112,7 +130,10 @@ void MainWindow::startUpdate()
         queue.append(NorvoUpdate::Update);
     }
 
+    m_runActive = true;
+    m_keepCrashMarker = false;
     setIsCrashed(true);
+    setRunSnapshotTaken(false);
     m_update.setSignalsIgnored(true);
     m_update.start(queue, buildArguments());
 }
@@ -154,9 +175,25 @@ QStringList MainWindow::optionArguments()
     return arguments;
 }
 
-bool MainWindow::validateSources()
+bool MainWindow::validateSources(QStringList* problems)
 {
     const std::shared_ptr<Logger> logger = std::make_shared<Logger>(m_validatorLogPath, 0);
     UpdateValidatorManager validator(logger, QStringList());
-    return validator.check();
+    const bool valid = validator.check();
+    if (problems)
+        *problems = validator.problems();
+    return valid;
+}
+
+void MainWindow::enableServiceAgain()
+{
+    const KivAdmin::HelperResult control
+        = KivAdmin::runHelper(QStringLiteral("/usr/sbin/norvo-update-ctl"), {QStringLiteral("enable")});
+    if (control.succeeded()) {
+        m_serviceStopped = false;
+        return;
+    }
+    QMessageBox::warning(this, tr("Warning!"),
+        tr("The automatic update service was stopped for this update and could not be started again."),
+        QMessageBox::Ok);
 }

@@ -11,13 +11,6 @@
 #include "ui_mainwindow.h"
 #include "updatelogwidget.h"
 
-namespace {
-
-// What restoring the setup screen adds to the setup panel's width for the window's margins.
-constexpr int setupScreenAllowance = 12;
-
-} // namespace
-
 MainWindow::MainWindow(QWidget* parent)
     : QMainWindow(parent)
     , ui(new Ui::MainWindow)
@@ -71,6 +64,16 @@ MainWindow::MainWindow(QWidget* parent)
     connect(m_logWidget, &UpdateLogWidget::back, this, [this]() { restoreSetupScreen(); });
     connect(m_logWidget, &UpdateLogWidget::error, this, &MainWindow::showDpkgError);
 
+    // The list at the keyboard: Delete removes, Return changes, as the buttons do.
+    auto* remove
+        = new QShortcut(QKeySequence::Delete, ui->m_sourcesListWidget, nullptr, nullptr, Qt::WidgetShortcut);
+    connect(remove, &QShortcut::activated, this, &MainWindow::removeSource);
+    for (const int key : {Qt::Key_Return, Qt::Key_Enter}) {
+        auto* change
+            = new QShortcut(QKeySequence(key), ui->m_sourcesListWidget, nullptr, nullptr, Qt::WidgetShortcut);
+        connect(change, &QShortcut::activated, this, changeCurrentSource);
+    }
+
     auto* help = new QShortcut(QKeySequence(Qt::Key_F1), this, nullptr, nullptr, Qt::WindowShortcut);
     connect(help, &QShortcut::activated, this, []() { kivHelpShow(QString()); });
 
@@ -93,7 +96,8 @@ MainWindow::~MainWindow()
 
 void MainWindow::closeEvent(QCloseEvent* event)
 {
-    if (m_update.isRunning())
+    // A snapshot still being taken would go on unseen, and the next start would know nothing of it.
+    if (m_update.isRunning() || m_update.isTakingSnapshot())
         event->ignore();
 }
 
@@ -131,6 +135,14 @@ void MainWindow::updateSourceControls()
     }
 }
 
+int MainWindow::setupScreenMargins() const
+{
+    // The style decides the layout's margins (Fusion's differ from others'): read, never assumed,
+    // so that a stored panel width comes back unchanged.
+    const QMargins margins = ui->centralwidget->layout()->contentsMargins();
+    return margins.left() + margins.right();
+}
+
 void MainWindow::switchToLogScreen()
 {
     ui->m_setupWidget->hide();
@@ -154,7 +166,7 @@ void MainWindow::setLogVisible(bool visible)
 void MainWindow::restoreSetupScreen()
 {
     QRect area = geometry();
-    area.setWidth(ui->m_setupWidget->width() + setupScreenAllowance);
+    area.setWidth(ui->m_setupWidget->width() + setupScreenMargins());
     m_logWidget->hide();
     setGeometry(area);
     QCoreApplication::processEvents();

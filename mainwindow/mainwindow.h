@@ -64,6 +64,8 @@ private:
     void switchToLogScreen();
     void setLogVisible(bool visible);
     void restoreSetupScreen();
+    // What the window adds to the setup panel's width.
+    int setupScreenMargins() const;
 
     // Sources.
     void updateChecksumOptions();
@@ -76,6 +78,15 @@ private:
     bool isCrashed() const;
     void setRestartMode(int mode);
     int restartMode() const;
+    // The run marked as crashed took a snapshot: the one the start-up offer may restore.
+    void setRunSnapshotTaken(bool taken);
+    bool runSnapshotTaken() const;
+    // A leftover snapshot has been announced at start-up.
+    void setSnapshotAnnounced(bool announced);
+    bool snapshotAnnounced() const;
+    // The service was stopped for a run that goes on after a restart.
+    void setServiceStoppedForRun(bool stopped);
+    bool serviceStoppedForRun() const;
 
     // System information.
     void updateSystemInfo();
@@ -84,9 +95,21 @@ private:
     // Launch.
     QStringList buildArguments();
     QStringList optionArguments();
-    bool validateSources();
+    // problems, when given, receives what the validator found, each with its file and line.
+    bool validateSources(QStringList* problems = nullptr);
+    // Starts the automatic update service stopped for a run that did not happen, or says it is off.
+    void enableServiceAgain();
 
     // Outcomes.
+    // True for the first outcome of the run started last, false for any later report.
+    bool takeOutcome();
+    // Ends the run's protection: the crash marker and the signal handling.
+    void finishRun();
+    // Asks whether to restore the snapshot: Yes restores and reboots, No removes it, and Escape or
+    // closing the box keeps it for the next start's question.
+    void offerRestore(const QString& title, const QString& text);
+    // Reboots after a restore; a failed restore is shown and keeps the snapshot and the marker.
+    void restoreAndReboot();
     void rebootSystem();
     void offerRestoreAtStartup();
     bool isSnapshotVolumeListed();
@@ -96,6 +119,10 @@ private:
     bool m_imitation = false;
     bool m_latestKernelSelectable = true;
     bool m_serviceStopped = false;
+    // A run was started and has had no outcome yet.
+    bool m_runActive = false;
+    // A restore failed: the crash marker stays for the next start's offer.
+    bool m_keepCrashMarker = false;
     QList<QWidget*> m_repoDependentWidgets;
     NorvoUpdate m_update;
     QSharedPointer<Snapshot> m_snapshot;

@@ -3,15 +3,38 @@
 
 #include <QCheckBox>
 #include <QCoreApplication>
+#include <QKeyEvent>
 #include <QMessageBox>
 #include <QProcess>
 
 #include "helpercommand.h"
 #include "kivintegration.h"
+#include "lvmsnapshot.h"
 #include "mainwindow.h"
 #include "rootfilesystem.h"
 #include "ui_mainwindow.h"
 #include "updatelogwidget.h"
+
+namespace {
+
+// Escape and the close button answer No in a message box; for a question that can delete a
+// snapshot they must keep it, so they are told apart from the No button.
+class DismissWatch final : public QObject
+{
+public:
+    bool dismissed = false;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Close
+            || (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape))
+            dismissed = true;
+        return QObject::eventFilter(watched, event);
+    }
+};
+
+} // namespace
 
 void MainWindow::imitationSuccess()
 {
@@ -25,27 +48,43 @@ void MainWindow::imitationSuccess()
 
 void MainWindow::updateSuccess()
 {
-    if (m_snapshot && m_snapshot->exists())
+    // Only this run's snapshot goes: an older one is the administrator's to remove.
+    if (m_runActive && m_snapshot && m_update.snapshotTaken() && m_snapshot->exists())
         m_snapshot->remove();
     showSuccess();
 }
 
+bool MainWindow::takeOutcome()
+{
+    // The runner reports a crash twice, and a box's event loop lets the second report in while the
+    // first is still being answered: a run has one outcome.
+    const bool active = m_runActive;
+    m_runActive = false;
+    return active;
+}
+
+void MainWindow::finishRun()
+{
+    setIsCrashed(m_keepCrashMarker);
+    setRunSnapshotTaken(m_keepCrashMarker);
+    m_update.setSignalsIgnored(false);
+}
+
 void MainWindow::showSuccess()
 {
+    if (!takeOutcome())
+        return;
     const QString numberBefore = m_update.bulletinNumber(ui->m_sysInfoLabel->text());
     const QString installed = NorvoUpdate::installedUpdateInfo();
     const QString numberAfter = m_update.bulletinNumber(installed);
     updateSystemInfo();
     m_logWidget->completeProgress();
 
-    QMessageBox* box = nullptr;
-    if (m_expertMode) {
-        box = new QMessageBox(this);
-    } else {
+    // Simple mode hides the window first, so the box stands alone.
+    if (!m_expertMode)
         hide();
-        box = new QMessageBox;
-    }
-    box->setWindowTitle(kivAppDescription());
+    QMessageBox box(m_expertMode ? this : nullptr);
+    box.setWindowTitle(kivAppDescription());
 
     QString text;
     QCheckBox* reboot = nullptr;
@@ -56,7 +95,7 @@ void MainWindow::showSuccess()
         if (text.contains(QLatin1String("%1")))
             text = text.arg(installed);
     } else {
-        reboot = new QCheckBox(tr("Reboot system"), box);
+        reboot = new QCheckBox(tr("Reboot system"), &box);
         text = tr("Update is success.");
         if (numberBefore != numberAfter) {
             text = tr("Update is success.\n%1 is installed.").arg(installed);
@@ -66,19 +105,18 @@ void MainWindow::showSuccess()
             text = tr("%1 is already installed.").arg(installed);
             reboot->setChecked(false);
         }
-        box->setCheckBox(reboot);
+        box.setCheckBox(reboot);
     }
     if (m_serviceStopped)
         text += tr("\nDon't forget to enable the enable \nautomatic service if it needed.");
-    box->setText(text);
-    box->setIcon(QMessageBox::Information);
-    box->exec();
+    box.setText(text);
+    box.setIcon(QMessageBox::Information);
+    box.exec();
 
-    setIsCrashed(false);
-    m_update.setSignalsIgnored(false);
+    finishRun();
+    setServiceStoppedForRun(false);
     if (reboot && reboot->isChecked())
         rebootSystem();
-    delete box;
 
     if (m_expertMode)
         ui->m_setupWidget->setEnabled(true);
@@ -88,6 +126,8 @@ void MainWindow::showSuccess()
 
 void MainWindow::showError(QString error)
 {
+    if (!takeOutcome())
+        return;
     m_logWidget->completeProgress();
     QString title;
     if (m_update.currentCommand() == NorvoUpdate::Imitation) {
@@ -98,32 +138,18 @@ void MainWindow::showError(QString error)
         m_logWidget->setInfoText(tr("Update is not success"));
     }
 
-    if (m_snapshot && m_snapshot->exists()) {
-        auto* box = new QMessageBox(this);
-        box->setWindowTitle(title);
-        box->setText(
-            error + tr(" Do you want to restore the system from a snapshot (system will be reboot)?"));
-        box->setIcon(QMessageBox::Critical);
-        box->addButton(QMessageBox::Yes);
-        box->addButton(QMessageBox::No);
-        if (box->exec() == QMessageBox::Yes) {
-            m_logWidget->addText(tr("\nRestore...\n"));
-            m_snapshot->restore();
-            rebootSystem();
-        } else {
-            m_snapshot->remove();
-        }
-        delete box;
-    } else {
+    // Only the snapshot this run took can undo it; an older one would put back an older system.
+    if (m_snapshot && m_update.snapshotTaken() && m_snapshot->exists())
+        offerRestore(
+            title, error + tr(" Do you want to restore the system from a snapshot (system will be reboot)?"));
+    else
         QMessageBox::critical(this, title, error, QMessageBox::Ok);
-    }
 
     if (m_expertMode)
         ui->m_setupWidget->setEnabled(true);
     else
         m_logWidget->showButtons();
-    setIsCrashed(false);
-    m_update.setSignalsIgnored(false);
+    finishRun();
 }
 
 void MainWindow::showDpkgError()
@@ -137,6 +163,9 @@ void MainWindow::snapshotCreated(Snapshot::ErrorCode error)
     m_logWidget->addText(QStringLiteral("\n"));
     m_logWidget->addText(tr("Snapshot size %1 G\n").arg(m_snapshot->size(), 0, 'g', -1, QLatin1Char(' ')));
     if (error == Snapshot::Success) {
+        // The start-up offer after a killed run may restore this snapshot, and no other.
+        setRunSnapshotTaken(true);
+        setSnapshotAnnounced(false);
         m_logWidget->addText(tr("System snapshot (%1) is created.\n\n").arg(m_snapshot->name()));
         m_update.nextCommand();
         return;
@@ -148,13 +177,13 @@ void MainWindow::snapshotCreated(Snapshot::ErrorCode error)
                 .arg(m_snapshot->name()),
             QMessageBox::Yes | QMessageBox::No)
         == QMessageBox::No) {
+        takeOutcome();
         ui->m_setupWidget->setEnabled(true);
         m_logWidget->completeProgress();
         // In simple mode the log screen is all the user sees: Back and Exit lead on from it.
         if (!m_expertMode)
             m_logWidget->showButtons();
-        setIsCrashed(false);
-        m_update.setSignalsIgnored(false);
+        finishRun();
         return;
     }
     m_update.nextCommand();
@@ -163,8 +192,7 @@ void MainWindow::snapshotCreated(Snapshot::ErrorCode error)
 void MainWindow::newVersionInstalled(QString newVersion)
 {
     m_logWidget->completeProgress();
-    setIsCrashed(false);
-    m_update.setSignalsIgnored(false);
+    finishRun();
     const QString text = tr(
         "The application has been updated to version %1. Restart the application for the changes to take effect.\n")
                              .arg(newVersion);
@@ -175,8 +203,8 @@ void MainWindow::newVersionInstalled(QString newVersion)
             text + tr("Do you want to restart application and continue update?"),
             QMessageBox::Yes | QMessageBox::No)
         == QMessageBox::Yes) {
-        setIsCrashed(false);
-        m_update.setSignalsIgnored(false);
+        takeOutcome();
+        finishRun();
         const QList<NorvoUpdate::Commands> remaining = m_update.commands();
         int mode = 0;
         if (remaining.contains(NorvoUpdate::Imitation))
@@ -184,6 +212,8 @@ void MainWindow::newVersionInstalled(QString newVersion)
         if (remaining.contains(NorvoUpdate::Update))
             mode |= 2;
         setRestartMode(mode);
+        // The new instance's success message still reminds of a service stopped for this run.
+        setServiceStoppedForRun(m_serviceStopped);
         QCoreApplication::exit(restartExitCode);
         return;
     }
@@ -196,34 +226,82 @@ void MainWindow::rebootSystem()
     m_update.reboot();
 }
 
-void MainWindow::offerRestoreAtStartup()
+void MainWindow::offerRestore(const QString& title, const QString& text)
 {
-    if (!isCrashed() || !m_snapshot || !m_snapshot->exists() || !isSnapshotVolumeListed())
-        return;
-    // The box goes as soon as it is answered.
     QMessageBox box(this);
-    box.setWindowTitle(tr("Error"));
-    box.setText(tr(
-        "The last update failed. Do you want to restore the system from a snapshot (system will be reboot)?"));
+    box.setWindowTitle(title);
+    box.setText(text);
     box.setIcon(QMessageBox::Critical);
     box.addButton(QMessageBox::Yes);
     box.addButton(QMessageBox::No);
+    DismissWatch watch;
+    box.installEventFilter(&watch);
     if (box.exec() == QMessageBox::Yes) {
-        m_snapshot->restore();
-        rebootSystem();
+        m_logWidget->addText(tr("\nRestore...\n"));
+        restoreAndReboot();
+    } else if (watch.dismissed) {
+        // Not answered: the snapshot stays, and the next start asks again.
+        m_keepCrashMarker = true;
     } else {
         m_snapshot->remove();
     }
 }
 
+void MainWindow::restoreAndReboot()
+{
+    if (m_snapshot->restore() == Snapshot::Success) {
+        rebootSystem();
+        return;
+    }
+    // A restore that failed changed nothing that a reboot would fix: the snapshot and the crash
+    // marker stay, so that the next start offers the restore again.
+    m_keepCrashMarker = true;
+    const QString text
+        = tr("The system was not restored from the snapshot (%1) and will not be rebooted.\n%2")
+              .arg(m_snapshot->name(), m_snapshot->errorText().trimmed());
+    m_logWidget->addText(QStringLiteral("\n") + text + QStringLiteral("\n"));
+    QMessageBox::critical(this, tr("Restore error"), text, QMessageBox::Ok);
+}
+
+void MainWindow::offerRestoreAtStartup()
+{
+    if (!m_snapshot || !m_snapshot->exists()) {
+        setSnapshotAnnounced(false);
+        return;
+    }
+    if (isCrashed() && runSnapshotTaken() && isSnapshotVolumeListed()) {
+        offerRestore(tr("Error"),
+            tr("The last update failed. Do you want to restore the system from a snapshot (system will be reboot)?"));
+        return;
+    }
+    // A snapshot no interrupted run claims is the administrator's: told once where it lies, never
+    // removed behind their back.
+    if (snapshotAnnounced())
+        return;
+    setSnapshotAnnounced(true);
+    QMessageBox::information(this, kivAppDescription(),
+        tr("A system snapshot (%1) from an earlier update is still kept: %2.\nIt is not removed by itself; "
+           "remove it when it is no longer needed.")
+            .arg(m_snapshot->name(), m_snapshot->location()),
+        QMessageBox::Ok);
+}
+
 bool MainWindow::isSnapshotVolumeListed()
 {
     const RootFileSystem root = detectRootFileSystem();
-    if (!m_snapshot || !root.isValid() || !root.isLvm())
+    const auto lvm = qSharedPointerDynamicCast<LvmSnapshot>(m_snapshot);
+    if (!lvm || !root.isValid() || !root.isLvm())
         return false;
+    // lvs reads a bare name as a volume group: the volume is asked for with its group.
     const KivAdmin::HelperResult lvs = KivAdmin::runHelper(QStringLiteral("lvs"),
-        {m_snapshot->name(), QStringLiteral("-o"), QStringLiteral("name"), QStringLiteral("--no-headings")});
+        {QStringLiteral("-o"), QStringLiteral("name"), QStringLiteral("--no-headings"), lvm->volumeName()});
     if (!lvs.succeeded())
         return false;
-    return QString::fromUtf8(lvs.output.constData()).contains(QStringLiteral("[%1]").arg(m_snapshot->name()));
+    const QStringList lines = QString::fromUtf8(lvs.output.constData()).split(QLatin1Char('\n'));
+    for (const QString& line : lines) {
+        const QString listed = line.trimmed();
+        if (listed == lvm->name() || listed == QStringLiteral("[%1]").arg(lvm->name()))
+            return true;
+    }
+    return false;
 }

@@ -12,10 +12,6 @@
 namespace {
 
 const QString latestKernelPackage = QStringLiteral("linux-latest");
-// The setup panel's width is stored. On load the panel takes it back and the window is this much
-// wider, as when the setup screen is restored from the log, so the restore that ends the window's
-// construction keeps the stored width.
-constexpr int windowMargins = 12;
 
 } // namespace
 
@@ -52,10 +48,15 @@ void MainWindow::loadSettings()
         m_latestKernelSelectable = true;
     }
 
-    // Without a stored width the window takes the narrowest width its layout allows.
+    m_serviceStopped = serviceStoppedForRun();
+
+    // The setup panel's width is stored. On load the panel takes it back and the window is wider by
+    // the margins, as when the setup screen is restored from the log, so the restore that ends the
+    // window's construction keeps the stored width. Without one the window takes the narrowest
+    // width its layout allows.
     const int setupWidth = qMax(settings.value(QStringLiteral("SetupWidth")).toInt(), 0);
     ui->m_setupWidget->resize(setupWidth, ui->m_setupWidget->height());
-    resize(setupWidth > 0 ? setupWidth + windowMargins : 0, height());
+    resize(setupWidth > 0 ? setupWidth + setupScreenMargins() : 0, height());
 }
 
 void MainWindow::saveSettings()
@@ -73,7 +74,7 @@ void MainWindow::saveSettings()
     settings.setValue(QStringLiteral("NoMainRepo"), ui->m_noMainRepoCheckBox->isChecked());
     settings.setValue(QStringLiteral("LatestKernel"), ui->m_latestKernelCheckBox->isChecked());
     settings.setValue(QStringLiteral("SetupWidth"), ui->m_setupWidget->width());
-    settings.setValue(QStringLiteral("IsCrashed"), false);
+    settings.setValue(QStringLiteral("IsCrashed"), m_keepCrashMarker);
 }
 
 void MainWindow::setIsCrashed(bool crashed)
@@ -98,4 +99,34 @@ int MainWindow::restartMode() const
 {
     QSettings settings;
     return settings.value(QStringLiteral("RestartMode"), 0).toInt();
+}
+
+void MainWindow::setRunSnapshotTaken(bool taken)
+{
+    QSettings().setValue(QStringLiteral("RunSnapshot"), taken);
+}
+
+bool MainWindow::runSnapshotTaken() const
+{
+    return QSettings().value(QStringLiteral("RunSnapshot"), false).toBool();
+}
+
+void MainWindow::setSnapshotAnnounced(bool announced)
+{
+    QSettings().setValue(QStringLiteral("SnapshotAnnounced"), announced);
+}
+
+bool MainWindow::snapshotAnnounced() const
+{
+    return QSettings().value(QStringLiteral("SnapshotAnnounced"), false).toBool();
+}
+
+void MainWindow::setServiceStoppedForRun(bool stopped)
+{
+    QSettings().setValue(QStringLiteral("ServiceStopped"), stopped);
+}
+
+bool MainWindow::serviceStoppedForRun() const
+{
+    return QSettings().value(QStringLiteral("ServiceStopped"), false).toBool();
 }

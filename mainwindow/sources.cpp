@@ -15,6 +15,8 @@ void MainWindow::addSource()
     if (dialog.exec() != QDialog::Accepted)
         return;
     ui->m_sourcesListWidget->insertItem(ui->m_sourcesListWidget->count(), dialog.source());
+    // The new source is the one the next key press or button acts on.
+    ui->m_sourcesListWidget->setCurrentRow(ui->m_sourcesListWidget->count() - 1);
     updateLaunchButtons();
     updateChecksumOptions();
 }
@@ -27,14 +29,19 @@ void MainWindow::changeSource(QListWidgetItem* item)
     if (dialog.exec() != QDialog::Accepted)
         return;
     item->setData(Qt::DisplayRole, dialog.source());
+    ui->m_sourcesListWidget->setCurrentItem(item);
     updateChecksumOptions();
 }
 
 void MainWindow::removeSource()
 {
-    if (QMessageBox::question(this, tr("Remove confirmation"), tr("Do you want to remove source?"),
-            QMessageBox::Yes | QMessageBox::No)
-        != QMessageBox::Yes)
+    const QListWidgetItem* current = ui->m_sourcesListWidget->currentItem();
+    if (!current)
+        return;
+    QMessageBox question(QMessageBox::Question, tr("Remove confirmation"),
+        tr("Do you want to remove source?"), QMessageBox::Yes | QMessageBox::No, this);
+    question.setInformativeText(current->text());
+    if (question.exec() != QMessageBox::Yes)
         return;
     delete ui->m_sourcesListWidget->takeItem(ui->m_sourcesListWidget->currentRow());
     updateLaunchButtons();

@@ -92,6 +92,7 @@ QStringList UpdateValidatorManager::systemSourceFiles()
 bool UpdateValidatorManager::check()
 {
     m_problems = 0;
+    m_problemLines.clear();
     m_usable = 0;
     const QStringList files = m_sourceFiles.isEmpty() ? systemSourceFiles() : m_sourceFiles;
     m_logger->write(QStringLiteral("Checking %1 package source file(s)").arg(files.size()));
@@ -285,5 +286,6 @@ bool UpdateValidatorManager::checkUri(const QString& uri, const QString& where)
 void UpdateValidatorManager::problem(const QString& where, const QString& message)
 {
     ++m_problems;
-    m_logger->write(where + QStringLiteral(": ") + message);
+    m_problemLines.append(where + QStringLiteral(": ") + message);
+    m_logger->write(m_problemLines.last());
 }

@@ -19,6 +19,8 @@ public:
     // True when at least one enabled entry is usable and no entry has a problem. Every problem
     // is logged with its file and line.
     bool check();
+    // The problems the last check found, each as "file:line: what".
+    QStringList problems() const { return m_problemLines; }
 
     static QStringList systemSourceFiles();
 
@@ -32,6 +34,7 @@ private:
 
     std::shared_ptr<Logger> m_logger;
     QStringList m_sourceFiles;
+    QStringList m_problemLines;
     int m_problems = 0;
     int m_usable = 0;
 };

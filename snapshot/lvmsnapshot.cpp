@@ -41,6 +41,11 @@ QString LvmSnapshot::volumeName() const
     return m_volumeGroup + QLatin1Char('/') + m_name;
 }
 
+QString LvmSnapshot::location() const
+{
+    return tr("the LVM volume %1 and the archive %2").arg(snapshotPath(), bootArchive());
+}
+
 bool LvmSnapshot::exists()
 {
     return executeWithin(QStringLiteral("lvs ") + snapshotPath(), KivAdmin::helperTimeoutMs) == Success;

@@ -18,6 +18,7 @@ public:
     LvmSnapshot(const QString& name, const QString& device, double size);
 
     bool exists() override;
+    QString location() const override;
     void create() override;
     ErrorCode remove() override;
     ErrorCode restore() override;

@@ -26,6 +26,8 @@ public:
     // Size in gigabytes.
     virtual double size() const;
     virtual bool exists() = 0;
+    // Where the snapshot lies, for an administrator who looks for it.
+    virtual QString location() const = 0;
     // Takes the snapshot, then emits created() with the result.
     virtual void create() = 0;
     virtual ErrorCode remove() = 0;

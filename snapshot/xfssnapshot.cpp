@@ -46,6 +46,11 @@ double XfsSnapshot::size() const
     return dump.exists() ? double(dump.size()) / 1024.0 / 1024.0 / 1024.0 : 0.0;
 }
 
+QString XfsSnapshot::location() const
+{
+    return dumpFilePath();
+}
+
 bool XfsSnapshot::exists()
 {
     // A dump that xfsdump did not finish, or one that somebody else wrote, is no snapshot.

@@ -15,6 +15,7 @@ public:
     // Size of the dump file in GiB; 0 without one.
     double size() const override;
     bool exists() override;
+    QString location() const override;
     void create() override;
     ErrorCode remove() override;
     ErrorCode restore() override;

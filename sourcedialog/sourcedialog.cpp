@@ -21,6 +21,7 @@ SourceDialog::SourceDialog(QWidget* parent)
     connect(ui->m_isoRadioButton, &QRadioButton::toggled, this, &SourceDialog::typeChanged);
     connect(ui->m_netRadioButton, &QRadioButton::toggled, this, &SourceDialog::typeChanged);
     connect(ui->m_browseToolButton, &QToolButton::clicked, this, &SourceDialog::selectFile);
+    ui->m_sourceLineEdit->setFocus(Qt::OtherFocusReason);
 }
 
 SourceDialog::SourceDialog(const QString& source, QWidget* parent)

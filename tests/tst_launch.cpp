@@ -1,6 +1,7 @@
 #include <memory>
 
 #include <QCheckBox>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QListWidget>
@@ -23,6 +24,8 @@ using Settings = QVariantMap;
 
 namespace {
 
+const QString noVolume
+    = QStringLiteral("err   Failed to find logical volume \"vg0/lvsnap-kiv-norvo-update\"\\n\nexit 5\n");
 const QString lvmRoot = TestHelpers::dfRoot(QStringLiteral("/dev/mapper/vg0-root"), QStringLiteral("xfs"));
 const QString ext4Root = TestHelpers::dfRoot(QStringLiteral("/dev/sda1"), QStringLiteral("ext4"));
 const QString confirmation = QStringLiteral(
@@ -54,10 +57,12 @@ private slots:
     void argumentsFollowOptions();
     void versionOfTheSourcesIsChecked_data();
     void versionOfTheSourcesIsChecked();
+    void aLaunchThatGoesNoFurtherLeavesNothingBehind_data();
+    void aLaunchThatGoesNoFurtherLeavesNothingBehind();
     void successTellsWhatWasInstalled_data();
     void successTellsWhatWasInstalled();
-    void errorOffersTheSnapshot_data();
-    void errorOffersTheSnapshot();
+    void runOutcomesProtectTheSnapshot_data();
+    void runOutcomesProtectTheSnapshot();
     void failedSnapshotAsksToGoOn_data();
     void failedSnapshotAsksToGoOn();
     void newVersionRecordsWhatRemains_data();
@@ -65,7 +70,7 @@ private slots:
     void restoreOfferedAfterARunThatNeverEnded_data();
     void restoreOfferedAfterARunThatNeverEnded();
     void closeRefusedWhileTheToolRuns();
-    void closeAcceptedDuringTheSnapshotStep();
+    void closeRefusedDuringTheSnapshotStep();
 
 private:
     static Commands queueOf(MainWindow* window);
@@ -85,7 +90,7 @@ void LaunchTest::initTestCase()
     QCoreApplication::setApplicationName(QStringLiteral("kiv-norvo-update"));
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_config.path());
     for (const char* name : {"norvo-update", "dpkg-query", "systemctl", "df", "lsb_release", "lvs",
-             "lvcreate", "lvremove", "lvconvert", "umount", "tar", "reboot"})
+             "lvcreate", "lvremove", "lvconvert", "umount", "tar", "reboot", "bash", "xfsrestore"})
         m_fakes.add(QString::fromLatin1(name));
     for (const char* path : {"/usr/sbin/space_calculator", "/usr/sbin/norvo-update-ctl"}) {
         QFile::remove(QString::fromLatin1(path));
@@ -105,8 +110,12 @@ void LaunchTest::init()
     // The switches around the application's own update end at once.
     m_fakes.setScenario(QStringLiteral("norvo-update@-d"), QStringLiteral("exit 0\n"));
     m_fakes.setScenario(QStringLiteral("norvo-update@-e"), QStringLiteral("exit 0\n"));
+    // As the real lvs answers for a volume that is not there.
+    m_fakes.setScenario(QStringLiteral("lvs"), noVolume);
     writeFile(QStringLiteral("/etc/norvo_version"), "1.7.3\n");
-    QFile::remove(QStringLiteral("/etc/norvo_update_version"));
+    for (const char* path :
+        {"/etc/norvo_update_version", "/var/tmp/xfssnap-kiv-norvo-update.bin", "/var/tmp/boot_snap.tar.bz2"})
+        QFile::remove(QString::fromLatin1(path));
 }
 
 void LaunchTest::cleanup()
@@ -347,6 +356,65 @@ void LaunchTest::versionOfTheSourcesIsChecked()
     window->m_update.stop();
 }
 
+void LaunchTest::aLaunchThatGoesNoFurtherLeavesNothingBehind_data()
+{
+    QTest::addColumn<int>("restartMode");
+    QTest::addColumn<QStringList>("sources"); // empty: expert mode with the system's sources
+    QTest::addColumn<QString>("declined"); // the title of the box that ends the launch
+    QTest::addColumn<bool>("serviceActive");
+
+    QTest::newRow("confirmation declined after the service was stopped")
+        << 0 << QStringList {"/srv/a.iso"} << "Update confirmation" << true;
+    QTest::newRow("continuation declined at the version question")
+        << 3 << QStringList {"/srv/norvo-1.8.1.iso"} << "Update confirmation" << false;
+    QTest::newRow("continuation with incorrect system sources")
+        << 2 << QStringList {} << "Critical error" << false;
+}
+
+void LaunchTest::aLaunchThatGoesNoFurtherLeavesNothingBehind()
+{
+    QFETCH(int, restartMode);
+    QFETCH(QStringList, sources);
+    QFETCH(QString, declined);
+    QFETCH(bool, serviceActive);
+    if (serviceActive) {
+        m_fakes.setScenario(QStringLiteral("dpkg-query@norvo-update-service"),
+            QStringLiteral("out ii \\tnorvo-update-service\\t1.0\\n\n"));
+        m_fakes.setScenario(QStringLiteral("systemctl"), QStringLiteral("out loaded\\n\n"), 1);
+        m_fakes.setScenario(QStringLiteral("systemctl"), QStringLiteral("out active\\n\n"), 2);
+    }
+    // A line apt cannot read, so that the system's sources are incorrect.
+    writeFile(QStringLiteral("/etc/apt/sources.list"), "deb broken\n");
+    for (const QString& file : QDir(QStringLiteral("/etc/apt/sources.list.d")).entryList(QDir::Files))
+        QFile::remove(QStringLiteral("/etc/apt/sources.list.d/") + file);
+
+    ModalBoxAnswerer stopService(QStringLiteral("Yes"), serviceActive ? 5000 : 0, QStringLiteral("Warning!"));
+    ModalBoxAnswerer last(
+        declined == QLatin1String("Critical error") ? QStringLiteral("OK") : QStringLiteral("No"), 10000,
+        declined);
+    {
+        // A continuation launches by itself once the window is up.
+        auto window = makeWindow({{"ExpertMode", true}, {"Sources", sources}, {"UseRepo", sources.isEmpty()},
+            {"AutoUpdate", false}, {"RestartMode", restartMode}});
+        if (restartMode == 0)
+            launch(window.get(), QStringLiteral("Update"));
+        QVERIFY2(last.waitAnswered(), qPrintable(last.problem()));
+        if (declined == QLatin1String("Critical error")) {
+            QCOMPARE(last.box().text, QStringLiteral("Incorrect sources"));
+            QVERIFY2(last.box().detailedText.contains(QLatin1String("/etc/apt/sources.list:1")),
+                qPrintable(last.box().detailedText));
+        }
+        QTest::qWait(200);
+        QVERIFY(!window->m_update.isRunning());
+    }
+    QSettings settings;
+    QCOMPARE(settings.value(QStringLiteral("RestartMode")).toInt(), 0);
+    QCOMPARE(settings.value(QStringLiteral("IsCrashed"), false).toBool(), false);
+    // The service stopped for a run that did not happen runs again.
+    QCOMPARE(m_fakes.calls(QStringLiteral("norvo-update-ctl")),
+        serviceActive ? (QList<QStringList> {{"disable"}, {"enable"}}) : QList<QStringList> {});
+}
+
 void LaunchTest::successTellsWhatWasInstalled_data()
 {
     QTest::addColumn<bool>("imitation");
@@ -355,6 +423,7 @@ void LaunchTest::successTellsWhatWasInstalled_data()
     QTest::addColumn<bool>("serviceStopped");
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("checkBox"); // "checked", "unchecked" or none
+    QTest::addColumn<bool>("stoppedBeforeRestart"); // by the instance that restarted into this one
 
     const QByteArray update45("Update 1.7.2\nBulletin 45\n");
     const QByteArray update46("Update 1.7.3\nBulletin 46\n");
@@ -363,16 +432,19 @@ void LaunchTest::successTellsWhatWasInstalled_data()
     QTest::newRow("a new update")
         << false << update45 << update46 << false
         << "Update is success.\nUpdate 1.7.3 installed (BULLETIN № 46)\n is installed."
-        << "checked";
+        << "checked" << false;
     QTest::newRow("already installed") << false << update46 << update46 << false
                                        << "Update 1.7.3 installed (BULLETIN № 46)\n is already installed."
-                                       << "unchecked";
+                                       << "unchecked" << false;
     QTest::newRow("numbers unknown") << false << QByteArray() << QByteArray() << false << "Update is success."
-                                     << "unchecked";
+                                     << "unchecked" << false;
     QTest::newRow("imitation, service stopped")
-        << true << update45 << update45 << true << "Imitation is success." + reminder << "";
-    QTest::newRow("update, service stopped")
-        << false << QByteArray() << QByteArray() << true << "Update is success." + reminder << "unchecked";
+        << true << update45 << update45 << true << "Imitation is success." + reminder << "" << false;
+    QTest::newRow("update, service stopped") << false << QByteArray() << QByteArray() << true
+                                             << "Update is success." + reminder << "unchecked" << false;
+    QTest::newRow("update, service stopped before a self-restart")
+        << false << QByteArray() << QByteArray() << false << "Update is success." + reminder << "unchecked"
+        << true;
 }
 
 void LaunchTest::successTellsWhatWasInstalled()
@@ -383,6 +455,7 @@ void LaunchTest::successTellsWhatWasInstalled()
     QFETCH(bool, serviceStopped);
     QFETCH(QString, text);
     QFETCH(QString, checkBox);
+    QFETCH(bool, stoppedBeforeRestart);
     if (!before.isEmpty())
         writeFile(QStringLiteral("/etc/norvo_update_version"), before);
     if (serviceStopped) {
@@ -393,8 +466,8 @@ void LaunchTest::successTellsWhatWasInstalled()
     }
     // The tool installs the new update file and succeeds.
     m_fakes.setScenario(QStringLiteral("norvo-update"), QStringLiteral("exit 0\n"));
-    auto window
-        = makeWindow({{"ExpertMode", true}, {"Sources", QStringList {"/srv/a.iso"}}, {"AutoUpdate", false}});
+    auto window = makeWindow({{"ExpertMode", true}, {"Sources", QStringList {"/srv/a.iso"}},
+        {"AutoUpdate", false}, {"ServiceStopped", stoppedBeforeRestart}});
     if (!after.isEmpty())
         writeFile(QStringLiteral("/etc/norvo_update_version"), after);
     else
@@ -438,76 +511,100 @@ void LaunchTest::successTellsWhatWasInstalled()
         after.contains("46"));
 }
 
-void LaunchTest::errorOffersTheSnapshot_data()
+void LaunchTest::runOutcomesProtectTheSnapshot_data()
 {
-    QTest::addColumn<bool>("expert");
-    QTest::addColumn<bool>("snapshot");
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<bool>("leftover"); // a complete dump of an earlier run lies there
+    QTest::addColumn<QString>("tool");
+    QTest::addColumn<QString>("xfsrestore");
     QTest::addColumn<QString>("answer");
     QTest::addColumn<QString>("title");
     QTest::addColumn<QString>("text");
-    QTest::addColumn<QStringList>("buttons");
-    QTest::addColumn<QString>("afterwards"); // restored, removed or kept
+    QTest::addColumn<int>("reboots");
+    QTest::addColumn<bool>("dumpKept");
+    QTest::addColumn<bool>("offeredAgain"); // the crash marker stays for the next start
 
     const QString failed = QStringLiteral("The update is not success!");
-    const QString offer = failed
-        + QStringLiteral(" Do you want to restore the system from a snapshot (system will be reboot)?");
-    QTest::newRow("imitation fails, no snapshot")
-        << true << false << "OK"
-        << "Imitation error" << failed << QStringList {"OK"} << "kept";
-    QTest::newRow("update fails with a snapshot, restore")
-        << true << true << "Yes"
-        << "Update error" << offer << QStringList {"Yes", "No"} << "restored";
-    QTest::newRow("update fails with a snapshot, give it up")
-        << false << true << "No"
-        << "Update error" << offer << QStringList {"Yes", "No"} << "removed";
+    const QString offer
+        = QStringLiteral(" Do you want to restore the system from a snapshot (system will be reboot)?");
+    const QString fails = QStringLiteral("exit 1\n");
+    const QString ok = QStringLiteral("exit 0\n");
+    QTest::newRow("imitation fails: an older dump is not offered")
+        << "Imitate" << true << fails << ok << "OK"
+        << "Imitation error" << failed << 0 << true << false;
+    QTest::newRow("update fails: restored and rebooted")
+        << "Update" << false << fails << ok << "Yes"
+        << "Update error" << failed + offer << 1 << true << false;
+    QTest::newRow("the restore fails: said, no reboot, offered again")
+        << "Update" << false << fails << "err xfsrestore: ERROR: media error\\n\nexit 1\n"
+        << "Yes"
+        << "Update error" << failed + offer << 0 << true << true;
+    QTest::newRow("a crash reported twice: one question, nothing removed")
+        << "Update" << false << "signal SEGV\n"
+        << ok << "Yes"
+        << "Update error" << QStringLiteral("The update crashed!") + offer << 1 << true << false;
+    QTest::newRow("No gives the snapshot up") << "Update" << false << fails << ok << "No"
+                                              << "Update error" << failed + offer << 0 << false << false;
+    QTest::newRow("Escape keeps it for the next start")
+        << "Update" << false << fails << ok << "Escape"
+        << "Update error" << failed + offer << 0 << true << true;
 }
 
-void LaunchTest::errorOffersTheSnapshot()
+void LaunchTest::runOutcomesProtectTheSnapshot()
 {
-    QFETCH(bool, expert);
-    QFETCH(bool, snapshot);
+    QFETCH(QString, button);
+    QFETCH(bool, leftover);
+    QFETCH(QString, tool);
+    QFETCH(QString, xfsrestore);
     QFETCH(QString, answer);
     QFETCH(QString, title);
     QFETCH(QString, text);
-    QFETCH(QStringList, buttons);
-    QFETCH(QString, afterwards);
-    // An XFS root whose dump file is there: the snapshot exists.
-    if (snapshot) {
-        m_fakes.setScenario(
-            QStringLiteral("df"), QString(ext4Root).replace(QLatin1String("ext4"), QLatin1String("xfs")));
-        writeCompleteDump(QStringLiteral("/var/tmp/xfssnap-kiv-norvo-update.bin"), "dump");
-        m_fakes.add(QStringLiteral("xfsrestore"));
-    }
-    m_fakes.setScenario(QStringLiteral("norvo-update"), QStringLiteral("exit 1\n"));
-    auto window = makeWindow({{"ExpertMode", expert}, {"Sources", QStringList {"/srv/a.iso"}},
-        {"AutoUpdate", false}, {"Snapshot", false}});
+    QFETCH(int, reboots);
+    QFETCH(bool, dumpKept);
+    QFETCH(bool, offeredAgain);
+    const bool restoreFails = xfsrestore.contains(QLatin1String("exit 1"));
+    const QString dump = QStringLiteral("/var/tmp/xfssnap-kiv-norvo-update.bin");
+    // An XFS root; the run's snapshot step writes the dump as xfsdump would.
+    m_fakes.setScenario(
+        QStringLiteral("df"), QString(ext4Root).replace(QLatin1String("ext4"), QLatin1String("xfs")));
+    m_fakes.setScenario(QStringLiteral("bash"), QStringLiteral("write %1 dump\n").arg(dump));
+    m_fakes.setScenario(QStringLiteral("xfsrestore"), xfsrestore);
+    m_fakes.setScenario(QStringLiteral("norvo-update"), tool);
+    if (leftover)
+        writeCompleteDump(dump, "older dump");
     {
-        ModalBoxAnswerer confirm(
-            QStringLiteral("Yes"), title == QLatin1String("Imitation error") ? 300 : 5000);
-        launch(window.get(),
-            title == QLatin1String("Imitation error") ? QStringLiteral("Imitate") : QStringLiteral("Update"));
-        if (!expert) {
-            // Simple mode: the imitation comes first; let it succeed, the update fails.
-            m_fakes.setScenario(QStringLiteral("norvo-update"), QStringLiteral("exit 0\n"), 1);
+        // An older snapshot is announced at start, once.
+        ModalBoxAnswerer announcement(QStringLiteral("OK"), leftover ? 10000 : 300);
+        auto window = makeWindow({{"ExpertMode", true}, {"Sources", QStringList {"/srv/a.iso"}},
+            {"AutoUpdate", false}, {"Snapshot", true}});
+        QCOMPARE(announcement.waitAnswered(), leftover);
+        if (leftover)
+            QVERIFY2(announcement.box().text.contains(dump), qPrintable(announcement.box().text));
+        ModalBoxAnswerer confirm(QStringLiteral("Yes"), 5000, QStringLiteral("Update confirmation"));
+        ModalBoxAnswerer error(answer, 15000, title);
+        ModalBoxAnswerer afterwards(
+            QStringLiteral("OK"), restoreFails ? 15000 : 1500, QStringLiteral("Restore error"));
+        launch(window.get(), button);
+        QVERIFY2(error.waitAnswered(), qPrintable(error.problem()));
+        QCOMPARE(error.box().title, title);
+        QCOMPARE(error.box().text, text);
+        const QStringList buttons
+            = answer == QLatin1String("OK") ? QStringList {"OK"} : QStringList {"Yes", "No"};
+        QCOMPARE(error.box().buttons, buttons);
+
+        QCOMPARE(afterwards.waitAnswered(), restoreFails);
+        if (restoreFails) {
+            QCOMPARE(afterwards.box().title, QStringLiteral("Restore error"));
+            QVERIFY2(afterwards.box().text.contains(QLatin1String("xfsrestore: ERROR: media error")),
+                qPrintable(afterwards.box().text));
+            QVERIFY(logText(window.get()).contains(QLatin1String("will not be rebooted")));
         }
+        QCOMPARE(m_fakes.calls(QStringLiteral("xfsrestore")).size(), answer == QLatin1String("Yes") ? 1 : 0);
+        QTest::qWait(300);
+        QCOMPARE(m_fakes.calls(QStringLiteral("reboot")).size(), reboots);
+        QCOMPARE(QFileInfo::exists(dump), dumpKept);
     }
-    ModalBoxAnswerer error(answer, 10000);
-    QVERIFY2(error.waitAnswered(), qPrintable(error.problem()));
-    QCOMPARE(error.box().title, title);
-    QCOMPARE(error.box().text, text);
-    QCOMPARE(error.box().icon, QMessageBox::Critical);
-    QCOMPARE(error.box().buttons, buttons);
-    QCOMPARE(QSettings().value(QStringLiteral("IsCrashed")).toBool(), false);
-    if (afterwards == QLatin1String("restored")) {
-        QCOMPARE(m_fakes.calls(QStringLiteral("xfsrestore")),
-            QList<QStringList> {(QStringList {"-f", "/var/tmp/xfssnap-kiv-norvo-update.bin", "/"})});
-        QTRY_COMPARE(m_fakes.calls(QStringLiteral("reboot")).size(), 1);
-        QVERIFY(logText(window.get()).contains(QLatin1String("Restore...")));
-    }
-    QCOMPARE(QFile::exists(QStringLiteral("/var/tmp/xfssnap-kiv-norvo-update.bin")),
-        afterwards == QLatin1String("restored"));
-    QCOMPARE(child<QWidget>(window.get(), "m_buttonsWidget")->isVisible(), !expert);
-    QFile::remove(QStringLiteral("/var/tmp/xfssnap-kiv-norvo-update.bin"));
+    QCOMPARE(QSettings().value(QStringLiteral("IsCrashed")).toBool(), offeredAgain);
 }
 
 void LaunchTest::failedSnapshotAsksToGoOn_data()
@@ -626,54 +723,88 @@ void LaunchTest::restoreOfferedAfterARunThatNeverEnded_data()
 {
     QTest::addColumn<QString>("df");
     QTest::addColumn<bool>("crashed");
-    QTest::addColumn<QString>("lvsList");
-    QTest::addColumn<QString>("answer"); // null: no offer
+    QTest::addColumn<bool>("runSnapshot"); // the crashed run's snapshot step made it
+    QTest::addColumn<bool>("listed");
+    QTest::addColumn<QString>("answer"); // to the offer; null: announced instead
+    QTest::addColumn<bool>("offeredAgain");
 
-    const QString listed = QStringLiteral("out   [lvsnap-kiv-norvo-update]\\n\n");
-    QTest::newRow("LVM, volume listed, restore") << lvmRoot << true << listed << "Yes";
-    QTest::newRow("LVM, volume listed, give up") << lvmRoot << true << listed << "No";
-    QTest::newRow("the last run ended") << lvmRoot << false << listed << QString();
-    QTest::newRow("volume not listed") << lvmRoot << true << "out   other\\n\n" << QString();
-    QTest::newRow("lvs fails") << lvmRoot << true << "exit 5\n" << QString();
-    QTest::newRow("XFS root: never offered at start") << QString(ext4Root).replace(QLatin1String("ext4"),
-        QLatin1String("xfs")) << true << listed << QString();
+    const QString xfsRoot = QString(ext4Root).replace(QLatin1String("ext4"), QLatin1String("xfs"));
+    QTest::newRow("the run's volume: the restore fails, is said and offered again")
+        << lvmRoot << true << true << true << "Yes" << true;
+    QTest::newRow("the run's volume, given up") << lvmRoot << true << true << true << "No" << false;
+    QTest::newRow("the run's volume, Escape keeps it") << lvmRoot << true << true << true << "Escape" << true;
+    QTest::newRow("the last run ended: announced") << lvmRoot << false << true << true << QString() << false;
+    QTest::newRow("the crashed run took none: announced")
+        << lvmRoot << true << false << true << QString() << false;
+    QTest::newRow("volume not listed: announced") << lvmRoot << true << true << false << QString() << false;
+    QTest::newRow("XFS root: announced, never offered at start")
+        << xfsRoot << true << true << true << QString() << false;
 }
 
 void LaunchTest::restoreOfferedAfterARunThatNeverEnded()
 {
     QFETCH(QString, df);
     QFETCH(bool, crashed);
-    QFETCH(QString, lvsList);
+    QFETCH(bool, runSnapshot);
+    QFETCH(bool, listed);
     QFETCH(QString, answer);
+    QFETCH(bool, offeredAgain);
     m_fakes.setScenario(QStringLiteral("df"), df);
-    // "lvs <path>" for exists(), "lvs <name> -o name --no-headings" for the listing.
+    // "lvs /dev/VG/NAME" for exists(), "lvs -o name --no-headings VG/NAME" for the listing; a bare
+    // name fails, as with the real lvs.
     m_fakes.setScenario(QStringLiteral("lvs@/dev/vg0/lvsnap-kiv-norvo-update"), QStringLiteral("exit 0\n"));
-    m_fakes.setScenario(QStringLiteral("lvs@--no-headings"), lvsList);
+    if (listed)
+        m_fakes.setScenario(QStringLiteral("lvs@vg0/lvsnap-kiv-norvo-update"),
+            QStringLiteral("out   lvsnap-kiv-norvo-update\\n\n"));
     writeCompleteDump(QStringLiteral("/var/tmp/xfssnap-kiv-norvo-update.bin"), "dump");
-    QFile::remove(QString::fromLatin1(bootArchivePath));
-    ModalBoxAnswerer offer(answer.isNull() ? QStringLiteral("No") : answer, answer.isNull() ? 1500 : 10000);
-    auto window = makeWindow({{"IsCrashed", crashed}});
-    QCOMPARE(offer.waitAnswered(), !answer.isNull());
-    if (answer.isNull()) {
-        QVERIFY(m_fakes.calls(QStringLiteral("lvremove")).isEmpty());
-    } else {
-        QCOMPARE(offer.box().title, QStringLiteral("Error"));
-        QCOMPARE(offer.box().text,
-            QStringLiteral("The last update failed. Do you want to restore the system from a "
-                           "snapshot (system will be reboot)?"));
-        QCOMPARE(offer.box().buttons, (QStringList {"Yes", "No"}));
-        QCOMPARE(m_fakes.calls(QStringLiteral("lvs")).value(1),
-            (QStringList {"lvsnap-kiv-norvo-update", "-o", "name", "--no-headings"}));
-        if (answer == QLatin1String("Yes")) {
-            QCOMPARE(
-                m_fakes.calls(QStringLiteral("lvconvert")).size(), 0); // no archive of /boot: nothing changes
-            QTRY_COMPARE(m_fakes.calls(QStringLiteral("reboot")).size(), 1);
+    const Settings settings {{"IsCrashed", crashed}, {"RunSnapshot", runSnapshot}};
+    {
+        ModalBoxAnswerer box(answer.isNull() ? QStringLiteral("OK") : answer, 10000,
+            answer.isNull() ? QStringLiteral("Kiv norvo update") : QStringLiteral("Error"));
+        ModalBoxAnswerer failed(QStringLiteral("OK"), answer == QLatin1String("Yes") ? 10000 : 0,
+            QStringLiteral("Restore error"));
+        auto window = makeWindow(settings);
+        QVERIFY2(box.waitAnswered(), qPrintable(box.problem()));
+        if (answer.isNull()) {
+            QCOMPARE(box.box().title, QStringLiteral("Kiv norvo update"));
+            QVERIFY2(box.box().text.contains(df == lvmRoot
+                             ? QStringLiteral("/dev/vg0/lvsnap-kiv-norvo-update")
+                             : QStringLiteral("/var/tmp/xfssnap-kiv-norvo-update.bin")),
+                qPrintable(box.box().text));
         } else {
-            QCOMPARE(m_fakes.calls(QStringLiteral("lvremove")),
-                QList<QStringList> {(QStringList {"-f", "/dev/vg0/lvsnap-kiv-norvo-update"})});
+            QCOMPARE(box.box().title, QStringLiteral("Error"));
+            QCOMPARE(box.box().text,
+                QStringLiteral("The last update failed. Do you want to restore the system from a "
+                               "snapshot (system will be reboot)?"));
+            QCOMPARE(m_fakes.calls(QStringLiteral("lvs")).value(1),
+                (QStringList {"-o", "name", "--no-headings", "vg0/lvsnap-kiv-norvo-update"}));
         }
+        if (answer == QLatin1String("Yes")) {
+            // No archive of /boot: nothing is changed, the reason is shown, and no reboot follows.
+            QVERIFY2(failed.waitAnswered(), qPrintable(failed.problem()));
+            QCOMPARE(failed.box().title, QStringLiteral("Restore error"));
+            QVERIFY2(failed.box().text.contains(QLatin1String("/var/tmp/boot_snap.tar.bz2")),
+                qPrintable(failed.box().text));
+            QCOMPARE(m_fakes.calls(QStringLiteral("lvconvert")).size(), 0);
+        }
+        QTest::qWait(300);
+        QCOMPARE(m_fakes.calls(QStringLiteral("reboot")).size(), 0);
+        QCOMPARE(m_fakes.calls(QStringLiteral("lvremove")),
+            answer == QLatin1String("No")
+                ? QList<QStringList> {(QStringList {"-f", "/dev/vg0/lvsnap-kiv-norvo-update"})}
+                : QList<QStringList> {});
     }
-    QFile::remove(QStringLiteral("/var/tmp/xfssnap-kiv-norvo-update.bin"));
+    QCOMPARE(QSettings().value(QStringLiteral("IsCrashed")).toBool(), offeredAgain);
+    // An announced snapshot is announced once.
+    if (answer.isNull()) {
+        QSettings stored;
+        Settings again;
+        for (const QString& key : stored.allKeys())
+            again.insert(key, stored.value(key));
+        ModalBoxAnswerer none(QStringLiteral("OK"), 1500);
+        auto window = makeWindow(again);
+        QVERIFY(!none.waitAnswered());
+    }
 }
 
 void LaunchTest::closeRefusedWhileTheToolRuns()
@@ -690,17 +821,21 @@ void LaunchTest::closeRefusedWhileTheToolRuns()
     QVERIFY(window->close());
 }
 
-void LaunchTest::closeAcceptedDuringTheSnapshotStep()
+void LaunchTest::closeRefusedDuringTheSnapshotStep()
 {
     m_fakes.setScenario(QStringLiteral("df"), lvmRoot);
-    m_fakes.setScenario(QStringLiteral("tar"), QStringLiteral("sleep 2\n"));
+    m_fakes.setScenario(QStringLiteral("lvcreate"), QStringLiteral("sleep 3\n"));
+    m_fakes.setScenario(QStringLiteral("norvo-update"), QStringLiteral("exit 0\n"));
     auto window = makeWindow({{"ExpertMode", true}, {"Sources", QStringList {"/srv/a.iso"}},
         {"AutoUpdate", false}, {"Snapshot", true}});
     ModalBoxAnswerer confirm(QStringLiteral("Yes"));
     launch(window.get(), QStringLiteral("Update"));
-    QTRY_COMPARE(window->m_update.currentCommand(), NorvoUpdate::CreateSnapshot);
-    // The snapshot job runs on the worker thread; no tool runs, so the window may close.
-    QVERIFY(!window->m_update.isRunning());
+    QTRY_COMPARE(m_fakes.calls(QStringLiteral("lvcreate")).size(), 1);
+    // No tool runs, but a snapshot is being taken: the window stays, or it would go on unseen.
+    QVERIFY(!window->close());
+    QVERIFY(window->isVisible());
+    ModalBoxAnswerer success(QStringLiteral("OK"), 15000);
+    QVERIFY2(success.waitAnswered(), qPrintable(success.problem()));
     QVERIFY(window->close());
 }
 

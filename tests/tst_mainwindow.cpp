@@ -53,6 +53,7 @@ private slots:
     void sourceDialogAcceptsOnlyFittingText_data();
     void sourceDialogAcceptsOnlyFittingText();
     void sourcesAreAddedChangedAndRemoved();
+    void sourcesListAtTheKeyboard();
     void informationPanel_data();
     void informationPanel();
     void settingsSurviveARestart();
@@ -63,6 +64,9 @@ private slots:
 
 private:
     std::unique_ptr<MainWindow> makeWindow(const Settings& settings = {});
+    // Fills in the source dialog once it is up and presses OK or Cancel; gives up after 5 s.
+    // focusedText, when given, receives the text of the field that had the focus.
+    void answerSourceDialog(const QString& text, bool accept, QString* focusedText = nullptr);
 
     FakeExecutables m_fakes;
     QTemporaryDir m_config;
@@ -293,44 +297,50 @@ void MainWindowTest::sourceDialogAcceptsOnlyFittingText()
     }
 }
 
+void MainWindowTest::answerSourceDialog(const QString& text, bool accept, QString* focusedText)
+{
+    if (focusedText)
+        *focusedText = QStringLiteral("(no dialog)");
+    auto* poll = new QTimer(this);
+    auto* waited = new QElapsedTimer;
+    waited->start();
+    connect(poll, &QTimer::timeout, poll, [=]() {
+        auto* dialog = qobject_cast<SourceDialog*>(QApplication::activeModalWidget());
+        if (!dialog && !waited->hasExpired(5000))
+            return;
+        poll->deleteLater();
+        delete waited;
+        if (!dialog)
+            return;
+        if (focusedText) {
+            auto* edit = qobject_cast<QLineEdit*>(dialog->focusWidget());
+            *focusedText = edit ? edit->text() : QStringLiteral("(no text field focused)");
+        }
+        child<QLineEdit>(dialog, "m_sourceLineEdit")->setText(text);
+        auto* buttons = child<QDialogButtonBox>(dialog, "buttonBox");
+        buttons->button(accept ? QDialogButtonBox::Ok : QDialogButtonBox::Cancel)->click();
+    });
+    poll->start(20);
+}
+
 void MainWindowTest::sourcesAreAddedChangedAndRemoved()
 {
     auto window = makeWindow({{"ExpertMode", true}, {"Md5Check", true}});
     auto* list = child<QListWidget>(window.get(), "m_sourcesListWidget");
     auto* update = child<QPushButton>(window.get(), "m_updatePushButton");
-    // Fills in the source dialog once it is up and presses OK or Cancel; gives up after 5 s.
-    const auto answerDialog = [this](const QString& text, bool accept) {
-        auto* poll = new QTimer(this);
-        auto* waited = new QElapsedTimer;
-        waited->start();
-        connect(poll, &QTimer::timeout, poll, [=]() {
-            auto* dialog = qobject_cast<SourceDialog*>(QApplication::activeModalWidget());
-            if (!dialog && !waited->hasExpired(5000))
-                return;
-            poll->deleteLater();
-            delete waited;
-            if (!dialog)
-                return;
-            child<QLineEdit>(dialog, "m_sourceLineEdit")->setText(text);
-            auto* buttons = child<QDialogButtonBox>(dialog, "buttonBox");
-            buttons->button(accept ? QDialogButtonBox::Ok : QDialogButtonBox::Cancel)->click();
-        });
-        poll->start(20);
-    };
-
     QVERIFY(!update->isEnabled());
-    answerDialog(QStringLiteral("ftp://mirror.example/cd.iso"), true);
+    answerSourceDialog(QStringLiteral("ftp://mirror.example/cd.iso"), true);
     child<QToolButton>(window.get(), "m_addSourceToolButton")->click();
     QCOMPARE(list->count(), 1);
     QVERIFY(update->isEnabled());
     QVERIFY(!child<QCheckBox>(window.get(), "m_md5CheckBox")->isEnabled());
-    answerDialog(QStringLiteral("/srv/update.iso"), false);
+    answerSourceDialog(QStringLiteral("/srv/update.iso"), false);
     child<QToolButton>(window.get(), "m_addSourceToolButton")->click();
     QCOMPARE(list->count(), 1);
 
     // Changing keeps the row and re-enables the checksum options for an image.
     list->setCurrentRow(0);
-    answerDialog(QStringLiteral("/srv/update.iso"), true);
+    answerSourceDialog(QStringLiteral("/srv/update.iso"), true);
     child<QToolButton>(window.get(), "m_changeSourceToolButton")->click();
     QCOMPARE(list->item(0)->text(), QStringLiteral("/srv/update.iso"));
     QVERIFY(child<QCheckBox>(window.get(), "m_md5CheckBox")->isEnabled());
@@ -346,6 +356,53 @@ void MainWindowTest::sourcesAreAddedChangedAndRemoved()
     }
     QCOMPARE(list->count(), 0);
     QVERIFY(!update->isEnabled());
+}
+
+void MainWindowTest::sourcesListAtTheKeyboard()
+{
+    auto window = makeWindow({{"ExpertMode", true}});
+    auto* list = child<QListWidget>(window.get(), "m_sourcesListWidget");
+    QString focusedText;
+    for (const char* source : {"/srv/a.iso", "/srv/b.iso", "/srv/c.iso"}) {
+        answerSourceDialog(QString::fromLatin1(source), true, &focusedText);
+        child<QToolButton>(window.get(), "m_addSourceToolButton")->click();
+        QCOMPARE(focusedText, QString());
+    }
+    // The source just added is the current one, so the next action is on it.
+    QCOMPARE(list->currentRow(), 2);
+    QVERIFY(list->currentItem()->isSelected());
+
+    // Return changes the current source; the dialog opens on its text.
+    window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window.get()));
+    list->setFocus();
+    answerSourceDialog(QStringLiteral("/srv/b2.iso"), true, &focusedText);
+    list->setCurrentRow(1);
+    QTest::keyClick(list, Qt::Key_Return);
+    QCOMPARE(focusedText, QStringLiteral("/srv/b.iso"));
+    QCOMPARE(list->item(1)->text(), QStringLiteral("/srv/b2.iso"));
+    QCOMPARE(list->currentRow(), 1);
+
+    // Delete asks, naming the source, like the button.
+    window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window.get()));
+    list->setFocus();
+    {
+        ModalBoxAnswerer answer(QStringLiteral("Yes"));
+        QTest::keyClick(list, Qt::Key_Delete);
+        QVERIFY2(answer.waitAnswered(), qPrintable(answer.problem()));
+        QCOMPARE(answer.box().text, QStringLiteral("Do you want to remove source?"));
+        QCOMPARE(answer.box().informativeText, QStringLiteral("/srv/b2.iso"));
+    }
+    QCOMPARE(list->count(), 2);
+    QCOMPARE(list->item(1)->text(), QStringLiteral("/srv/c.iso"));
+
+    // Without their icons the buttons still say what they do.
+    for (const char* button :
+        {"m_addSourceToolButton", "m_removeSourceToolButton", "m_changeSourceToolButton"})
+        QVERIFY2(!child<QToolButton>(window.get(), button)->accessibleName().isEmpty()
+                && !child<QToolButton>(window.get(), button)->text().isEmpty(),
+            button);
 }
 
 void MainWindowTest::informationPanel_data()
@@ -409,8 +466,8 @@ void MainWindowTest::settingsSurviveARestart()
     const int setupWidth = stored.value(QStringLiteral("SetupWidth")).toInt();
     QVERIFY2(setupWidth > 600, qPrintable(QString::number(setupWidth)));
 
-    // A new window reads the same state; it is as wide as the setup panel plus its margins.
-    {
+    // A new window reads the same state, and keeps the width start after start.
+    for (int start = 0; start < 3; ++start) {
         QSettings unchanged;
         Settings all;
         for (const QString& key : unchanged.allKeys())
@@ -422,10 +479,9 @@ void MainWindowTest::settingsSurviveARestart()
         QVERIFY(child<QGroupBox>(window.get(), "m_optionsGroupBox")->isVisible());
         QVERIFY(!child<QCheckBox>(window.get(), "m_appAutoupdateCheckBox")->isChecked());
         QVERIFY(child<QCheckBox>(window.get(), "m_latestKernelCheckBox")->isChecked());
-        QCOMPARE(window->width(), setupWidth + 12);
-        list->clear();
+        QTest::qWait(50);
     }
-    QCOMPARE(QSettings().value(QStringLiteral("Sources")).toStringList(), QStringList());
+    QCOMPARE(QSettings().value(QStringLiteral("SetupWidth")).toInt(), setupWidth);
 }
 
 void MainWindowTest::wrongOrMissingSettingsFallBack()
@@ -465,11 +521,11 @@ void MainWindowTest::panelsAndModeSwitch()
     QTest::qWait(50);
     const int setupWidth = setup->width();
     QVERIFY(QMetaObject::invokeMethod(window.get(), "changeExpertMode"));
-    // The window narrows to the setup panel's width plus 12 pixels.
+    // The setup panel keeps its width.
     QVERIFY(!log->isVisible());
     QVERIFY(setup->isVisible());
-    QCOMPARE(window->width(), setupWidth + 12);
-    QVERIFY(window->width() < 900);
+    QTest::qWait(50);
+    QCOMPARE(setup->width(), setupWidth);
 }
 
 void MainWindowTest::contextMenuOnlyWithACurrentSource()

@@ -46,6 +46,8 @@ private slots:
 private:
     static void writeFile(const QString& path, const QByteArray& content);
     static QByteArray readFile(const QString& path);
+    // The program's snapshot of either kind, on the root it would be made for.
+    static std::unique_ptr<Snapshot> makeSnapshot(bool lvm);
     // Permission bits, as ls shows them in octal.
     static uint mode(const QString& path);
     // Runs a shell command as user nobody, as any local user could.
@@ -448,6 +450,15 @@ void SnapshotTest::xfsOnlyACompletedDumpCounts()
     QCOMPARE(snapshot.remove(), Snapshot::Error);
 }
 
+std::unique_ptr<Snapshot> SnapshotTest::makeSnapshot(bool lvm)
+{
+    if (lvm)
+        return std::make_unique<LvmSnapshot>(
+            QStringLiteral("lvsnap-kiv-norvo-update"), QStringLiteral("/dev/mapper/vg0-root"), 6);
+    return std::make_unique<XfsSnapshot>(
+        QStringLiteral("xfssnap-kiv-norvo-update"), QStringLiteral("/dev/sda2"));
+}
+
 uint SnapshotTest::mode(const QString& path)
 {
     struct stat status = {};
@@ -490,18 +501,9 @@ void SnapshotTest::snapshotFilesAreCreatedAfresh()
         writeFile(
             QStringLiteral("/boot/grub/grub.cfg"), "password_pbkdf2 root grub.pbkdf2.sha512.10000.AB\n");
     }
-    std::unique_ptr<Snapshot> snapshot;
-    QString path;
-    if (lvm) {
-        snapshot = std::make_unique<LvmSnapshot>(
-            QStringLiteral("lvsnap-kiv-norvo-update"), QStringLiteral("/dev/mapper/vg0-root"), 6);
-        path = QString::fromLatin1(bootArchivePath);
-    } else {
-        auto xfs = std::make_unique<XfsSnapshot>(
-            QStringLiteral("xfssnap-kiv-norvo-update"), QStringLiteral("/dev/sda2"));
-        path = xfs->dumpFilePath();
-        snapshot = std::move(xfs);
-    }
+    const std::unique_ptr<Snapshot> snapshot = makeSnapshot(lvm);
+    const QString path = lvm ? QString::fromLatin1(bootArchivePath)
+                             : QStringLiteral("/var/tmp/xfssnap-kiv-norvo-update.bin");
     asNobody(plant.arg(path));
 
     QSignalSpy created(snapshot.get(), &Snapshot::created);
@@ -548,18 +550,9 @@ void SnapshotTest::restoreTrustsOnlyRootsOwnFile()
     QFETCH(bool, byNobody);
     QFETCH(QString, reason);
     writeFile(QStringLiteral("/boot/vmlinuz"), "kernel");
-    std::unique_ptr<Snapshot> snapshot;
-    QString path;
-    if (lvm) {
-        snapshot = std::make_unique<LvmSnapshot>(
-            QStringLiteral("lvsnap-kiv-norvo-update"), QStringLiteral("/dev/mapper/vg0-root"), 6);
-        path = QString::fromLatin1(bootArchivePath);
-    } else {
-        auto xfs = std::make_unique<XfsSnapshot>(
-            QStringLiteral("xfssnap-kiv-norvo-update"), QStringLiteral("/dev/sda2"));
-        path = xfs->dumpFilePath();
-        snapshot = std::move(xfs);
-    }
+    const std::unique_ptr<Snapshot> snapshot = makeSnapshot(lvm);
+    const QString path = lvm ? QString::fromLatin1(bootArchivePath)
+                             : QStringLiteral("/var/tmp/xfssnap-kiv-norvo-update.bin");
     for (const QString& leftover : {QStringLiteral("/var/tmp/genuine"), QStringLiteral("/var/tmp/second")})
         QFile::remove(leftover);
     snapshot->create();

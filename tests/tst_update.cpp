@@ -46,6 +46,8 @@ private slots:
     void applicationUpdateChangesVersion_data();
     void applicationUpdateChangesVersion();
     void switchPastItsTimeIsEnded();
+    void automaticUpdateBackOnAfterTheOwnUpdate_data();
+    void automaticUpdateBackOnAfterTheOwnUpdate();
     void stopThenStartRunsTheNewQueueOnly();
     void stopEndsTheToolWhileSignalsAreIgnored();
     void terminationSignalsIgnoredDuringARun();
@@ -288,6 +290,48 @@ void UpdateTest::applicationUpdateChangesVersion()
         QCOMPARE(calls.last(), QStringList {"-e"});
         QCOMPARE(runner.commands(), (Commands {NorvoUpdate::Imitation, NorvoUpdate::Update}));
     }
+}
+
+void UpdateTest::automaticUpdateBackOnAfterTheOwnUpdate_data()
+{
+    QTest::addColumn<QString>("ending");
+    QTest::newRow("stopped on a package-manager error") << "stop";
+    QTest::newRow("the update tool cannot start") << "missing";
+}
+
+void UpdateTest::automaticUpdateBackOnAfterTheOwnUpdate()
+{
+    QFETCH(QString, ending);
+    const QString tool = m_fakes.directory() + QStringLiteral("/norvo-update");
+    const auto restoreTool = qScopeGuard([&]() {
+        QFile::remove(tool);
+        m_fakes.add(QStringLiteral("norvo-update"));
+    });
+    m_fakes.setScenario(
+        QStringLiteral("norvo-update@kiv-norvo-update"), QStringLiteral("out unpacking\\n\nhang\n"));
+    // Gone after switching the timer off: written over by a file that cannot be run.
+    if (ending == QLatin1String("missing"))
+        m_fakes.setScenario(QStringLiteral("norvo-update@-d"), QStringLiteral("write %1 gone\n").arg(tool));
+    NorvoUpdate runner;
+    QSignalSpy errors(&runner, &NorvoUpdate::errorMsg);
+    QStringList log;
+    connect(&runner, &NorvoUpdate::logUpdated, &runner, [&log](const QString& text) { log.append(text); });
+    runner.start({NorvoUpdate::ProgramUpdate, NorvoUpdate::Update},
+        {QStringLiteral("-A"), QStringLiteral("/srv/a.iso")});
+    if (ending == QLatin1String("stop")) {
+        QTRY_COMPARE_WITH_TIMEOUT(m_fakes.calls(QStringLiteral("norvo-update")).size(), 2, 10000);
+        runner.stop();
+        QTRY_COMPARE_WITH_TIMEOUT(m_fakes.calls(QStringLiteral("norvo-update")).size(), 3, 20000);
+        QCOMPARE(m_fakes.calls(QStringLiteral("norvo-update")).last(), QStringList {"-e"});
+        QCOMPARE(errors.count(), 0);
+    } else {
+        QTRY_COMPARE_WITH_TIMEOUT(errors.count(), 1, 10000);
+        QCOMPARE(errors.at(0).at(0).toString(), QStringLiteral("The update failed to start!"));
+    }
+    QVERIFY2(log.contains(QStringLiteral("Command line: norvo-update -e\n")),
+        qPrintable(log.join(QLatin1Char('|'))));
+    // The queue stays for the window to decide.
+    QCOMPARE(runner.commands().first(), NorvoUpdate::ProgramUpdate);
 }
 
 void UpdateTest::switchPastItsTimeIsEnded()

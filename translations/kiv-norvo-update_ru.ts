@@ -7,6 +7,10 @@
         <source>The archive of /boot (%1) is missing.</source>
         <translation>Архив /boot (%1) отсутствует.</translation>
     </message>
+    <message>
+        <source>the LVM volume %1 and the archive %2</source>
+        <translation>том LVM %1 и архив %2</translation>
+    </message>
 </context>
 <context>
     <name>MainWindow</name>
@@ -289,6 +293,26 @@ remove the &quot;%1&quot; package manually.</source>
     <message>
         <source>Do you want to remove source?</source>
         <translation>Удалить источник?</translation>
+    </message>
+    <message>
+        <source>The automatic update service was stopped for this update and could not be started again.</source>
+        <translation>Служба автоматического обновления была остановлена для этого обновления, и её не удалось запустить снова.</translation>
+    </message>
+    <message>
+        <source>The system was not restored from the snapshot (%1) and will not be rebooted.
+%2</source>
+        <translation>Система не восстановлена из снимка (%1) и не будет перезагружена.
+%2</translation>
+    </message>
+    <message>
+        <source>Restore error</source>
+        <translation>Ошибка восстановления</translation>
+    </message>
+    <message>
+        <source>A system snapshot (%1) from an earlier update is still kept: %2.
+It is not removed by itself; remove it when it is no longer needed.</source>
+        <translation>Снимок системы (%1) от прошлого обновления всё ещё хранится: %2.
+Сам он не удаляется; удалите его, когда он станет не нужен.</translation>
     </message>
 </context>
 <context>

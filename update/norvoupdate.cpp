@@ -49,6 +49,7 @@ NorvoUpdate::NorvoUpdate(QObject* parent)
         connect(
             m_snapshot.data(), &Snapshot::created, this,
             [this](Snapshot::ErrorCode error) {
+                m_takingSnapshot = false;
                 m_snapshotTaken = error == Snapshot::Success;
                 emit snapshotCreated(error);
             },
@@ -68,6 +69,8 @@ NorvoUpdate::NorvoUpdate(QObject* parent)
 
 NorvoUpdate::~NorvoUpdate()
 {
+    // A child still running is killed with the process object, after the queue is gone.
+    m_process.blockSignals(true);
     m_thread.quit();
     m_thread.wait();
 }
@@ -120,6 +123,11 @@ QSharedPointer<Snapshot> NorvoUpdate::snapshot() const
     return m_snapshot;
 }
 
+bool NorvoUpdate::isTakingSnapshot() const
+{
+    return m_takingSnapshot;
+}
+
 bool NorvoUpdate::snapshotTaken() const
 {
     return m_snapshotTaken;
@@ -133,7 +141,8 @@ bool NorvoUpdate::isRunning() const
 void NorvoUpdate::stop()
 {
     m_fillWatch.stop();
-    m_process.blockSignals(true);
+    // The tool's further output and exit report nothing; the queue stays.
+    m_stopped = true;
     m_process.terminate();
 }
 
@@ -162,12 +171,16 @@ void NorvoUpdate::reboot()
 
 void NorvoUpdate::readStdOut()
 {
-    emit logUpdated(QString::fromLocal8Bit(m_process.readAllStandardOutput()));
+    const QByteArray output = m_process.readAllStandardOutput();
+    if (!m_stopped)
+        emit logUpdated(QString::fromLocal8Bit(output));
 }
 
 void NorvoUpdate::readStdErr()
 {
-    emit logUpdated(QString::fromLocal8Bit(m_process.readAllStandardError()));
+    const QByteArray output = m_process.readAllStandardError();
+    if (!m_stopped)
+        emit logUpdated(QString::fromLocal8Bit(output));
 }
 
 void NorvoUpdate::finished(int exitCode, QProcess::ExitStatus exitStatus)
@@ -175,6 +188,12 @@ void NorvoUpdate::finished(int exitCode, QProcess::ExitStatus exitStatus)
     m_fillWatch.stop();
     if (m_commands.isEmpty())
         return;
+    // The automatic update goes back on after the application's own update, whatever its end.
+    if (m_stopped) {
+        if (m_commands.first() == ProgramUpdate)
+            runToolSwitch(true);
+        return;
+    }
     const Commands command = m_commands.takeFirst();
     if (command == ProgramUpdate)
         runToolSwitch(true);
@@ -214,12 +233,14 @@ void NorvoUpdate::finished(int exitCode, QProcess::ExitStatus exitStatus)
 
 void NorvoUpdate::errorOccurred(QProcess::ProcessError error)
 {
-    // The only wait on this process is the switch's; running past it is handled there.
-    if (error == QProcess::Timedout && m_waitingForSwitch)
+    // A switch reports nothing, and running past its time is handled where it is waited for.
+    if (m_waitingForSwitch || m_stopped)
         return;
     m_fillWatch.stop();
     switch (error) {
     case QProcess::FailedToStart:
+        if (m_currentCommand == ProgramUpdate)
+            runToolSwitch(true);
         emit errorMsg(tr("The update failed to start!"));
         break;
     case QProcess::Crashed:
@@ -261,6 +282,7 @@ void NorvoUpdate::runTool(const QStringList& arguments)
     // A new command never starts on a process object whose previous child still runs.
     endLeftoverProcess();
     m_process.blockSignals(false);
+    m_stopped = false;
     emit logUpdated(tr("Command line: %1 %2\n").arg(m_process.program(), arguments.join(QLatin1Char(' '))));
     m_process.setArguments(arguments);
     m_process.start(QIODevice::ReadWrite);
@@ -305,8 +327,8 @@ void NorvoUpdate::runToolSwitch(bool enable)
 {
     const auto finishedSignal = qOverload<int, QProcess::ExitStatus>(&QProcess::finished);
     disconnect(&m_process, finishedSignal, this, &NorvoUpdate::finished);
-    runTool({enable ? QStringLiteral("-e") : QStringLiteral("-d")});
     m_waitingForSwitch = true;
+    runTool({enable ? QStringLiteral("-e") : QStringLiteral("-d")});
     const bool ended
         = m_process.waitForFinished(switchTimeoutMs) || m_process.state() == QProcess::NotRunning;
     m_waitingForSwitch = false;
@@ -339,6 +361,7 @@ void NorvoUpdate::runCreateSnapshot()
     emit logUpdated(tr("Create system snapshot (%1)...\n").arg(m_snapshot->name()));
     m_snapshot->remove();
     m_time.start();
+    m_takingSnapshot = true;
     emit createSnap();
 }
 

@@ -54,7 +54,10 @@ public:
     bool snapshotTaken() const;
     // The update tool runs.
     bool isRunning() const;
-    // Silences the tool's process and asks the tool to terminate; the queue stays.
+    // The snapshot step runs on the worker thread.
+    bool isTakingSnapshot() const;
+    // Silences the tool's process and asks the tool to terminate; the queue stays. After the
+    // application's own update the automatic update is switched back on once the tool has ended.
     void stop();
     // The bulletin number in a system information text, null when there is none.
     QString bulletinNumber(const QString& text) const;
@@ -114,6 +117,9 @@ private:
     QElapsedTimer m_time;
     SnapshotFillWatch m_fillWatch;
     bool m_snapshotTaken = false;
+    bool m_takingSnapshot = false;
     QString m_version;
     bool m_waitingForSwitch = false;
+    // stop() was called: the tool's end is no outcome.
+    bool m_stopped = false;
 };

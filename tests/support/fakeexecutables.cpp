@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTextStream>
 
 FakeExecutables::FakeExecutables()
@@ -37,9 +38,12 @@ void FakeExecutables::setScenario(const QString& name, const QString& scenario, 
 {
     const QString file = call > 0 ? QStringLiteral("%1.%2.scenario").arg(name).arg(call)
                                   : QStringLiteral("%1.scenario").arg(name);
+    // A last argument that is a path ("lvs@/dev/vg0/lv") makes folders of the fake's name.
+    QDir().mkpath(QFileInfo(m_directory.filePath(file)).absolutePath());
     QFile out(m_directory.filePath(file));
-    if (out.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        out.write(scenario.toUtf8());
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        qFatal("cannot write the scenario %s", qPrintable(out.fileName()));
+    out.write(scenario.toUtf8());
 }
 
 void FakeExecutables::reset()
@@ -49,6 +53,10 @@ void FakeExecutables::reset()
         {QStringLiteral("*.calls"), QStringLiteral("*.scenario"), QStringLiteral("sequence")}, QDir::Files);
     for (const QString& file : files)
         directory.remove(file);
+    const QStringList folders
+        = directory.entryList({QStringLiteral("*@*")}, QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString& folder : folders)
+        QDir(directory.filePath(folder)).removeRecursively();
 }
 
 QList<QStringList> FakeExecutables::calls(const QString& name) const

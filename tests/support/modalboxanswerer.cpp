@@ -39,6 +39,8 @@ SeenBox ModalBoxAnswerer::describe(QWidget* widget)
     seen.title = widget->windowTitle();
     if (auto* box = qobject_cast<QMessageBox*>(widget)) {
         seen.text = box->text();
+        seen.informativeText = box->informativeText();
+        seen.detailedText = box->detailedText();
         seen.icon = box->icon();
         const QList<QAbstractButton*> buttons = box->buttons();
         for (QAbstractButton* button : buttons)
@@ -69,6 +71,11 @@ void ModalBoxAnswerer::poll()
     m_done = true;
     m_timer.stop();
     m_box = describe(modal);
+    if (m_button == QLatin1String("Escape")) {
+        m_answered = true;
+        QTest::keyClick(modal, Qt::Key_Escape);
+        return;
+    }
     if (auto* box = qobject_cast<QMessageBox*>(modal)) {
         if (m_checkBoxState >= 0 && box->checkBox())
             box->checkBox()->setChecked(m_checkBoxState == 1);

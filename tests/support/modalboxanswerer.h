@@ -12,6 +12,8 @@ struct SeenBox
     QString className;
     QString title;
     QString text;
+    QString informativeText;
+    QString detailedText;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     QStringList buttons;
     QString checkBoxText;
@@ -19,7 +21,8 @@ struct SeenBox
 };
 
 // Answers the next modal box of this process: polls for the active modal widget, records what it
-// shows and clicks the button with the given text (mnemonic ampersands ignored). When no box came
+// shows and clicks the button with the given text (mnemonic ampersands ignored), or presses the
+// key for the button "Escape". When no box came
 // within the bound, or the box had no such button, the box is rejected so that the test does not
 // hang, and answered() reports false.
 class ModalBoxAnswerer final : public QObject
