@@ -18,17 +18,17 @@ constexpr char completeMark[] = "trusted.kiv-norvo-update.complete";
 // long before this.
 constexpr int creationAttempts = 5;
 
-QString systemError()
-{
-    return QString::fromLocal8Bit(std::strerror(errno));
-}
-
 bool lstatPath(const QString& path, struct stat* status)
 {
     return ::lstat(QFile::encodeName(path).constData(), status) == 0;
 }
 
 } // namespace
+
+QString SnapshotFile::systemError()
+{
+    return QString::fromLocal8Bit(std::strerror(errno));
+}
 
 bool SnapshotFile::removeAny(const QString& path)
 {

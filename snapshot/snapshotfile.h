@@ -28,6 +28,9 @@ public:
     // The file carries the mark of completion and still has the size it had then.
     static bool isMarkedComplete(const QString& path);
 
+    // The system's words for the last failed call (errno).
+    static QString systemError();
+
     // Removes whatever stands at path without following a link; true when nothing is left there.
     static bool removeAny(const QString& path);
 };

@@ -1,7 +1,5 @@
 #include "xfssnapshot.h"
 
-#include <cerrno>
-#include <cstring>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -14,11 +12,6 @@
 namespace {
 
 constexpr qint64 mebibyte = 1024 * 1024;
-
-QString systemError()
-{
-    return QString::fromLocal8Bit(std::strerror(errno));
-}
 
 // Blocks a file occupies, which for a dump is its size.
 qint64 allocatedBytes(const QString& path)
@@ -66,10 +59,10 @@ QString XfsSnapshot::checkRoom() const
     struct stat rootStatus = {};
     struct stat targetStatus = {};
     if (::statvfs("/", &root) != 0 || ::stat("/", &rootStatus) != 0)
-        return tr("The free space of / cannot be read: %1").arg(systemError());
+        return tr("The free space of / cannot be read: %1").arg(SnapshotFile::systemError());
     if (::statvfs(QFile::encodeName(folder).constData(), &target) != 0
         || ::stat(QFile::encodeName(folder).constData(), &targetStatus) != 0)
-        return tr("The free space of %1 cannot be read: %2").arg(folder, systemError());
+        return tr("The free space of %1 cannot be read: %2").arg(folder, SnapshotFile::systemError());
 
     // The old dump makes way for the new one, and a dump on / does not contain itself.
     const qint64 oldDump = allocatedBytes(dumpFilePath());
@@ -132,7 +125,7 @@ Snapshot::ErrorCode XfsSnapshot::restore()
     const QString kept = path + QStringLiteral(".restoring");
     if (!SnapshotFile::removeAny(kept)
         || ::link(QFile::encodeName(path).constData(), QFile::encodeName(kept).constData()) != 0) {
-        m_errorText = tr("%1 cannot be kept during the restore: %2").arg(path, systemError());
+        m_errorText = tr("%1 cannot be kept during the restore: %2").arg(path, SnapshotFile::systemError());
         return Error;
     }
     const ErrorCode result = execute(QStringLiteral("xfsrestore -f %1 /").arg(path));
