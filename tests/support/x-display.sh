@@ -1,0 +1,34 @@
+#!/bin/bash
+# Sourced by the tests that drive the program on a real X display: a private Xvfb, and searches
+# that stand up to windows coming and going while xdotool looks at them.
+# Needs $work (a scratch folder) and the array pids (processes to end afterwards).
+
+start_display() {
+    Xvfb -displayfd 3 -nolisten tcp -screen 0 1280x900x24 3>"$work/display" 2>/dev/null &
+    pids+=("$!")
+    for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
+    DISPLAY=":$(cat "$work/display")"
+    export DISPLAY
+    unset QT_QPA_PLATFORM
+}
+
+# One search can come back empty or fail when a window goes while it looks (a box closing, another
+# instance ending): search again until the bound.
+window_id() {
+    local deadline=$((SECONDS + $2)) id
+    while [ "$SECONDS" -lt "$deadline" ]; do
+        id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1 || true)
+        [ -n "$id" ] && { echo "$id"; return 0; }
+        sleep 0.1
+    done
+}
+
+# No window manager runs here, and a window just mapped may not take the focus yet: give it the
+# focus directly, trying for a few seconds.
+press() {
+    for _ in $(seq 25); do
+        xdotool windowfocus --sync "$1" key "$2" 2>/dev/null && return 0
+        sleep 0.2
+    done
+    fail "could not press $2 in window $1"
+}
