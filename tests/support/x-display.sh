@@ -1,13 +1,14 @@
 #!/bin/bash
 # Sourced by the tests that drive the program on a real X display: a private Xvfb, and searches
 # that stand up to windows coming and going while xdotool looks at them.
-# Needs $work (a scratch folder) and the array pids (processes to end afterwards).
+# The caller ends the processes in its array pids afterwards.
 
+#   start_display SCRATCH-FOLDER
 start_display() {
-    Xvfb -displayfd 3 -nolisten tcp -screen 0 1280x900x24 3>"$work/display" 2>/dev/null &
+    Xvfb -displayfd 3 -nolisten tcp -screen 0 1280x900x24 3>"$1/display" 2>/dev/null &
     pids+=("$!")
-    for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
-    DISPLAY=":$(cat "$work/display")"
+    for _ in $(seq 100); do [ -s "$1/display" ] && break; sleep 0.1; done
+    DISPLAY=":$(cat "$1/display")"
     export DISPLAY
     unset QT_QPA_PLATFORM
 }
