@@ -1,10 +1,13 @@
 #include "aptsession.h"
 
+#include <algorithm>
+
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSettings>
 #include <QTextStream>
 
@@ -95,6 +98,7 @@ ChildRun AptSession::aptGet(const QStringList& arguments) const
     run.program = QStringLiteral("apt-get");
     run.arguments = m_configuration + arguments;
     run.environment = m_environment;
+    run.onStop = ChildRun::OnStop::Interrupt;
     run.timeoutMs = aptTimeoutMs;
     return run;
 }
@@ -108,7 +112,15 @@ bool AptSession::runAptGet(const QStringList& arguments) const
         options << QStringLiteral("-y");
     ChildRun run = aptGet(options + arguments);
     run.forwardInput = m_interactive;
-    return runChild(run).succeeded;
+    try {
+        return runChild(run).succeeded;
+    } catch (const Failure&) {
+        // Stopped, apt ends after the dpkg call under way; what it unpacked but did not configure
+        // yet is configured before the tool ends, so that dpkg is left consistent.
+        if (isStopRequested() && !m_options.simulate)
+            configurePending(true);
+        throw;
+    }
 }
 
 void AptSession::refresh() const
@@ -185,22 +197,34 @@ void refuseWhileLocked()
     }
 }
 
-void recoverInterruptedDpkg()
+bool configurePending(bool whileStopping)
 {
     ChildRun run;
     run.program = QStringLiteral("dpkg");
     run.arguments = QStringList {QStringLiteral("--force-confdef"), QStringLiteral("--force-confold"),
         QStringLiteral("--configure"), QStringLiteral("-a")};
     run.environment = toolEnvironment(false);
+    run.onStop = ChildRun::OnStop::Finish;
+    run.runWhileStopping = whileStopping;
     run.timeoutMs = aptTimeoutMs;
-    if (!runChild(run).succeeded)
-        throw Failure {ExitCode::updateFailed,
-            QStringLiteral(
-                "norvo-update: dpkg could not finish an earlier interrupted run (dpkg --configure -a)")};
+    return runChild(run).succeeded;
 }
 
 QString systemCodename()
 {
-    const QSettings release(QStringLiteral("/etc/os-release"), QSettings::IniFormat);
-    return release.value(QStringLiteral("VERSION_CODENAME")).toString();
+    // os-release(5): the file in /etc, else the vendor's in /usr/lib.
+    const QStringList files {QStringLiteral("/etc/os-release"), QStringLiteral("/usr/lib/os-release")};
+    const auto present = std::find_if(
+        files.cbegin(), files.cend(), [](const QString& file) { return QFileInfo::exists(file); });
+    if (present == files.cend())
+        throw Failure {ExitCode::updateFailed,
+            QStringLiteral("norvo-update: this system's release is unknown: neither %1 nor %2 exists")
+                .arg(files.at(0), files.at(1))};
+    const QString codename
+        = QSettings(*present, QSettings::IniFormat).value(QStringLiteral("VERSION_CODENAME")).toString();
+    if (codename.isEmpty())
+        throw Failure {ExitCode::updateFailed,
+            QStringLiteral("norvo-update: this system's release is unknown: %1 names no VERSION_CODENAME")
+                .arg(*present)};
+    return codename;
 }

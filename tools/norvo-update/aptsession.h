@@ -44,7 +44,9 @@ private:
 void ensureRussianLocale();
 // Throws a Failure naming the process when another package manager holds dpkg's lock.
 void refuseWhileLocked();
-// Finishes what an interrupted dpkg left half done.
-void recoverInterruptedDpkg();
-// VERSION_CODENAME of /etc/os-release.
+// dpkg --configure -a: finishes what an interrupted dpkg left half done; returns dpkg's verdict.
+// While stopping, it runs all the same: it is the clean-up.
+bool configurePending(bool whileStopping = false);
+// VERSION_CODENAME of /etc/os-release, else of /usr/lib/os-release; throws a Failure when neither
+// names one.
 QString systemCodename();

@@ -6,9 +6,11 @@
 
 #include "helpercommand.h"
 
-// A stop request (SIGTERM, SIGINT, SIGHUP, SIGQUIT) is noted, passed on to the running child, and
-// turned into a Failure at the next check, so that every mounted image is unmounted on the way out.
+// A stop request (SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGPIPE) is noted, passed on to the running
+// child as its kind of child expects, and turned into a Failure once the child has ended, so that
+// every mounted image is unmounted on the way out.
 void watchStopSignals();
+bool isStopRequested();
 // Throws a Failure when a stop signal has arrived.
 void checkStopRequest();
 
@@ -24,16 +26,28 @@ inline constexpr int updateFailed = 1;
 inline constexpr int usage = 2;
 inline constexpr int verificationFailed = 3;
 inline constexpr int packageManagerBusy = 4;
+inline constexpr int notEnoughSpace = 5;
 inline constexpr int stoppedBySignal = 128; // plus the signal's number
 } // namespace ExitCode
 
 struct ChildRun
 {
+    // What a stop request does to the child.
+    enum class OnStop
+    {
+        Terminate, // SIGTERM, SIGKILL after a grace period: a download, a checksum, a copy
+        Interrupt, // SIGINT once, then wait: apt finishes the dpkg call under way and stops
+        Finish, // nothing, wait: dpkg, which must never stop half-way through a package
+    };
+
     QString program;
     QStringList arguments;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     bool forwardInput = false; // the child reads the tool's standard input (a terminal)
-    bool captureOutput = false; // standard output only; otherwise it goes straight to the tool's own
+    bool captureOutput = false; // standard output; otherwise it goes straight to the tool's own
+    bool captureErrors = false; // standard error likewise
+    OnStop onStop = OnStop::Terminate;
+    bool runWhileStopping = false; // the clean-up after an interruption
     int timeoutMs = KivAdmin::helperTimeoutMs;
 };
 
@@ -42,6 +56,7 @@ struct ChildResult
     bool succeeded = false;
     int exitCode = -1;
     QByteArray output; // when captured
+    QByteArray errors; // when captured
 };
 
 // Runs a long child (apt, dpkg, a checksum of a large image) while watching for stop signals.

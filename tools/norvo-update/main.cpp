@@ -10,15 +10,16 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QHash>
 #include <QLockFile>
 #include <QUrl>
 
 #include "aptsession.h"
 #include "childrun.h"
 #include "console.h"
+#include "keptsources.h"
 #include "options.h"
 #include "repositories.h"
+#include "rundirectory.h"
 #include "runlog.h"
 #include "updatetimer.h"
 
@@ -27,43 +28,7 @@ namespace {
 const QString stateDirectory = QStringLiteral("/run/norvo-update");
 // Written by -d when it disabled the timer, so that -e enables only what -d disabled.
 const QString timerMark = stateDirectory + QStringLiteral("/timer-disabled-by-update");
-const QString keptDirectory = QStringLiteral("/var/cache/norvo-update/sources");
 const QString archivesDirectory = QStringLiteral("/var/cache/norvo-update/archives");
-const QString keptSourcesList = QStringLiteral("/etc/apt/sources.list.d/norvo-update-kept.list");
-
-// A directory that lives as long as the run: emptied first (of a run that was killed), removed
-// at the end.
-class ScratchDirectory final
-{
-public:
-    explicit ScratchDirectory(const QString& path)
-        : m_path(path)
-    {
-        QDir(m_path).removeRecursively();
-        if (!QDir().mkpath(m_path))
-            throw Failure {
-                ExitCode::updateFailed, QStringLiteral("norvo-update: cannot create %1").arg(m_path)};
-    }
-    ~ScratchDirectory()
-    {
-        // Never remove files through a mount that could not be undone.
-        QFile mounts(QStringLiteral("/proc/self/mountinfo"));
-        if (mounts.open(QIODevice::ReadOnly)
-            && mounts.readAll().contains(QFile::encodeName(m_path + QLatin1Char('/')))) {
-            complain(QStringLiteral("norvo-update: %1 still holds a mounted image and is left in place")
-                         .arg(m_path));
-            return;
-        }
-        QDir(m_path).removeRecursively();
-    }
-    ScratchDirectory(const ScratchDirectory&) = delete;
-    ScratchDirectory& operator=(const ScratchDirectory&) = delete;
-
-    QString path() const { return m_path; }
-
-private:
-    QString m_path;
-};
 
 bool isNetworkAddress(const QString& source)
 {
@@ -125,58 +90,6 @@ QList<Repository> findRepositories(const QString& source, int index, const QStri
     return findLocalRepositories(source, images->back()->mountPoint());
 }
 
-// Copies each local repository to the cache and names it in a sources file of its own, so that
-// apt finds the update's packages later without the image.
-void keepSources(const QList<Repository>& repositories, const RunLog& log)
-{
-    QStringList lines;
-    QFile existing(keptSourcesList);
-    if (existing.open(QIODevice::ReadOnly))
-        lines = QString::fromUtf8(existing.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    existing.close();
-
-    QHash<QString, QString> copies; // repository root -> its copy
-    for (Repository repository : repositories) {
-        if (!repository.localRoot.isEmpty()) {
-            QString name = QFileInfo(repository.source).completeBaseName();
-            if (isLocalAddress(repository.source) || name.isEmpty())
-                name = QFileInfo(repository.localRoot).fileName();
-            // Two images of the same name in different folders keep two copies.
-            QString target = copies.value(repository.localRoot);
-            if (target.isEmpty()) {
-                target = keptDirectory + QLatin1Char('/') + name;
-                for (int n = 2; copies.values().contains(target); ++n)
-                    target = keptDirectory + QLatin1Char('/') + name + QStringLiteral("-%1").arg(n);
-            }
-            if (!copies.contains(repository.localRoot)) {
-                say(QStringLiteral("Keeping %1 in %2...").arg(repository.source, target));
-                QDir(target).removeRecursively();
-                QDir().mkpath(target);
-                ChildRun copy;
-                copy.program = QStringLiteral("cp");
-                copy.arguments
-                    = QStringList {QStringLiteral("-a"), repository.localRoot + QStringLiteral("/."), target};
-                copy.timeoutMs = 60 * 60 * 1000; // a whole image on a slow disk
-                if (!runChild(copy).succeeded)
-                    throw Failure {ExitCode::updateFailed,
-                        QStringLiteral("norvo-update: cannot keep %1 in %2").arg(repository.source, target)};
-                copies.insert(repository.localRoot, target);
-            }
-            repository.uri = QStringLiteral("file:") + target;
-        }
-        const QString line = repository.sourcesLine();
-        if (!lines.contains(line))
-            lines << line;
-    }
-    QDir().mkpath(QFileInfo(keptSourcesList).path());
-    QFile file(keptSourcesList);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        throw Failure {
-            ExitCode::updateFailed, QStringLiteral("norvo-update: cannot write %1").arg(keptSourcesList)};
-    file.write((lines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toUtf8());
-    log.note(QStringLiteral("sources kept in %1, listed in %2").arg(keptDirectory, keptSourcesList));
-}
-
 int update(const Options& options, const RunLog& log)
 {
     if (options.timerSwitch != Options::TimerSwitch::None)
@@ -212,27 +125,32 @@ int update(const Options& options, const RunLog& log)
     }
 
     // The run's apt configuration, package lists and mount points.
-    const ScratchDirectory work(
-        stateDirectory + QLatin1Char('/') + QString::number(QCoreApplication::applicationPid()));
+    const QString workPath
+        = stateDirectory + QLatin1Char('/') + QString::number(QCoreApplication::applicationPid());
+    cleanUpDeadRuns(stateDirectory, workPath);
+    const ScratchDirectory work(workPath);
     std::vector<std::unique_ptr<MountedImage>> images;
     QList<Repository> repositories;
     for (int i = 0; i < options.sources.size(); ++i) {
         const QString& source = options.sources.at(i);
         const QList<Repository> found = findRepositories(source, i, work.path(), &images);
+        const QString shown = withoutPassword(source);
         if (found.isEmpty())
             throw Failure {ExitCode::updateFailed,
-                QStringLiteral("norvo-update: no repository (dists/*/Release) found in %1").arg(source)};
+                QStringLiteral("norvo-update: no repository (dists/*/Release) found in %1").arg(shown)};
         for (const Repository& repository : found) {
             say(QStringLiteral("Source %1: %2 %3")
-                    .arg(source, repository.suite, repository.components.join(QLatin1Char(' '))));
-            log.note(QStringLiteral("source: %1 -> %2").arg(source, repository.sourcesLine()));
+                    .arg(shown, repository.suite, repository.components.join(QLatin1Char(' '))));
+            Repository logged = repository;
+            logged.uri = withoutPassword(repository.uri);
+            log.note(QStringLiteral("source: %1 -> %2").arg(shown, logged.sourcesLine()));
         }
         repositories << found;
         checkStopRequest();
     }
 
-    const QString codename = systemCodename();
     if (!options.systemRepositories && !options.noMainRepository) {
+        const QString codename = systemCodename();
         const bool hasMain = std::any_of(repositories.cbegin(), repositories.cend(),
             [&](const Repository& r) { return isMainRepository(r, codename); });
         if (!hasMain)
@@ -245,13 +163,20 @@ int update(const Options& options, const RunLog& log)
     ensureRussianLocale();
     if (!options.simulate) {
         refuseWhileLocked();
-        recoverInterruptedDpkg();
+        // A package whose maintainer script failed in an earlier run stays so until the update
+        // that brings its fix: that update must not be refused for it.
+        if (!configurePending()) {
+            const QString warning = QStringLiteral(
+                "norvo-update: warning: dpkg could not finish an earlier interrupted run (dpkg --configure -a, see above); the update goes on");
+            complain(warning);
+            log.note(warning);
+        }
     }
-    // The archives of the given sources go to a cache of the run's own on disk, not to apt's: the
-    // system's cache does not fill with a whole disc, and every package the update installs is
-    // fetched (and shown as fetched) by this run.
+    // The archives go to a cache of the run's own on disk, not to apt's: the system's cache does
+    // not fill with a whole disc, and every package the update installs is fetched (and shown as
+    // fetched) by this run, also with -r.
     std::unique_ptr<ScratchDirectory> archives;
-    if (!options.systemRepositories && !options.simulate)
+    if (!options.simulate)
         archives = std::make_unique<ScratchDirectory>(archivesDirectory);
     const AptSession apt(work.path(), archives ? archives->path() : QString(), repositories, options);
     apt.refresh();
@@ -262,7 +187,7 @@ int update(const Options& options, const RunLog& log)
         throw Failure {
             ExitCode::updateFailed, QStringLiteral("norvo-update: the newest kernel could not be installed")};
     if (options.keepSources && !options.simulate)
-        keepSources(repositories, log);
+        keepSources(repositories, work.path(), log);
     return 0;
 }
 

@@ -4,12 +4,30 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QUrl>
 
 #include "childrun.h"
 #include "console.h"
 #include "helpercommand.h"
 
 namespace {
+
+// apt's downloader names an answer from the server by its status code after the address
+// ("Failed to fetch URL  404  File not found"); anything else there means no server answered.
+QString unreachableReason(const QString& errors)
+{
+    static const QRegularExpression failedFetch(
+        QStringLiteral("^E: Failed to fetch \\S+\\s*(.*)$"), QRegularExpression::MultilineOption);
+    static const QRegularExpression answered(QStringLiteral("^\\d{3}\\s"));
+    const QRegularExpressionMatch match = failedFetch.match(errors);
+    if (!match.hasMatch())
+        return errors.trimmed().section(QLatin1Char('\n'), 0, 0);
+    const QString rest = match.captured(1).trimmed();
+    if (answered.match(rest).hasMatch())
+        return QString();
+    // Some failures (a disabled method) put the reason on the line before.
+    return rest.isEmpty() ? errors.trimmed().section(QLatin1Char('\n'), 0, 0) : rest;
+}
 
 // Hashing a large image on a slow disk takes minutes; a digest that takes longer than this is lost.
 constexpr int checksumTimeoutMs = 60 * 60 * 1000;
@@ -47,14 +65,35 @@ QList<Repository> suitesOf(const QString& source, const QString& root)
     return found;
 }
 
-// A probe that finds nothing is expected; what apt's downloader says about it is not shown.
-bool download(const QString& url, const QString& target)
+// What a probe of a network address met: the file, no such file, or no server at all.
+struct Probe
+{
+    bool found = false;
+    QString unreachable; // apt's words when no server answered
+};
+
+// A probe that finds nothing is expected; what apt's downloader says about it is not shown. No
+// retries and a short timeout: a dead server is known at once, a silent one within the bound.
+Probe download(const QString& url, const QString& target)
 {
     QFile::remove(target);
-    const QStringList arguments {QStringLiteral("-o"), QStringLiteral("APT::Sandbox::User=root"),
-        QStringLiteral("-qq"), QStringLiteral("download-file"), url, target};
-    return KivAdmin::runHelper(QStringLiteral("/usr/lib/apt/apt-helper"), arguments).succeeded()
-        && QFileInfo(target).isFile();
+    ChildRun run;
+    run.program = QStringLiteral("/usr/lib/apt/apt-helper");
+    run.arguments = QStringList {QStringLiteral("-o"), QStringLiteral("APT::Sandbox::User=root"),
+        QStringLiteral("-o"), QStringLiteral("Acquire::Retries=0")};
+    for (const char* scheme : {"http", "https", "ftp"})
+        run.arguments << QStringLiteral("-o")
+                      << QStringLiteral("Acquire::%1::Timeout=15").arg(QLatin1String(scheme));
+    run.arguments << QStringLiteral("-qq") << QStringLiteral("download-file") << url << target;
+    run.environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+    run.captureOutput = true;
+    run.captureErrors = true;
+    const ChildResult result = runChild(run);
+    Probe probe;
+    probe.found = result.succeeded && QFileInfo(target).isFile();
+    if (!probe.found)
+        probe.unreachable = unreachableReason(QString::fromUtf8(result.errors));
+    return probe;
 }
 
 QByteArray readFile(const QString& path)
@@ -74,8 +113,29 @@ QString firstWord(const QByteArray& text)
 QString Repository::sourcesLine() const
 {
     return QStringLiteral("deb %1%2 %3 %4")
-        .arg(trusted ? QStringLiteral("[trusted=yes] ") : QString(), uri, suite,
+        .arg(trusted ? QStringLiteral("[trusted=yes] ") : QString(), encodedUri(uri), suite,
             components.join(QLatin1Char(' ')));
+}
+
+QString encodedUri(const QString& uri)
+{
+    // A sources line is split at blanks: apt reads a blank, and any other byte, percent-encoded.
+    for (const char* scheme : {"copy:", "file:"}) {
+        if (uri.startsWith(QLatin1String(scheme))) {
+            const QString path = uri.mid(int(qstrlen(scheme)));
+            return QLatin1String(scheme) + QString::fromLatin1(QUrl::toPercentEncoding(path, "/"));
+        }
+    }
+    return QUrl(uri, QUrl::TolerantMode).toString(QUrl::FullyEncoded);
+}
+
+QString withoutPassword(const QString& address)
+{
+    QUrl url(address, QUrl::TolerantMode);
+    if (!url.isValid() || url.password().isEmpty())
+        return address;
+    url.setPassword(QString());
+    return url.toString();
 }
 
 ReleaseInfo parseRelease(const QByteArray& text)
@@ -112,12 +172,22 @@ QList<Repository> findNetworkRepositories(
     QString base = address;
     while (base.endsWith(QLatin1Char('/')))
         base.chop(1);
+    auto refuseUnreachable = [&address](const Probe& probe) {
+        if (!probe.unreachable.isEmpty())
+            throw Failure {ExitCode::updateFailed,
+                QStringLiteral("norvo-update: the server of %1 could not be reached: %2")
+                    .arg(withoutPassword(address), probe.unreachable)};
+    };
 
-    QStringList suites;
-    if (!systemCodename.isEmpty())
-        suites << systemCodename;
+    // This release and its companions first, so that a suite linked to the codename's (stable,
+    // say) counts as the codename's own.
+    const QStringList ownSuites {systemCodename, systemCodename + QStringLiteral("-updates"),
+        systemCodename + QStringLiteral("-security")};
+    QStringList suites = ownSuites;
     const QString index = workDirectory + QStringLiteral("/dists-index");
-    if (download(base + QStringLiteral("/dists/"), index)) {
+    const Probe indexProbe = download(base + QStringLiteral("/dists/"), index);
+    refuseUnreachable(indexProbe);
+    if (indexProbe.found) {
         // Directory entries of an HTML index or of an FTP listing.
         static const QRegularExpression entry(
             QStringLiteral(
@@ -133,13 +203,24 @@ QList<Repository> findNetworkRepositories(
     }
 
     QList<Repository> found;
+    QStringList codenames;
+    QStringList skipped;
     for (const QString& suite : qAsConst(suites)) {
         const QString release = workDirectory + QStringLiteral("/Release-") + suite;
-        if (!download(base + QStringLiteral("/dists/") + suite + QStringLiteral("/Release"), release))
+        const Probe probe
+            = download(base + QStringLiteral("/dists/") + suite + QStringLiteral("/Release"), release);
+        refuseUnreachable(probe);
+        if (!probe.found)
             continue;
         const ReleaseInfo info = parseRelease(readFile(release));
-        if (info.components.isEmpty())
+        if (info.components.isEmpty() || codenames.contains(info.codename))
             continue;
+        // A mirror carries other releases too; only this one's keeps the system on its release.
+        if (!ownSuites.contains(info.codename)) {
+            skipped << QStringLiteral("%1 (%2)").arg(suite, info.codename);
+            continue;
+        }
+        codenames << info.codename;
         Repository repository;
         repository.source = address;
         repository.uri = base;
@@ -148,6 +229,9 @@ QList<Repository> findNetworkRepositories(
         repository.components = info.components;
         found << repository;
     }
+    if (!skipped.isEmpty())
+        say(QStringLiteral("Skipped at %1, not for this system's release %2: %3")
+                .arg(withoutPassword(address), systemCodename, skipped.join(QStringLiteral(", "))));
     return found;
 }
 

@@ -8,7 +8,7 @@
 struct Repository
 {
     QString source; // the source as given on the command line
-    QString uri; // what apt reads: copy:/directory for local ones, the address otherwise
+    QString uri; // what apt reads, unencoded: copy:/directory for local ones, the address otherwise
     QString localRoot; // the directory holding dists/ and pool/; empty for network ones
     QString suite; // the directory under dists/
     QString codename;
@@ -17,6 +17,11 @@ struct Repository
 
     QString sourcesLine() const;
 };
+
+// A URI as a sources line needs it: percent-encoded, so that it is one word.
+QString encodedUri(const QString& uri);
+// An address as it may be shown and logged: without a password.
+QString withoutPassword(const QString& address);
 
 // The fields of a Release (or InRelease) file that tell what a suite is.
 struct ReleaseInfo
@@ -30,8 +35,9 @@ ReleaseInfo parseRelease(const QByteArray& text);
 // or, when it has none, those of its immediate subdirectories.
 QList<Repository> findLocalRepositories(const QString& source, const QString& root);
 
-// Repositories of an http, https or ftp address: the suite named after this system's codename,
-// and the suites listed in the address's dists/ index when the server shows one.
+// Repositories of an http, https or ftp address for this system's release: the suites, named after
+// its codename or listed in the address's dists/ index, whose Codename is the system's or its
+// -updates or -security companion; each codename once. Throws a Failure when no server answers.
 QList<Repository> findNetworkRepositories(
     const QString& address, const QString& systemCodename, const QString& workDirectory);
 

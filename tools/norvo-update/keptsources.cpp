@@ -1,0 +1,120 @@
+#include "keptsources.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QRegularExpression>
+#include <QSaveFile>
+
+#include "childrun.h"
+#include "console.h"
+#include "runlog.h"
+
+namespace {
+
+const QString keptDirectory = QStringLiteral("/var/cache/norvo-update/sources");
+const QString keptSourcesList = QStringLiteral("/etc/apt/sources.list.d/norvo-update-kept.list");
+
+QString copyOf(const Repository& repository, const QString& target)
+{
+    say(QStringLiteral("Keeping %1 in %2...").arg(repository.source, target));
+    // Removal is recursive: only ever of a folder directly in the folder of kept copies.
+    if (QFileInfo(target).absolutePath() != keptDirectory
+        || QFileInfo(target).fileName().startsWith(QLatin1Char('.')))
+        throw Failure {ExitCode::updateFailed,
+            QStringLiteral("norvo-update: refusing to keep a copy in %1").arg(target)};
+    QDir(target).removeRecursively();
+    QDir().mkpath(target);
+    ChildRun copy;
+    copy.program = QStringLiteral("cp");
+    copy.arguments = QStringList {QStringLiteral("-a"), repository.localRoot + QStringLiteral("/."), target};
+    copy.timeoutMs = 60 * 60 * 1000; // a whole image on a slow disk
+    if (!runChild(copy).succeeded)
+        throw Failure {ExitCode::updateFailed,
+            QStringLiteral("norvo-update: cannot keep %1 in %2").arg(repository.source, target)};
+    return target;
+}
+
+// apt reads the sources file as the system's apt would, with package lists of its own.
+void checkWithApt(const QString& sourcesFile, const QString& workDirectory)
+{
+    const QString check = workDirectory + QStringLiteral("/kept-check");
+    QDir().mkpath(check + QStringLiteral("/parts"));
+    QDir().mkpath(check + QStringLiteral("/lists/partial"));
+    ChildRun run;
+    run.program = QStringLiteral("apt-cache");
+    run.arguments = QStringList {QStringLiteral("-o"), QStringLiteral("Dir::Etc::SourceList=") + sourcesFile,
+        QStringLiteral("-o"), QStringLiteral("Dir::Etc::SourceParts=") + check + QStringLiteral("/parts"),
+        QStringLiteral("-o"), QStringLiteral("Dir::State::Lists=") + check + QStringLiteral("/lists"),
+        QStringLiteral("-o"), QStringLiteral("Dir::Cache::pkgcache="), QStringLiteral("-o"),
+        QStringLiteral("Dir::Cache::srcpkgcache="), QStringLiteral("policy")};
+    run.captureOutput = true;
+    run.captureErrors = true;
+    const ChildResult result = runChild(run);
+    if (!result.succeeded)
+        throw Failure {ExitCode::updateFailed,
+            QStringLiteral("norvo-update: %1 is left as it was: apt cannot read the new list: %2")
+                .arg(keptSourcesList, QString::fromUtf8(result.errors).trimmed())};
+}
+
+void writeWhole(const QString& path, const QByteArray& content)
+{
+    QSaveFile file(path);
+    // Unbuffered: a full disk shows in write()'s result; a buffered write's error is lost at commit.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) || file.write(content) != content.size()
+        || !file.commit())
+        throw Failure {ExitCode::updateFailed,
+            QStringLiteral("norvo-update: cannot write %1: %2").arg(path, file.errorString())};
+}
+
+} // namespace
+
+QString keptName(const Repository& repository)
+{
+    QString name = QFileInfo(repository.source).completeBaseName();
+    if (repository.source.startsWith(QLatin1String("file:")) || name.isEmpty())
+        name = QDir(repository.localRoot).dirName();
+    static const QRegularExpression unsafe(QStringLiteral("[^A-Za-z0-9._-]+"));
+    name.replace(unsafe, QStringLiteral("_"));
+    // No hidden name, and never "." or "..".
+    while (name.startsWith(QLatin1Char('.')))
+        name.remove(0, 1);
+    return name.isEmpty() ? QStringLiteral("source") : name;
+}
+
+void keepSources(const QList<Repository>& repositories, const QString& workDirectory, const RunLog& log)
+{
+    QStringList lines;
+    QFile existing(keptSourcesList);
+    if (existing.open(QIODevice::ReadOnly))
+        lines = QString::fromUtf8(existing.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    existing.close();
+
+    QHash<QString, QString> copies; // repository root -> its copy
+    for (Repository repository : repositories) {
+        if (!repository.localRoot.isEmpty()) {
+            QString target = copies.value(repository.localRoot);
+            if (target.isEmpty()) {
+                // Two sources of one name (images in different folders) keep two copies.
+                const QString name = keptName(repository);
+                target = keptDirectory + QLatin1Char('/') + name;
+                for (int n = 2; copies.values().contains(target); ++n)
+                    target = keptDirectory + QLatin1Char('/') + name + QStringLiteral("-%1").arg(n);
+                copies.insert(repository.localRoot, copyOf(repository, target));
+            }
+            repository.uri = QStringLiteral("file:") + target;
+        }
+        const QString line = repository.sourcesLine();
+        if (!lines.contains(line))
+            lines << line;
+    }
+
+    const QByteArray content = (lines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toUtf8();
+    const QString candidate = workDirectory + QStringLiteral("/kept.list");
+    writeWhole(candidate, content);
+    checkWithApt(candidate, workDirectory);
+    QDir().mkpath(QFileInfo(keptSourcesList).path());
+    writeWhole(keptSourcesList, content);
+    log.note(QStringLiteral("sources kept in %1, listed in %2").arg(keptDirectory, keptSourcesList));
+}

@@ -1,0 +1,81 @@
+#include "rundirectory.h"
+
+#include <algorithm>
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+
+#include "childrun.h"
+#include "console.h"
+#include "helpercommand.h"
+
+namespace {
+
+// Mount points at or below the path, deepest first. mountinfo writes a blank as \040 and so on;
+// the tool's own paths have none.
+QStringList mountsBelow(const QString& path)
+{
+    QStringList found;
+    QFile mounts(QStringLiteral("/proc/self/mountinfo"));
+    if (!mounts.open(QIODevice::ReadOnly))
+        return found;
+    for (const QByteArray& line : mounts.readAll().split('\n')) {
+        const QString mountPoint = QFile::decodeName(line.split(' ').value(4));
+        if (mountPoint == path || mountPoint.startsWith(path + QLatin1Char('/')))
+            found << mountPoint;
+    }
+    std::sort(
+        found.begin(), found.end(), [](const QString& a, const QString& b) { return a.size() > b.size(); });
+    return found;
+}
+
+} // namespace
+
+ScratchDirectory::ScratchDirectory(const QString& path)
+    : m_path(path)
+{
+    QDir(m_path).removeRecursively();
+    if (!QDir().mkpath(m_path))
+        throw Failure {ExitCode::updateFailed, QStringLiteral("norvo-update: cannot create %1").arg(m_path)};
+}
+
+ScratchDirectory::~ScratchDirectory()
+{
+    // Never remove files through a mount that could not be undone.
+    if (holdsMounts(m_path)) {
+        complain(
+            QStringLiteral("norvo-update: %1 still holds a mounted image and is left in place").arg(m_path));
+        return;
+    }
+    QDir(m_path).removeRecursively();
+}
+
+bool holdsMounts(const QString& path)
+{
+    return !mountsBelow(path).isEmpty();
+}
+
+void cleanUpDeadRuns(const QString& stateDirectory, const QString& ownDirectory)
+{
+    static const QRegularExpression processId(QStringLiteral("^\\d+$"));
+    const QFileInfoList entries = QDir(stateDirectory).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QFileInfo& entry : entries) {
+        const QString directory = entry.absoluteFilePath();
+        if (!processId.match(entry.fileName()).hasMatch() || directory == ownDirectory || entry.isSymLink())
+            continue;
+        // Unmounting an image read through fuseiso ends its daemon as well.
+        for (const QString& mountPoint : mountsBelow(directory)) {
+            if (!KivAdmin::runHelper(QStringLiteral("umount"), {mountPoint}).succeeded())
+                KivAdmin::runHelper(QStringLiteral("umount"), {QStringLiteral("-l"), mountPoint});
+        }
+        if (holdsMounts(directory)) {
+            complain(QStringLiteral("norvo-update: %1, left by an earlier run, still holds a mounted image")
+                         .arg(directory));
+            continue;
+        }
+        QDir(directory).removeRecursively();
+        say(QStringLiteral("Cleaned up after an earlier run that ended abruptly (process %1).")
+                .arg(entry.fileName()));
+    }
+}
