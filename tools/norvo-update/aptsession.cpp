@@ -2,12 +2,18 @@
 
 #include <algorithm>
 
+#include <cmath>
+
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMap>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QTextStream>
 
@@ -53,11 +59,64 @@ QString dpkgArchitecture()
         .trimmed();
 }
 
+// apt's sizes as it prints them without a locale: "1860 B", "12.3 kB", "4096 MB" (powers of 1000).
+qint64 sizeAfter(const QString& text, const QString& label)
+{
+    const QRegularExpression pattern(
+        QRegularExpression::escape(label) + QStringLiteral("(?<number>[0-9][0-9.,]*) (?<unit>[kMGTPE]?)B"));
+    const QRegularExpressionMatch match = pattern.match(text);
+    if (!match.hasMatch())
+        return 0;
+    const double number = match.captured(QStringLiteral("number")).remove(QLatin1Char(',')).toDouble();
+    const int power = QStringLiteral(" kMGTPE").indexOf(match.captured(QStringLiteral("unit")).isEmpty()
+            ? QStringLiteral(" ")
+            : match.captured(QStringLiteral("unit")));
+    return qint64(number * std::pow(1000.0, power));
+}
+
 } // namespace
+
+QString spaceShortage(const QList<SpaceNeed>& needs)
+{
+    // dpkg's database, its backups and the logs grow with every package: a margin on each.
+    constexpr qint64 marginBytes = 32 * 1000 * 1000;
+    struct FileSystem
+    {
+        QStringList paths;
+        qint64 needed = 0;
+        qint64 available = 0;
+    };
+    QMap<dev_t, FileSystem> fileSystems;
+    for (const SpaceNeed& need : needs) {
+        struct stat status = {};
+        struct statvfs room = {};
+        const QByteArray path = QFile::encodeName(need.path);
+        if (::stat(path.constData(), &status) != 0 || ::statvfs(path.constData(), &room) != 0)
+            continue;
+        FileSystem& fileSystem = fileSystems[status.st_dev];
+        // / and /usr on one file system need the unpacked size once.
+        if (!fileSystem.paths.isEmpty() && need.path == QLatin1String("/usr"))
+            continue;
+        fileSystem.paths << need.path;
+        fileSystem.needed += need.bytes;
+        fileSystem.available = qint64(room.f_bavail) * qint64(room.f_frsize);
+    }
+    QStringList shortages;
+    for (const FileSystem& fileSystem : qAsConst(fileSystems)) {
+        if (fileSystem.needed == 0 || fileSystem.needed + marginBytes <= fileSystem.available)
+            continue;
+        shortages << QStringLiteral("%1 needs %2 MB, %3 MB are free")
+                         .arg(fileSystem.paths.join(QStringLiteral(" and ")))
+                         .arg((fileSystem.needed + marginBytes + 999999) / 1000000)
+                         .arg(fileSystem.available / 1000000);
+    }
+    return shortages.join(QStringLiteral("; "));
+}
 
 AptSession::AptSession(const QString& workDirectory, const QString& archivesDirectory,
     const QList<Repository>& repositories, const Options& options)
     : m_options(options)
+    , m_archivesDirectory(archivesDirectory)
     , m_interactive(isInteractive(options))
 {
     m_environment = toolEnvironment(m_interactive);
@@ -68,7 +127,9 @@ AptSession::AptSession(const QString& workDirectory, const QString& archivesDire
     if (!options.systemRepositories) {
         const QString sourcesList = workDirectory + QStringLiteral("/sources.list");
         QFile file(sourcesList);
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        // Private: an address may carry a password.
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)
+            || !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner))
             throw Failure {
                 ExitCode::updateFailed, QStringLiteral("norvo-update: cannot write %1").arg(sourcesList)};
         QTextStream stream(&file);
@@ -130,12 +191,44 @@ void AptSession::refresh() const
             QStringLiteral("norvo-update: the package lists of the sources could not be read")};
 }
 
-bool AptSession::upgrade() const
+QStringList AptSession::upgradeArguments() const
 {
     if (!m_options.onlyPackage.isEmpty())
-        return runAptGet(
-            {QStringLiteral("install"), QStringLiteral("--only-upgrade"), m_options.onlyPackage});
-    return runAptGet({QStringLiteral("dist-upgrade")});
+        return {QStringLiteral("install"), QStringLiteral("--only-upgrade"), m_options.onlyPackage};
+    return {QStringLiteral("dist-upgrade")};
+}
+
+bool AptSession::upgrade() const
+{
+    return runAptGet(upgradeArguments());
+}
+
+void AptSession::checkRoom() const
+{
+    // apt's own summary of the plan, in words this code reads; with --print-uris apt fetches and
+    // installs nothing (a simulation prints no sizes).
+    ChildRun plan
+        = aptGet(QStringList {QStringLiteral("--print-uris"), QStringLiteral("-y")} + upgradeArguments());
+    plan.environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+    plan.onStop = ChildRun::OnStop::Terminate;
+    plan.captureOutput = true;
+    plan.captureErrors = true;
+    const ChildResult result = runChild(plan);
+    // A plan apt cannot make is reported by the upgrade itself, in apt's words.
+    if (!result.succeeded)
+        return;
+    const QString summary = QString::fromUtf8(result.output);
+    QList<SpaceNeed> needs;
+    if (!m_archivesDirectory.isEmpty())
+        needs << SpaceNeed {m_archivesDirectory, sizeAfter(summary, QStringLiteral("Need to get "))};
+    const qint64 unpacked = sizeAfter(summary, QStringLiteral("After this operation, "));
+    if (!summary.contains(QStringLiteral("disk space will be freed")))
+        needs << SpaceNeed {QStringLiteral("/"), unpacked} << SpaceNeed {QStringLiteral("/usr"), unpacked};
+    const QString shortage = spaceShortage(needs);
+    if (!shortage.isEmpty())
+        throw Failure {ExitCode::notEnoughSpace,
+            QStringLiteral("norvo-update: not enough free space for the update, nothing was changed: %1")
+                .arg(shortage)};
 }
 
 bool AptSession::installLatestKernel() const

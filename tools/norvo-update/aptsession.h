@@ -23,6 +23,9 @@ public:
 
     // apt-get update for the session's sources.
     void refresh() const;
+    // Throws a Failure (not enough space) when what apt says the upgrade downloads does not fit in
+    // the archives directory, or what it unpacks does not fit on / and /usr.
+    void checkRoom() const;
     // The upgrade (or, with -p, the one package); returns apt's verdict.
     bool upgrade() const;
     // The newest kernel metapackage, when the sources offer it; returns apt's verdict.
@@ -33,12 +36,25 @@ private:
     ChildRun aptGet(const QStringList& arguments) const;
     // An apt-get command that installs: simulated with -n, answered when nobody can answer.
     bool runAptGet(const QStringList& arguments) const;
+    // What apt-get is asked for the upgrade (or, with -p, the one package).
+    QStringList upgradeArguments() const;
 
     Options m_options;
+    QString m_archivesDirectory;
     QStringList m_configuration; // -o pairs
     QProcessEnvironment m_environment;
     bool m_interactive = false;
 };
+
+// Space a step needs at a path.
+struct SpaceNeed
+{
+    QString path;
+    qint64 bytes;
+};
+// What does not fit, per file system ("/ needs 812 MB, 640 MB are free"), with a margin for dpkg's
+// own files; empty when all fits.
+QString spaceShortage(const QList<SpaceNeed>& needs);
 
 // The Russian messages of apt and dpkg are what the progress display reads.
 void ensureRussianLocale();

@@ -1,11 +1,18 @@
 #include "childrun.h"
 
+#include <algorithm>
 #include <csignal>
+#include <memory>
+#include <vector>
 
 #include <unistd.h>
 
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QProcess>
+#include <QScopeGuard>
+
+#include "console.h"
 
 namespace {
 
@@ -18,27 +25,6 @@ void noteStopSignal(int signalNumber)
 
 // How long a terminated child may take to end.
 constexpr int endGraceMs = 10000;
-
-// A child that reads no terminal gets a process group of its own: a Ctrl-C on the terminal
-// reaches the tool alone, which passes it on as the child can take it (dpkg and the maintainer
-// scripts under apt never see it).
-class ChildProcess final : public QProcess
-{
-public:
-    explicit ChildProcess(bool ownGroup)
-        : m_ownGroup(ownGroup)
-    { }
-
-protected:
-    void setupChildProcess() override
-    {
-        if (m_ownGroup)
-            ::setpgid(0, 0);
-    }
-
-private:
-    bool m_ownGroup;
-};
 
 QProcess::ProcessChannelMode channelMode(const ChildRun& run)
 {
@@ -59,6 +45,16 @@ QString spokenDuration(int milliseconds)
 }
 
 } // namespace
+
+ChildProcess::ChildProcess(bool ownGroup)
+    : m_ownGroup(ownGroup)
+{ }
+
+void ChildProcess::setupChildProcess()
+{
+    if (m_ownGroup)
+        ::setpgid(0, 0);
+}
 
 void watchStopSignals()
 {
@@ -84,55 +80,110 @@ void checkStopRequest()
 
 ChildResult runChild(const ChildRun& run)
 {
-    if (!run.runWhileStopping)
-        checkStopRequest();
-    ChildProcess process(!run.forwardInput);
-    process.setProgram(run.program);
-    process.setArguments(run.arguments);
-    process.setProcessEnvironment(run.environment);
-    process.setProcessChannelMode(channelMode(run));
-    if (run.forwardInput)
-        process.setInputChannelMode(QProcess::ForwardedInputChannel);
-    else
-        process.setStandardInputFile(QProcess::nullDevice());
-    process.start(QIODevice::ReadOnly);
-    if (!process.waitForStarted(KivAdmin::helperTimeoutMs))
-        throw Failure {ExitCode::updateFailed,
-            QStringLiteral("norvo-update: cannot start %1: %2").arg(run.program, process.errorString())};
+    return runChildren({run}, 1).constFirst();
+}
 
-    const QDeadlineTimer deadline(run.timeoutMs);
-    ChildResult result;
-    bool passedOn = run.runWhileStopping;
-    // Short waits, so that a stop signal is noticed while the child runs.
-    while (!process.waitForFinished(100) && process.state() != QProcess::NotRunning) {
-        result.output += process.readAllStandardOutput();
-        result.errors += process.readAllStandardError();
-        if (stopSignal != 0 && !passedOn) {
-            passedOn = true;
-            if (run.onStop == ChildRun::OnStop::Interrupt)
-                ::kill(pid_t(process.processId()), SIGINT);
-        }
-        const bool terminate = deadline.hasExpired()
-            || (stopSignal != 0 && run.onStop == ChildRun::OnStop::Terminate && !run.runWhileStopping);
-        if (terminate) {
-            process.terminate();
-            if (!process.waitForFinished(endGraceMs)) {
-                process.kill();
-                process.waitForFinished(endGraceMs);
-            }
-            if (!run.runWhileStopping)
-                checkStopRequest();
+QList<ChildResult> runChildren(const QList<ChildRun>& runs, int atOnce)
+{
+    const bool whileStopping
+        = std::all_of(runs.cbegin(), runs.cend(), [](const ChildRun& run) { return run.runWhileStopping; });
+    if (!whileStopping)
+        checkStopRequest();
+    QList<ChildResult> results;
+    std::vector<std::unique_ptr<ChildProcess>> processes;
+    std::vector<QDeadlineTimer> deadlines;
+    std::vector<bool> passedOn;
+    std::vector<QElapsedTimer> clocks(size_t(runs.size()));
+    std::vector<bool> done(size_t(runs.size()), false);
+    for (int i = 0; i < runs.size(); ++i) {
+        results << ChildResult();
+        processes.push_back(std::make_unique<ChildProcess>(!runs.at(i).forwardInput));
+        deadlines.emplace_back(QDeadlineTimer::Forever);
+        passedOn.push_back(runs.at(i).runWhileStopping);
+    }
+    auto start = [&](int i) {
+        const ChildRun& run = runs.at(i);
+        ChildProcess& process = *processes[size_t(i)];
+        process.setProgram(run.program);
+        process.setArguments(run.arguments);
+        process.setProcessEnvironment(run.environment);
+        process.setProcessChannelMode(channelMode(run));
+        if (run.forwardInput)
+            process.setInputChannelMode(QProcess::ForwardedInputChannel);
+        else
+            process.setStandardInputFile(QProcess::nullDevice());
+        if (!run.announcement.isEmpty())
+            say(run.announcement);
+        clocks[size_t(i)].start();
+        process.start(QIODevice::ReadOnly);
+        if (!process.waitForStarted(KivAdmin::helperTimeoutMs))
             throw Failure {ExitCode::updateFailed,
-                QStringLiteral("norvo-update: %1 did not end within %2 and was stopped")
-                    .arg(run.program, spokenDuration(run.timeoutMs))};
+                QStringLiteral("norvo-update: cannot start %1: %2").arg(run.program, process.errorString())};
+        deadlines[size_t(i)] = QDeadlineTimer(run.timeoutMs);
+    };
+    auto finish = [&](int i) {
+        const ChildProcess& process = *processes[size_t(i)];
+        ChildResult& result = results[i];
+        result.exitCode = process.exitCode();
+        result.succeeded = process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+        result.elapsedMs = clocks[size_t(i)].elapsed();
+        done[size_t(i)] = true;
+        // A stopped run reports no child's verdict.
+        if (!whileStopping)
+            checkStopRequest();
+        if (runs.at(i).onFinished)
+            runs.at(i).onFinished(result);
+    };
+    // A failure, a stop or the end of this function ends whatever still runs.
+    const auto endAll = qScopeGuard([&processes] {
+        for (const auto& process : processes) {
+            if (process->state() == QProcess::NotRunning)
+                continue;
+            process->terminate();
+            if (!process->waitForFinished(endGraceMs)) {
+                process->kill();
+                process->waitForFinished(endGraceMs);
+            }
+        }
+    });
+
+    int started = 0;
+    int finished = 0;
+    while (finished < runs.size()) {
+        while (started < runs.size() && started - finished < atOnce)
+            start(started++);
+        finished = 0;
+        // Short waits, so that a stop signal is noticed while the children run.
+        for (int i = 0; i < started; ++i) {
+            const ChildRun& run = runs.at(i);
+            ChildProcess& process = *processes[size_t(i)];
+            if (process.state() != QProcess::NotRunning)
+                process.waitForFinished(100 / started);
+            results[i].output += process.readAllStandardOutput();
+            results[i].errors += process.readAllStandardError();
+            if (process.state() == QProcess::NotRunning) {
+                if (!done[size_t(i)])
+                    finish(i);
+                ++finished;
+                continue;
+            }
+            if (stopSignal != 0 && !passedOn[size_t(i)]) {
+                passedOn[size_t(i)] = true;
+                if (run.onStop == ChildRun::OnStop::Interrupt)
+                    ::kill(pid_t(process.processId()), SIGINT);
+            }
+            const bool terminate
+                = stopSignal != 0 && run.onStop == ChildRun::OnStop::Terminate && !run.runWhileStopping;
+            if (terminate)
+                checkStopRequest();
+            if (deadlines[size_t(i)].hasExpired()) {
+                if (!run.runWhileStopping)
+                    checkStopRequest();
+                throw Failure {ExitCode::updateFailed,
+                    QStringLiteral("norvo-update: %1 did not end within %2 and was stopped")
+                        .arg(run.program, spokenDuration(run.timeoutMs))};
+            }
         }
     }
-    // Whatever the child's own verdict, a stopped run is a stopped run.
-    if (!run.runWhileStopping)
-        checkStopRequest();
-    result.output += process.readAllStandardOutput();
-    result.errors += process.readAllStandardError();
-    result.exitCode = process.exitCode();
-    result.succeeded = process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
-    return result;
+    return results;
 }

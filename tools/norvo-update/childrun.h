@@ -1,5 +1,9 @@
 #pragma once
 
+#include <functional>
+
+#include <QList>
+#include <QProcess>
 #include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
@@ -30,6 +34,30 @@ inline constexpr int notEnoughSpace = 5;
 inline constexpr int stoppedBySignal = 128; // plus the signal's number
 } // namespace ExitCode
 
+// A child that reads no terminal gets a process group of its own: a Ctrl-C on the terminal
+// reaches the tool alone, which passes it on as the child can take it (dpkg and the maintainer
+// scripts under apt never see it).
+class ChildProcess final : public QProcess
+{
+public:
+    explicit ChildProcess(bool ownGroup);
+
+protected:
+    void setupChildProcess() override;
+
+private:
+    bool m_ownGroup;
+};
+
+struct ChildResult
+{
+    bool succeeded = false;
+    int exitCode = -1;
+    QByteArray output; // when captured
+    QByteArray errors; // when captured
+    qint64 elapsedMs = 0;
+};
+
 struct ChildRun
 {
     // What a stop request does to the child.
@@ -49,16 +77,12 @@ struct ChildRun
     OnStop onStop = OnStop::Terminate;
     bool runWhileStopping = false; // the clean-up after an interruption
     int timeoutMs = KivAdmin::helperTimeoutMs;
-};
-
-struct ChildResult
-{
-    bool succeeded = false;
-    int exitCode = -1;
-    QByteArray output; // when captured
-    QByteArray errors; // when captured
+    QString announcement; // said when the child starts
+    std::function<void(const ChildResult&)> onFinished; // as soon as the child has ended
 };
 
 // Runs a long child (apt, dpkg, a checksum of a large image) while watching for stop signals.
 // Throws a Failure when the child cannot start, outlives its bound or the tool is asked to stop.
 ChildResult runChild(const ChildRun& run);
+// The same for several children, at most atOnce of them at a time; the results in their order.
+QList<ChildResult> runChildren(const QList<ChildRun>& runs, int atOnce);

@@ -1,11 +1,15 @@
 #include "keptsources.h"
 
+#include <sys/stat.h>
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
 #include <QRegularExpression>
 #include <QSaveFile>
+#include <QScopeGuard>
+#include <QUrl>
 
 #include "childrun.h"
 #include "console.h"
@@ -15,6 +19,26 @@ namespace {
 
 const QString keptDirectory = QStringLiteral("/var/cache/norvo-update/sources");
 const QString keptSourcesList = QStringLiteral("/etc/apt/sources.list.d/norvo-update-kept.list");
+// The sources list is readable by everyone; the passwords of its addresses live here, root's alone.
+const QString keptCredentials = QStringLiteral("/etc/apt/auth.conf.d/norvo-update-kept.conf");
+
+QStringList linesOf(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+// The address's login in apt's auth.conf form; empty when it has no password.
+QString credentialsLine(const QUrl& url)
+{
+    if (url.password().isEmpty())
+        return QString();
+    return QStringLiteral("machine %1%2 login %3 password %4")
+        .arg(url.host(), url.port() == -1 ? QString() : QStringLiteral(":%1").arg(url.port()), url.userName(),
+            url.password());
+}
 
 QString copyOf(const Repository& repository, const QString& target)
 {
@@ -58,6 +82,7 @@ void checkWithApt(const QString& sourcesFile, const QString& workDirectory)
                 .arg(keptSourcesList, QString::fromUtf8(result.errors).trimmed())};
 }
 
+// Through a temporary file renamed into place, so that the file is whole or as it was.
 void writeWhole(const QString& path, const QByteArray& content)
 {
     QSaveFile file(path);
@@ -85,11 +110,8 @@ QString keptName(const Repository& repository)
 
 void keepSources(const QList<Repository>& repositories, const QString& workDirectory, const RunLog& log)
 {
-    QStringList lines;
-    QFile existing(keptSourcesList);
-    if (existing.open(QIODevice::ReadOnly))
-        lines = QString::fromUtf8(existing.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    existing.close();
+    QStringList lines = linesOf(keptSourcesList);
+    QStringList credentials = linesOf(keptCredentials);
 
     QHash<QString, QString> copies; // repository root -> its copy
     for (Repository repository : repositories) {
@@ -104,6 +126,15 @@ void keepSources(const QList<Repository>& repositories, const QString& workDirec
                 copies.insert(repository.localRoot, copyOf(repository, target));
             }
             repository.uri = QStringLiteral("file:") + target;
+        } else {
+            QUrl url(repository.uri, QUrl::TolerantMode);
+            const QString login = credentialsLine(url);
+            if (!login.isEmpty()) {
+                if (!credentials.contains(login))
+                    credentials << login;
+                url.setUserInfo(QString());
+                repository.uri = url.toString();
+            }
         }
         const QString line = repository.sourcesLine();
         if (!lines.contains(line))
@@ -114,6 +145,14 @@ void keepSources(const QList<Repository>& repositories, const QString& workDirec
     const QString candidate = workDirectory + QStringLiteral("/kept.list");
     writeWhole(candidate, content);
     checkWithApt(candidate, workDirectory);
+    if (!credentials.isEmpty()) {
+        QDir().mkpath(QFileInfo(keptCredentials).path());
+        // Created root's alone, not made so after the passwords are in it.
+        const mode_t previousMask = ::umask(077);
+        const auto restoreMask = qScopeGuard([previousMask] { ::umask(previousMask); });
+        writeWhole(keptCredentials, (credentials.join(QLatin1Char('\n')) + QLatin1Char('\n')).toUtf8());
+        QFile::setPermissions(keptCredentials, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    }
     QDir().mkpath(QFileInfo(keptSourcesList).path());
     writeWhole(keptSourcesList, content);
     log.note(QStringLiteral("sources kept in %1, listed in %2").arg(keptDirectory, keptSourcesList));

@@ -10,12 +10,15 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QLockFile>
 #include <QUrl>
 
 #include "aptsession.h"
 #include "childrun.h"
 #include "console.h"
+#include "images.h"
+#include "inhibitor.h"
 #include "keptsources.h"
 #include "options.h"
 #include "repositories.h"
@@ -29,6 +32,8 @@ const QString stateDirectory = QStringLiteral("/run/norvo-update");
 // Written by -d when it disabled the timer, so that -e enables only what -d disabled.
 const QString timerMark = stateDirectory + QStringLiteral("/timer-disabled-by-update");
 const QString archivesDirectory = QStringLiteral("/var/cache/norvo-update/archives");
+// Private copies of images that others could change between their check and their use.
+const QString imagesDirectory = QStringLiteral("/var/cache/norvo-update/images");
 
 bool isNetworkAddress(const QString& source)
 {
@@ -78,15 +83,15 @@ int switchTimer(Options::TimerSwitch timerSwitch)
     return 0;
 }
 
-QList<Repository> findRepositories(const QString& source, int index, const QString& workDirectory,
-    std::vector<std::unique_ptr<MountedImage>>* images)
+QList<Repository> findRepositories(const QString& source, const QString& imagePath, int index,
+    const QString& workDirectory, std::vector<std::unique_ptr<MountedImage>>* images)
 {
     if (isNetworkAddress(source))
         return findNetworkRepositories(source, systemCodename(), workDirectory);
     if (isLocalAddress(source))
         return findLocalRepositories(source, QUrl(source).toLocalFile());
     images->push_back(
-        std::make_unique<MountedImage>(source, workDirectory + QStringLiteral("/image-%1").arg(index)));
+        std::make_unique<MountedImage>(imagePath, workDirectory + QStringLiteral("/image-%1").arg(index)));
     return findLocalRepositories(source, images->back()->mountPoint());
 }
 
@@ -111,18 +116,33 @@ int update(const Options& options, const RunLog& log)
                 .arg(pid)};
     }
 
-    // Images are checked before anything is mounted or changed.
-    for (const QString& source : options.sources) {
+    // Images are checked before anything is mounted or changed, and what is checked is what is
+    // mounted.
+    QStringList extensions;
+    if (options.gostCheck)
+        extensions << QStringLiteral("gost");
+    if (options.md5Check)
+        extensions << QStringLiteral("md5");
+    std::unique_ptr<ScratchDirectory> copies;
+    QHash<QString, QString> imagePaths;
+    QList<ImageInUse> checked;
+    for (int i = 0; i < options.sources.size(); ++i) {
+        const QString& source = options.sources.at(i);
         if (!isImage(source))
             continue;
-        if (!QFileInfo(source).isFile())
-            throw Failure {
-                ExitCode::updateFailed, QStringLiteral("norvo-update: image %1 not found").arg(source)};
-        if (options.gostCheck)
-            verifyImage(source, QStringLiteral("gost"));
-        if (options.md5Check)
-            verifyImage(source, QStringLiteral("md5"));
+        if (extensions.isEmpty()) {
+            if (!QFileInfo(source).isFile())
+                throw Failure {
+                    ExitCode::updateFailed, QStringLiteral("norvo-update: image %1 not found").arg(source)};
+            imagePaths.insert(source, source);
+            continue;
+        }
+        if (!copies)
+            copies = std::make_unique<ScratchDirectory>(imagesDirectory);
+        checked << imageToCheck(source, copies->path(), i);
+        imagePaths.insert(source, checked.constLast().path);
     }
+    verifyImages(checked, extensions);
 
     // The run's apt configuration, package lists and mount points.
     const QString workPath
@@ -133,7 +153,8 @@ int update(const Options& options, const RunLog& log)
     QList<Repository> repositories;
     for (int i = 0; i < options.sources.size(); ++i) {
         const QString& source = options.sources.at(i);
-        const QList<Repository> found = findRepositories(source, i, work.path(), &images);
+        const QList<Repository> found
+            = findRepositories(source, imagePaths.value(source), i, work.path(), &images);
         const QString shown = withoutPassword(source);
         if (found.isEmpty())
             throw Failure {ExitCode::updateFailed,
@@ -161,8 +182,10 @@ int update(const Options& options, const RunLog& log)
     }
 
     ensureRussianLocale();
+    std::unique_ptr<ShutdownInhibitor> inhibitor;
     if (!options.simulate) {
         refuseWhileLocked();
+        inhibitor = std::make_unique<ShutdownInhibitor>(log);
         // A package whose maintainer script failed in an earlier run stays so until the update
         // that brings its fix: that update must not be refused for it.
         if (!configurePending()) {
@@ -180,7 +203,8 @@ int update(const Options& options, const RunLog& log)
         archives = std::make_unique<ScratchDirectory>(archivesDirectory);
     const AptSession apt(work.path(), archives ? archives->path() : QString(), repositories, options);
     apt.refresh();
-    checkStopRequest();
+    if (!options.simulate)
+        apt.checkRoom();
     if (!apt.upgrade())
         throw Failure {ExitCode::updateFailed, QStringLiteral("norvo-update: the update failed")};
     if (options.latestKernel && options.onlyPackage.isEmpty() && !apt.installLatestKernel())
@@ -211,7 +235,10 @@ int main(int argc, char* argv[])
         return ExitCode::usage;
     }
 
-    const RunLog log(arguments);
+    QStringList shownArguments;
+    for (const QString& argument : arguments)
+        shownArguments << withoutPassword(argument);
+    const RunLog log(shownArguments);
     int exitCode = 0;
     try {
         exitCode = update(options, log);

@@ -1,5 +1,19 @@
 #include "options.h"
 
+#include <QRegularExpression>
+
+namespace {
+
+// A Debian package name and nothing else: apt would read "name-" as a removal, "name=1.0",
+// "name/release" and "name:arch" as other requests, and "name*" as a pattern.
+bool isPackageName(const QString& name)
+{
+    static const QRegularExpression pattern(QStringLiteral("^[a-z0-9][a-z0-9+.-]+$"));
+    return pattern.match(name).hasMatch() && !name.endsWith(QLatin1Char('-'));
+}
+
+} // namespace
+
 bool parseOptions(const QStringList& arguments, Options* options, QString* error)
 {
     Options parsed;
@@ -51,6 +65,12 @@ bool parseOptions(const QStringList& arguments, Options* options, QString* error
                 return false;
             }
             parsed.onlyPackage = arguments.at(++i);
+            if (!isPackageName(parsed.onlyPackage)) {
+                *error = QStringLiteral(
+                    "-p needs the name of a package (lower-case letters, digits, '+', '.' and '-'), not %1")
+                             .arg(parsed.onlyPackage);
+                return false;
+            }
             break;
         default:
             *error = QStringLiteral("unknown option %1").arg(argument);

@@ -29,9 +29,6 @@ QString unreachableReason(const QString& errors)
     return rest.isEmpty() ? errors.trimmed().section(QLatin1Char('\n'), 0, 0) : rest;
 }
 
-// Hashing a large image on a slow disk takes minutes; a digest that takes longer than this is lost.
-constexpr int checksumTimeoutMs = 60 * 60 * 1000;
-
 QList<Repository> suitesOf(const QString& source, const QString& root)
 {
     QList<Repository> found;
@@ -100,12 +97,6 @@ QByteArray readFile(const QString& path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-// A digest as the checksum tools print it: the first word, in lower case.
-QString firstWord(const QByteArray& text)
-{
-    return QString::fromLatin1(text).simplified().section(QLatin1Char(' '), 0, 0).toLower();
 }
 
 } // namespace
@@ -239,74 +230,4 @@ bool isMainRepository(const Repository& repository, const QString& systemCodenam
 {
     return !systemCodename.isEmpty() && repository.codename == systemCodename
         && repository.components.contains(QStringLiteral("main"));
-}
-
-QString checksumFileFor(const QString& image, const QString& extension)
-{
-    QString path = image + QLatin1Char('.') + extension;
-    if (QFileInfo::exists(path))
-        return path;
-    path.replace(QStringLiteral(".iso."), QStringLiteral("."));
-    return QFileInfo::exists(path) ? path : QString();
-}
-
-void verifyImage(const QString& image, const QString& extension)
-{
-    const QString name = extension == QLatin1String("gost") ? QStringLiteral("GOST") : QStringLiteral("MD5");
-    const QString checksumFile = checksumFileFor(image, extension);
-    if (checksumFile.isEmpty())
-        throw Failure {ExitCode::verificationFailed,
-            QStringLiteral(
-                "norvo-update: no %1 checksum file for %2 (looked for %2.%3 and the name without .iso)")
-                .arg(name, image, extension)};
-    // The file holds the digest first: alone, or as the checksum tools print it.
-    const QString expected = firstWord(readFile(checksumFile));
-
-    say(QStringLiteral("Checking the %1 checksum of %2...").arg(name, image));
-    ChildRun run;
-    run.program = extension == QLatin1String("gost") ? QStringLiteral("gost12sum") : QStringLiteral("md5sum");
-    run.arguments = QStringList {image};
-    run.captureOutput = true;
-    run.timeoutMs = checksumTimeoutMs;
-    const ChildResult result = runChild(run);
-    const QString actual = firstWord(result.output);
-    if (!result.succeeded || actual.isEmpty())
-        throw Failure {ExitCode::verificationFailed,
-            QStringLiteral("norvo-update: cannot compute the %1 checksum of %2").arg(name, image)};
-    if (actual != expected)
-        throw Failure {ExitCode::verificationFailed,
-            QStringLiteral("norvo-update: %1 checksum mismatch for %2: expected %3 (from %4), got %5")
-                .arg(name, image, expected, checksumFile, actual)};
-    say(QStringLiteral("%1 checksum of %2 is correct.").arg(name, image));
-}
-
-MountedImage::MountedImage(const QString& image, const QString& mountPoint)
-{
-    QDir().mkpath(mountPoint);
-    const bool mounted = KivAdmin::runHelper(QStringLiteral("mount"),
-                             {QStringLiteral("-o"), QStringLiteral("loop,ro"), image, mountPoint})
-                             .succeeded()
-        // Kernels built without ISO 9660 (some containers) still read the image through FUSE.
-        || KivAdmin::runHelper(QStringLiteral("fuseiso"),
-            {QStringLiteral("-p"), image, mountPoint, QStringLiteral("-o"), QStringLiteral("allow_other,ro")})
-               .succeeded();
-    if (!mounted) {
-        QDir().rmdir(mountPoint);
-        throw Failure {ExitCode::updateFailed,
-            QStringLiteral(
-                "norvo-update: cannot mount image %1 (neither through a loop device nor through fuseiso)")
-                .arg(image)};
-    }
-    m_mountPoint = mountPoint;
-}
-
-MountedImage::~MountedImage()
-{
-    // A busy mount is detached lazily; its loop device goes with its last user.
-    if (!KivAdmin::runHelper(QStringLiteral("umount"), {m_mountPoint}).succeeded()
-        && !KivAdmin::runHelper(QStringLiteral("umount"), {QStringLiteral("-l"), m_mountPoint}).succeeded()) {
-        complain(QStringLiteral("norvo-update: cannot unmount %1").arg(m_mountPoint));
-        return;
-    }
-    QDir().rmdir(m_mountPoint);
 }

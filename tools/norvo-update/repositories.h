@@ -43,24 +43,3 @@ QList<Repository> findNetworkRepositories(
 
 // The distribution's main repository: the component "main" for this system's codename.
 bool isMainRepository(const Repository& repository, const QString& systemCodename);
-
-// The checksum file beside an image: image.iso.EXT, else image.EXT; empty when there is neither.
-QString checksumFileFor(const QString& image, const QString& extension);
-// Compares the image's digest with its checksum file ("md5" or "gost"); throws a Failure when the
-// file is missing or the digests differ.
-void verifyImage(const QString& image, const QString& extension);
-
-// An image mounted read-only through a loop device for as long as the object lives.
-class MountedImage final
-{
-public:
-    MountedImage(const QString& image, const QString& mountPoint);
-    ~MountedImage();
-    MountedImage(const MountedImage&) = delete;
-    MountedImage& operator=(const MountedImage&) = delete;
-
-    QString mountPoint() const { return m_mountPoint; }
-
-private:
-    QString m_mountPoint;
-};
