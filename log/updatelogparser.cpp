@@ -4,62 +4,21 @@
 
 namespace {
 
-// Each kind of line but the summary is defined by an expression that amounts to a literal text:
-// "^Inst.*" to the prefix "Inst", ".*Пол:.*" to the part "Пол:", and so on, since a line holds
-// no line feed and "." matches every other character. The literal tests give the expressions'
-// answers far faster; debug builds check every answer against the expression. The summary is
-// matched by its expression, for the two numbers.
-const QString summaryPrefix = QStringLiteral("Обновлено");
-const QString instPrefix = QStringLiteral("Inst");
-const QString fetchMarker = QStringLiteral("Пол:");
-const QString unpackMarker = QStringLiteral("Распаковывается");
-const QString setupMarker = QStringLiteral("Настраивается пакет");
+// The lines the parser counts, each by the literal text its pattern amounts to: a line holds no
+// line feed and "." matches any other character, so "^Inst.*" is a line that begins with "Inst"
+// and ".*Пол:.*" one that contains "Пол:". Plain text tests read far faster than expressions.
+const QString instPrefix = QStringLiteral("Inst"); // "^Inst.*"
+const QString fetchMarker = QStringLiteral("Пол:"); // ".*Пол:.*"
+const QString unpackMarker = QStringLiteral("Распаковывается"); // ".*Распаковывается.*"
+const QString setupMarker = QStringLiteral("Настраивается пакет"); // ".*Настраивается пакет.*"
 const QString errorMarker = QStringLiteral("returned an error code");
 
-struct Markers
+// The summary is matched by its expression, for its two numbers.
+const QRegularExpression& summaryPattern()
 {
-    bool fetch = false;
-    bool unpack = false;
-    bool setup = false;
-    bool error = false;
-};
-
-Markers findMarkers(QStringView line)
-{
-    Markers found;
-    const QChar* characters = line.data();
-    const qsizetype length = line.size();
-    const auto at = [&](qsizetype index, const QString& marker) {
-        return length - index >= marker.size() && line.mid(index, marker.size()) == marker;
-    };
-    for (qsizetype index = 0; index < length; ++index) {
-        // The markers begin with four different letters; anything else is passed over at once.
-        switch (characters[index].unicode()) {
-        case 0x041F: // П
-            found.fetch = found.fetch || at(index, fetchMarker);
-            break;
-        case 0x0420: // Р
-            found.unpack = found.unpack || at(index, unpackMarker);
-            break;
-        case 0x041D: // Н
-            found.setup = found.setup || at(index, setupMarker);
-            break;
-        case 'r':
-            found.error = found.error || at(index, errorMarker);
-            break;
-        default:
-            break;
-        }
-    }
-    return found;
-}
-
-// found, checked against the expression that defines it.
-bool qualifies(
-    bool found, [[maybe_unused]] const QRegularExpression& expression, [[maybe_unused]] QStringView line)
-{
-    Q_ASSERT(found == expression.match(line.toString()).hasMatch());
-    return found;
+    static const QRegularExpression pattern(QRegularExpression::anchoredPattern(
+        QStringLiteral("^Обновлено\\s+(?<update>\\d+)\\s+пакетов,\\s+установлено\\s+(?<install>\\d+).*")));
+    return pattern;
 }
 
 // 1 while the share is above 0 but below 1, so that the first counted line shows at once.
@@ -73,43 +32,6 @@ int atLeastOne(double value)
 UpdateLogParser::UpdateLogParser(QObject* parent)
     : QObject(parent)
 { }
-
-const QRegularExpression& UpdateLogParser::summaryPattern()
-{
-    static const QRegularExpression pattern(QRegularExpression::anchoredPattern(
-        QStringLiteral("^Обновлено\\s+(?<update>\\d+)\\s+пакетов,\\s+установлено\\s+(?<install>\\d+).*")));
-    return pattern;
-}
-
-const QRegularExpression& UpdateLogParser::instPattern()
-{
-    static const QRegularExpression pattern(QStringLiteral("^Inst.*"));
-    return pattern;
-}
-
-const QRegularExpression& UpdateLogParser::fetchPattern()
-{
-    static const QRegularExpression pattern(QStringLiteral(".*Пол:.*"));
-    return pattern;
-}
-
-const QRegularExpression& UpdateLogParser::unpackPattern()
-{
-    static const QRegularExpression pattern(QStringLiteral(".*Распаковывается.*"));
-    return pattern;
-}
-
-const QRegularExpression& UpdateLogParser::setupPattern()
-{
-    static const QRegularExpression pattern(QStringLiteral(".*Настраивается пакет.*"));
-    return pattern;
-}
-
-const QRegularExpression& UpdateLogParser::errorPattern()
-{
-    static const QRegularExpression pattern(QStringLiteral("returned an error code"));
-    return pattern;
-}
 
 int UpdateLogParser::parse(const QString& text)
 {
@@ -127,25 +49,22 @@ int UpdateLogParser::parse(const QString& text)
     int unpack = 0;
     int setup = 0;
     const auto scan = [&](QStringView line) {
-        const Markers found = findMarkers(line);
-        if (qualifies(found.error, errorPattern(), line))
+        if (line.contains(errorMarker))
             error = true;
         if (!counting && !summaryFound) {
-            if (line.startsWith(summaryPrefix)) {
-                const QRegularExpressionMatch summary = summaryPattern().match(line.toString());
-                if (summary.hasMatch()) {
-                    summaryFound = true;
-                    m_total = summary.captured(QStringLiteral("update")).toInt()
-                        + summary.captured(QStringLiteral("install")).toInt();
-                }
+            const QRegularExpressionMatch summary = summaryPattern().match(line.toString());
+            if (summary.hasMatch()) {
+                summaryFound = true;
+                m_total = summary.captured(QStringLiteral("update")).toInt()
+                    + summary.captured(QStringLiteral("install")).toInt();
             }
             // Lines up to and including the summary are not counted.
             return;
         }
-        inst += qualifies(line.startsWith(instPrefix), instPattern(), line);
-        fetch += qualifies(found.fetch, fetchPattern(), line);
-        unpack += qualifies(found.unpack, unpackPattern(), line);
-        setup += qualifies(found.setup, setupPattern(), line);
+        inst += line.startsWith(instPrefix);
+        fetch += line.contains(fetchMarker);
+        unpack += line.contains(unpackMarker);
+        setup += line.contains(setupMarker);
     };
 
     scan(previousTail);

@@ -3,8 +3,6 @@
 #include <QObject>
 #include <QString>
 
-class QRegularExpression;
-
 // Turns the update tool's output, as it arrives in chunks, into a progress value and reports
 // lines that say a package-manager sub-process failed. It reads the lines apt and dpkg print in
 // their Russian localisation: the summary of how many packages will be upgraded and installed,
@@ -20,15 +18,6 @@ public:
     // tool prints more lines than its summary announced).
     int parse(const QString& text);
     void reset();
-
-    // The expressions that define each kind of line; parse() finds the same lines by the literal
-    // texts they amount to.
-    static const QRegularExpression& summaryPattern();
-    static const QRegularExpression& instPattern();
-    static const QRegularExpression& fetchPattern();
-    static const QRegularExpression& unpackPattern();
-    static const QRegularExpression& setupPattern();
-    static const QRegularExpression& errorPattern();
 
 Q_SIGNALS:
     void errorDetected();

@@ -1,8 +1,6 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QRandomGenerator>
-#include <QRegularExpression>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
@@ -31,66 +29,6 @@ QString readLog(const QString& name)
     return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
 }
 
-// The parser written out plainly, a regular expression per line, to hold the real one to.
-struct ReferenceParser
-{
-    QString tail;
-    int total = 0, inst = 0, fetch = 0, unpack = 0, setup = 0;
-    int errors = 0;
-
-    int parse(const QString& text)
-    {
-        QStringList lines = QStringList {tail} + text.split(QLatin1Char('\n'));
-        tail = lines.takeLast();
-        for (const QString& line : qAsConst(lines)) {
-            if (UpdateLogParser::errorPattern().match(line).hasMatch()) {
-                ++errors;
-                break;
-            }
-        }
-        if (total == 0) {
-            for (int index = 0; index < lines.size(); ++index) {
-                const QRegularExpressionMatch match
-                    = UpdateLogParser::summaryPattern().match(lines.at(index));
-                if (match.hasMatch()) {
-                    total = match.captured(QStringLiteral("update")).toInt()
-                        + match.captured(QStringLiteral("install")).toInt();
-                    lines = lines.mid(index + 1);
-                    break;
-                }
-            }
-        }
-        if (total == 0)
-            return 0;
-        const auto count = [&lines](const QRegularExpression& pattern) {
-            return int(std::count_if(lines.cbegin(), lines.cend(),
-                [&pattern](const QString& line) { return pattern.match(line).hasMatch(); }));
-        };
-        const auto raised = [](double value) { return value > 0 && value < 1 ? 1 : int(value); };
-        if (inst != total && fetch == 0)
-            inst += count(UpdateLogParser::instPattern());
-        const int a = int(99.0 * inst / total);
-        if (fetch != total && inst == 0)
-            fetch += count(UpdateLogParser::fetchPattern());
-        const int b = raised(10.0 * fetch / total);
-        if (unpack != total && (fetch == total || fetch == 0))
-            unpack += count(UpdateLogParser::unpackPattern());
-        const int c = raised(45.0 * unpack / total);
-        if (setup != total && (fetch == total || fetch == 0))
-            setup += count(UpdateLogParser::setupPattern());
-        const int d = int(44.0 * setup / total);
-        return a + b + c + d;
-    }
-};
-
-QStringList chunked(const QString& text, int size)
-{
-    QStringList chunks;
-    for (int start = 0; start < text.size(); start += size)
-        chunks.append(text.mid(start, size));
-    return chunks;
-}
-
 } // namespace
 
 class LogTest final : public QObject
@@ -102,8 +40,6 @@ private slots:
     void parserProgress();
     void recordedLogsReachTheirEnd_data();
     void recordedLogsReachTheirEnd();
-    void parserMatchesItsExpressionsInAnyChunking_data();
-    void parserMatchesItsExpressionsInAnyChunking();
 
     void carriageReturnsRewriteTheLine_data();
     void carriageReturnsRewriteTheLine();
@@ -212,43 +148,6 @@ void LogTest::recordedLogsReachTheirEnd()
         QCOMPARE(last, final);
         QCOMPARE(errorSpy.count(), errors);
     }
-}
-
-void LogTest::parserMatchesItsExpressionsInAnyChunking_data()
-{
-    QTest::addColumn<QString>("log");
-    QTest::addColumn<int>("chunkSize");
-    for (const char* log :
-        {"apt-simulated-dist-upgrade.ru.log", "apt-upgrade.ru.log", "apt-broken-postinst.ru.log"}) {
-        for (const int size : {1, 7, 64, 512, 4096, 0}) {
-            QTest::addRow("%s in chunks of %d", log, size) << QString::fromLatin1(log) << size;
-        }
-    }
-}
-
-void LogTest::parserMatchesItsExpressionsInAnyChunking()
-{
-    QFETCH(QString, log);
-    QFETCH(int, chunkSize);
-    const QString text = readLog(log);
-    QStringList chunks;
-    if (chunkSize > 0) {
-        chunks = chunked(text, chunkSize);
-    } else {
-        // Sizes as a pipe delivers them: anything from one character to a few kilobytes.
-        QRandomGenerator random(20261205);
-        for (int start = 0; start < text.size();) {
-            const int size = random.bounded(1, 3000);
-            chunks.append(text.mid(start, size));
-            start += size;
-        }
-    }
-    UpdateLogParser parser;
-    QSignalSpy errorSpy(&parser, &UpdateLogParser::errorDetected);
-    ReferenceParser reference;
-    for (const QString& chunk : qAsConst(chunks))
-        QCOMPARE(parser.parse(chunk), reference.parse(chunk));
-    QCOMPARE(errorSpy.count(), reference.errors);
 }
 
 void LogTest::carriageReturnsRewriteTheLine_data()
