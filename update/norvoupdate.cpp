@@ -3,14 +3,11 @@
 #include <csignal>
 
 #include <QCoreApplication>
-#include <QFile>
 #include <QRegularExpression>
-#include <QTextStream>
 #include <QTime>
 
 #include "helpercommand.h"
 #include "lvmsnapshot.h"
-#include "mode.h"
 #include "packagemanager.h"
 #include "rootfilesystem.h"
 #include "xfssnapshot.h"
@@ -277,6 +274,32 @@ void NorvoUpdate::endLeftoverProcess()
     }
 }
 
+QStringList NorvoUpdate::toolArguments(ToolCall call) const
+{
+    QStringList arguments = m_arguments;
+    switch (call) {
+    case ToolCall::Imitation:
+        return arguments << QStringLiteral("-n");
+    case ToolCall::Update:
+        return arguments;
+    case ToolCall::ProgramUpdateImitation:
+    case ToolCall::ProgramUpdate:
+        // The window's list always begins with "-A": the program's own package is updated without
+        // it, and without the newest kernel, only the package and what it needs.
+        if (!arguments.isEmpty())
+            arguments.removeFirst();
+        arguments.removeAll(QStringLiteral("-K"));
+        if (call == ToolCall::ProgramUpdateImitation)
+            arguments << QStringLiteral("-n");
+        return arguments << QStringLiteral("-p") << QCoreApplication::applicationName();
+    case ToolCall::TimerOff:
+        return {QStringLiteral("-d")};
+    case ToolCall::TimerOn:
+        return {QStringLiteral("-e")};
+    }
+    return arguments;
+}
+
 void NorvoUpdate::runTool(const QStringList& arguments)
 {
     // A new command never starts on a process object whose previous child still runs.
@@ -290,16 +313,14 @@ void NorvoUpdate::runTool(const QStringList& arguments)
 
 void NorvoUpdate::runImitation()
 {
-    QStringList arguments = m_arguments;
-    arguments.append(QStringLiteral("-n"));
     emit logUpdated(tr("Update imitation...\n"));
-    runTool(arguments);
+    runTool(toolArguments(ToolCall::Imitation));
 }
 
 void NorvoUpdate::runUpdate()
 {
     emit logUpdated(tr("Update...\n"));
-    runTool(m_arguments);
+    runTool(toolArguments(ToolCall::Update));
     // The update writes to the snapshot's origin: a snapshot that fills up is lost.
     if (const auto lvm = qSharedPointerDynamicCast<LvmSnapshot>(m_snapshot); lvm && m_snapshotTaken)
         m_fillWatch.start(lvm->volumeName());
@@ -307,20 +328,13 @@ void NorvoUpdate::runUpdate()
 
 void NorvoUpdate::runProgramUpdate(bool imitation)
 {
-    QStringList arguments = m_arguments;
     const QStringList versions
         = KivAdmin::PackageManager::getInstalledPackagesVersions(QCoreApplication::applicationName());
     if (!versions.isEmpty())
         m_version = versions.first();
     emit logUpdated(imitation ? tr("Application update imitation...\n") : tr("Application update...\n"));
     runToolSwitch(false);
-    if (!arguments.isEmpty())
-        arguments.removeFirst();
-    arguments.removeAll(QStringLiteral("-K"));
-    if (imitation)
-        arguments.append(QStringLiteral("-n"));
-    arguments << QStringLiteral("-p") << QCoreApplication::applicationName();
-    runTool(arguments);
+    runTool(toolArguments(imitation ? ToolCall::ProgramUpdateImitation : ToolCall::ProgramUpdate));
 }
 
 void NorvoUpdate::runToolSwitch(bool enable)
@@ -328,7 +342,7 @@ void NorvoUpdate::runToolSwitch(bool enable)
     const auto finishedSignal = qOverload<int, QProcess::ExitStatus>(&QProcess::finished);
     disconnect(&m_process, finishedSignal, this, &NorvoUpdate::finished);
     m_waitingForSwitch = true;
-    runTool({enable ? QStringLiteral("-e") : QStringLiteral("-d")});
+    runTool(toolArguments(enable ? ToolCall::TimerOn : ToolCall::TimerOff));
     const bool ended
         = m_process.waitForFinished(switchTimeoutMs) || m_process.state() == QProcess::NotRunning;
     m_waitingForSwitch = false;
@@ -363,55 +377,4 @@ void NorvoUpdate::runCreateSnapshot()
     m_time.start();
     m_takingSnapshot = true;
     emit createSnap();
-}
-
-QString NorvoUpdate::systemInfo() const
-{
-    QString info = systemVersion();
-    info += installedUpdateInfo();
-    QString available = detectRootFileSystem().available();
-    available.replace(QLatin1Char('T'), tr(" T"));
-    available.replace(QLatin1Char('G'), tr(" G"));
-    available.replace(QLatin1Char('M'), tr(" M"));
-    available.replace(QLatin1Char('K'), tr(" K"));
-    return info + tr("Available memory size: %1 (root partition)").arg(available);
-}
-
-QString NorvoUpdate::systemVersion()
-{
-    const QStringList command = QProcess::splitCommand(QStringLiteral("lsb_release -r"));
-    const KivAdmin::HelperResult lsbRelease = KivAdmin::runHelper(command.first(), command.mid(1));
-    QString release = lsbRelease.output.isNull() ? QString() : QString::fromLocal8Bit(lsbRelease.output);
-    release = release.remove(QStringLiteral("Release:")).trimmed();
-
-    QString level;
-    QString edition;
-    switch (KivAdmin::Mode::getCurrentMode()) {
-    case 1:
-        level = tr("Advanced");
-        edition = tr("Brisvan");
-        break;
-    case 2:
-        level = tr("Maximum");
-        edition = tr("Kaldemor");
-        break;
-    default:
-        level = tr("Base");
-        edition = tr("Ulmet");
-        break;
-    }
-    return tr("Norvo Linux %1\n%2 %3, «%4»\n").arg(release, level, tr("security level"), edition);
-}
-
-QString NorvoUpdate::installedUpdateInfo()
-{
-    QFile file(QStringLiteral("/etc/norvo_update_version"));
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
-        return QString();
-    QTextStream stream(&file);
-    const QString version = stream.readLine().remove(QStringLiteral("Update "));
-    static const QRegularExpression bulletin(QStringLiteral(".*Bulletin\\s(?<number>.*)"));
-    const QRegularExpressionMatch match = bulletin.match(stream.readLine());
-    const QString number = match.hasMatch() ? match.captured(QStringLiteral("number")) : QString();
-    return tr("Update %1 installed (BULLETIN № %2)\n").arg(version, number);
 }

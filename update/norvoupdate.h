@@ -68,7 +68,7 @@ public:
     void reboot();
 
     // The system information panel: release, security level and edition, the installed
-    // cumulative update, the free space on the root partition.
+    // cumulative update, the free space on the root partition (systeminformation.cpp).
     QString systemInfo() const;
     // "Norvo Linux <release>" and "<level> security level, «<edition>»", each ending in a line break.
     static QString systemVersion();
@@ -97,6 +97,17 @@ private Q_SLOTS:
     void elapsed();
 
 private:
+    // What the update tool is asked to do; its command line follows from it alone.
+    enum class ToolCall
+    {
+        Imitation,
+        Update,
+        ProgramUpdateImitation,
+        ProgramUpdate,
+        TimerOff,
+        TimerOn
+    };
+    QStringList toolArguments(ToolCall call) const;
     void runTool(const QStringList& arguments);
     void runImitation();
     void runUpdate();
