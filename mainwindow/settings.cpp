@@ -1,6 +1,7 @@
 // What the main window keeps between runs: sources, options, mode, geometry, the width of the
 // setup panel, and the two markers that outlive an interrupted run or a restart.
 
+#include <QCheckBox>
 #include <QRect>
 #include <QSettings>
 
@@ -12,6 +13,29 @@
 namespace {
 
 const QString latestKernelPackage = QStringLiteral("linux-latest");
+const QString isCrashedKey = QStringLiteral("IsCrashed");
+const QString restartModeKey = QStringLiteral("RestartMode");
+const QString latestKernelKey = QStringLiteral("LatestKernel");
+
+// An option's check box and the key and default under which it is kept.
+struct Option
+{
+    const char* key;
+    QCheckBox* Ui::MainWindow::*checkBox;
+    bool byDefault;
+};
+
+// The options a run is started with, in the order of the setup screen; the newest-kernel option
+// is kept too, but not shown when the package that pulls in the newest kernel is installed.
+const Option options[] = {
+    {"UseRepo", &Ui::MainWindow::m_useRepoCheckBox, false},
+    {"KeepSrc", &Ui::MainWindow::m_keepSrcCheckBox, false},
+    {"GostCheck", &Ui::MainWindow::m_gostCheckBox, false},
+    {"Md5Check", &Ui::MainWindow::m_md5CheckBox, false},
+    {"Snapshot", &Ui::MainWindow::m_snapCheckBox, false},
+    {"AutoUpdate", &Ui::MainWindow::m_appAutoupdateCheckBox, true},
+    {"NoMainRepo", &Ui::MainWindow::m_noMainRepoCheckBox, false},
+};
 
 } // namespace
 
@@ -27,13 +51,9 @@ void MainWindow::loadSettings()
     // changeExpertMode, called next by the constructor, flips it back and applies the mode.
     m_expertMode = !settings.value(QStringLiteral("ExpertMode"), false).toBool();
 
-    ui->m_useRepoCheckBox->setChecked(settings.value(QStringLiteral("UseRepo"), false).toBool());
-    ui->m_keepSrcCheckBox->setChecked(settings.value(QStringLiteral("KeepSrc"), false).toBool());
-    ui->m_gostCheckBox->setChecked(settings.value(QStringLiteral("GostCheck"), false).toBool());
-    ui->m_md5CheckBox->setChecked(settings.value(QStringLiteral("Md5Check"), false).toBool());
-    ui->m_snapCheckBox->setChecked(settings.value(QStringLiteral("Snapshot"), false).toBool());
-    ui->m_appAutoupdateCheckBox->setChecked(settings.value(QStringLiteral("AutoUpdate"), true).toBool());
-    ui->m_noMainRepoCheckBox->setChecked(settings.value(QStringLiteral("NoMainRepo"), false).toBool());
+    for (const Option& option : options)
+        (ui->*option.checkBox)
+            ->setChecked(settings.value(QLatin1String(option.key), option.byDefault).toBool());
 
     if (KivAdmin::PackageManager::isPackageInstalled(latestKernelPackage, QStringLiteral("ii\\s%1"))) {
         ui->m_latestKernelCheckBox->setChecked(true);
@@ -43,8 +63,7 @@ void MainWindow::loadSettings()
                 .arg(latestKernelPackage));
         m_latestKernelSelectable = false;
     } else {
-        ui->m_latestKernelCheckBox->setChecked(
-            settings.value(QStringLiteral("LatestKernel"), false).toBool());
+        ui->m_latestKernelCheckBox->setChecked(settings.value(latestKernelKey, false).toBool());
         m_latestKernelSelectable = true;
     }
 
@@ -65,40 +84,35 @@ void MainWindow::saveSettings()
     kivSaveGeometry(this, &settings, true);
     settings.setValue(QStringLiteral("Sources"), allSources());
     settings.setValue(QStringLiteral("ExpertMode"), m_expertMode);
-    settings.setValue(QStringLiteral("UseRepo"), ui->m_useRepoCheckBox->isChecked());
-    settings.setValue(QStringLiteral("KeepSrc"), ui->m_keepSrcCheckBox->isChecked());
-    settings.setValue(QStringLiteral("GostCheck"), ui->m_gostCheckBox->isChecked());
-    settings.setValue(QStringLiteral("Md5Check"), ui->m_md5CheckBox->isChecked());
-    settings.setValue(QStringLiteral("Snapshot"), ui->m_snapCheckBox->isChecked());
-    settings.setValue(QStringLiteral("AutoUpdate"), ui->m_appAutoupdateCheckBox->isChecked());
-    settings.setValue(QStringLiteral("NoMainRepo"), ui->m_noMainRepoCheckBox->isChecked());
-    settings.setValue(QStringLiteral("LatestKernel"), ui->m_latestKernelCheckBox->isChecked());
+    for (const Option& option : options)
+        settings.setValue(QLatin1String(option.key), (ui->*option.checkBox)->isChecked());
+    settings.setValue(latestKernelKey, ui->m_latestKernelCheckBox->isChecked());
     settings.setValue(QStringLiteral("SetupWidth"), ui->m_setupWidget->width());
-    settings.setValue(QStringLiteral("IsCrashed"), m_keepCrashMarker);
+    settings.setValue(isCrashedKey, m_keepCrashMarker);
 }
 
 void MainWindow::setIsCrashed(bool crashed)
 {
     QSettings settings;
-    settings.setValue(QStringLiteral("IsCrashed"), crashed);
+    settings.setValue(isCrashedKey, crashed);
 }
 
 bool MainWindow::isCrashed() const
 {
     QSettings settings;
-    return settings.value(QStringLiteral("IsCrashed"), false).toBool();
+    return settings.value(isCrashedKey, false).toBool();
 }
 
 void MainWindow::setRestartMode(int mode)
 {
     QSettings settings;
-    settings.setValue(QStringLiteral("RestartMode"), mode);
+    settings.setValue(restartModeKey, mode);
 }
 
 int MainWindow::restartMode() const
 {
     QSettings settings;
-    return settings.value(QStringLiteral("RestartMode"), 0).toInt();
+    return settings.value(restartModeKey, 0).toInt();
 }
 
 void MainWindow::setRunSnapshotTaken(bool taken)
