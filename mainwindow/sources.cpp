@@ -1,10 +1,13 @@
 // The sources list of the main window: adding, changing and removing sources, and the controls
 // that follow the list.
 
+#include <algorithm>
+
 #include <QFile>
 #include <QListWidgetItem>
 #include <QMessageBox>
 
+#include "checksumfile.h"
 #include "mainwindow.h"
 #include "sourcedialog.h"
 #include "ui_mainwindow.h"
@@ -106,18 +109,8 @@ QStringList MainWindow::allSources() const
 
 bool MainWindow::filesExists(QStringList sources, QString extension)
 {
-    bool found = false;
-    for (const QString& source : qAsConst(sources)) {
-        QString path = source + QStringLiteral(".%1").arg(extension);
-        if (QFile::exists(path)) {
-            found = true;
-            continue;
-        }
-        // The checksum file may also be named after the image without its ".iso".
-        path.replace(QLatin1String(".iso."), QLatin1String("."));
-        found = QFile::exists(path);
-        if (!found)
-            return false;
-    }
-    return found;
+    return !sources.isEmpty()
+        && std::all_of(sources.cbegin(), sources.cend(), [&extension](const QString& source) {
+               return !KivAdmin::checksumFileFor(source, extension).isEmpty();
+           });
 }

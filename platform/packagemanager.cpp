@@ -1,5 +1,7 @@
 #include "packagemanager.h"
 
+#include <algorithm>
+
 #include <QRegularExpression>
 
 #include "helpercommand.h"
@@ -43,11 +45,9 @@ bool PackageManager::isPackageInstalled(const QString& package, const QString& p
     if (!expression.isValid())
         return false;
     const QList<StatusLine> lines = queryStatus(package);
-    for (const StatusLine& line : lines) {
-        if (expression.match(line.abbreviation + QLatin1Char(' ') + line.name).hasMatch())
-            return true;
-    }
-    return false;
+    return std::any_of(lines.cbegin(), lines.cend(), [&expression](const StatusLine& line) {
+        return expression.match(line.abbreviation + QLatin1Char(' ') + line.name).hasMatch();
+    });
 }
 
 QStringList PackageManager::getInstalledPackagesVersions(const QString& package)

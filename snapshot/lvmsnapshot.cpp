@@ -25,8 +25,8 @@ LvmSnapshot::LvmSnapshot(const QString& name, const QString& device, double size
     m_device.replace(QLatin1Char('-'), QLatin1Char('/'));
     m_device.replace(QLatin1Char('|'), QLatin1Char('-'));
     m_device.remove(QLatin1String("mapper/"));
-    static const QRegularExpression volumeGroup(QStringLiteral("^/dev/(?<vg>.*)/.*$"));
-    const QRegularExpressionMatch match = volumeGroup.match(m_device);
+    static const QRegularExpression volumeGroupPattern(QStringLiteral("^/dev/(?<vg>.*)/.*$"));
+    const QRegularExpressionMatch match = volumeGroupPattern.match(m_device);
     if (match.hasMatch())
         m_volumeGroup = match.captured(QStringLiteral("vg"));
 }

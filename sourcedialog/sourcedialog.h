@@ -16,7 +16,7 @@ public:
     // An empty dialog for a new source.
     explicit SourceDialog(QWidget* parent = nullptr);
     // A dialog for changing source; the kind follows from its ending.
-    SourceDialog(const QString& source, QWidget* parent = nullptr);
+    explicit SourceDialog(const QString& source, QWidget* parent = nullptr);
     ~SourceDialog() override;
 
     // The confirmed text, without surrounding blanks.

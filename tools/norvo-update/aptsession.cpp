@@ -130,8 +130,7 @@ AptSession::AptSession(const QString& workDirectory, const QString& archivesDire
         // Private: an address may carry a password.
         if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)
             || !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner))
-            throw Failure {
-                ExitCode::updateFailed, QStringLiteral("norvo-update: cannot write %1").arg(sourcesList)};
+            throw Failure {ExitCode::updateFailed, QStringLiteral("cannot write %1").arg(sourcesList)};
         QTextStream stream(&file);
         for (const Repository& repository : repositories)
             stream << repository.sourcesLine() << '\n';
@@ -187,8 +186,8 @@ bool AptSession::runAptGet(const QStringList& arguments) const
 void AptSession::refresh() const
 {
     if (!runChild(aptGet({QStringLiteral("update")})).succeeded)
-        throw Failure {ExitCode::updateFailed,
-            QStringLiteral("norvo-update: the package lists of the sources could not be read")};
+        throw Failure {
+            ExitCode::updateFailed, QStringLiteral("the package lists of the sources could not be read")};
 }
 
 QStringList AptSession::upgradeArguments() const
@@ -227,8 +226,7 @@ void AptSession::checkRoom() const
     const QString shortage = spaceShortage(needs);
     if (!shortage.isEmpty())
         throw Failure {ExitCode::notEnoughSpace,
-            QStringLiteral("norvo-update: not enough free space for the update, nothing was changed: %1")
-                .arg(shortage)};
+            QStringLiteral("not enough free space for the update, nothing was changed: %1").arg(shortage)};
 }
 
 bool AptSession::installLatestKernel() const
@@ -254,9 +252,8 @@ void ensureRussianLocale()
             russianLocale});
     // The update does not depend on the language of its messages, only the progress display does.
     if (!generated.succeeded())
-        complain(QStringLiteral(
-            "norvo-update: cannot generate the locale %1; apt will write its messages untranslated")
-                     .arg(russianLocale));
+        warn(QStringLiteral("cannot generate the locale %1; apt will write its messages untranslated")
+                 .arg(russianLocale));
 }
 
 void refuseWhileLocked()
@@ -284,8 +281,7 @@ void refuseWhileLocked()
                          .arg(lock.l_pid);
         }
         throw Failure {ExitCode::packageManagerBusy,
-            QStringLiteral(
-                "norvo-update: another package manager is working: %1 holds %2. Try again when it has finished.")
+            QStringLiteral("another package manager is working: %1 holds %2. Try again when it has finished.")
                 .arg(holder, path)};
     }
 }
@@ -311,13 +307,12 @@ QString systemCodename()
         files.cbegin(), files.cend(), [](const QString& file) { return QFileInfo::exists(file); });
     if (present == files.cend())
         throw Failure {ExitCode::updateFailed,
-            QStringLiteral("norvo-update: this system's release is unknown: neither %1 nor %2 exists")
+            QStringLiteral("this system's release is unknown: neither %1 nor %2 exists")
                 .arg(files.at(0), files.at(1))};
     const QString codename
         = QSettings(*present, QSettings::IniFormat).value(QStringLiteral("VERSION_CODENAME")).toString();
     if (codename.isEmpty())
         throw Failure {ExitCode::updateFailed,
-            QStringLiteral("norvo-update: this system's release is unknown: %1 names no VERSION_CODENAME")
-                .arg(*present)};
+            QStringLiteral("this system's release is unknown: %1 names no VERSION_CODENAME").arg(*present)};
     return codename;
 }

@@ -56,6 +56,11 @@ void ChildProcess::setupChildProcess()
         ::setpgid(0, 0);
 }
 
+void warn(const QString& message)
+{
+    complain(QStringLiteral("norvo-update: ") + message);
+}
+
 void watchStopSignals()
 {
     struct sigaction action = {};
@@ -75,7 +80,7 @@ void checkStopRequest()
 {
     if (stopSignal != 0)
         throw Failure {ExitCode::stoppedBySignal + stopSignal,
-            QStringLiteral("norvo-update: stopped by signal %1").arg(int(stopSignal))};
+            QStringLiteral("stopped by signal %1").arg(int(stopSignal))};
 }
 
 ChildResult runChild(const ChildRun& run)
@@ -118,7 +123,7 @@ QList<ChildResult> runChildren(const QList<ChildRun>& runs, int atOnce)
         process.start(QIODevice::ReadOnly);
         if (!process.waitForStarted(KivAdmin::helperTimeoutMs))
             throw Failure {ExitCode::updateFailed,
-                QStringLiteral("norvo-update: cannot start %1: %2").arg(run.program, process.errorString())};
+                QStringLiteral("cannot start %1: %2").arg(run.program, process.errorString())};
         deadlines[size_t(i)] = QDeadlineTimer(run.timeoutMs);
     };
     auto finish = [&](int i) {
@@ -180,7 +185,7 @@ QList<ChildResult> runChildren(const QList<ChildRun>& runs, int atOnce)
                 if (!run.runWhileStopping)
                     checkStopRequest();
                 throw Failure {ExitCode::updateFailed,
-                    QStringLiteral("norvo-update: %1 did not end within %2 and was stopped")
+                    QStringLiteral("%1 did not end within %2 and was stopped")
                         .arg(run.program, spokenDuration(run.timeoutMs))};
             }
         }

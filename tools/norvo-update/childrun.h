@@ -25,6 +25,9 @@ struct Failure
     QString message;
 };
 
+// A line on standard error under the tool's name: a failure's message, a warning.
+void warn(const QString& message);
+
 namespace ExitCode {
 inline constexpr int updateFailed = 1;
 inline constexpr int usage = 2;

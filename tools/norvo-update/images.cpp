@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QThread>
 
+#include "checksumfile.h"
 #include "childrun.h"
 #include "console.h"
 #include "helpercommand.h"
@@ -67,14 +68,14 @@ void copyPrivately(int source, const struct stat& status, const QString& image, 
         && qint64(room.f_bavail) * qint64(room.f_frsize) < qint64(status.st_size))
         throw Failure {ExitCode::notEnoughSpace,
             QStringLiteral(
-                "norvo-update: not enough free space for a private copy of %1 in %2: it needs %3 MB, %4 MB are free")
+                "not enough free space for a private copy of %1 in %2: it needs %3 MB, %4 MB are free")
                 .arg(image, folder)
                 .arg(qint64(status.st_size) / 1000000)
                 .arg(qint64(room.f_bavail) * qint64(room.f_frsize) / 1000000)};
     const int output = ::open(
         QFile::encodeName(target).constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (output < 0)
-        throw Failure {ExitCode::updateFailed, QStringLiteral("norvo-update: cannot create %1").arg(target)};
+        throw Failure {ExitCode::updateFailed, QStringLiteral("cannot create %1").arg(target)};
     QByteArray buffer(4 << 20, Qt::Uninitialized);
     bool written = true;
     for (;;) {
@@ -92,23 +93,13 @@ void copyPrivately(int source, const struct stat& status, const QString& image, 
     written = ::close(output) == 0 && written;
     struct stat after = {};
     if (!written || ::fstat(source, &after) != 0)
-        throw Failure {
-            ExitCode::updateFailed, QStringLiteral("norvo-update: cannot copy %1 to %2").arg(image, target)};
+        throw Failure {ExitCode::updateFailed, QStringLiteral("cannot copy %1 to %2").arg(image, target)};
     if (!sameContent(status, after))
         throw Failure {ExitCode::verificationFailed,
-            QStringLiteral("norvo-update: %1 changed while it was read; nothing of it is used").arg(image)};
+            QStringLiteral("%1 changed while it was read; nothing of it is used").arg(image)};
 }
 
 } // namespace
-
-QString checksumFileFor(const QString& image, const QString& extension)
-{
-    QString path = image + QLatin1Char('.') + extension;
-    if (QFileInfo::exists(path))
-        return path;
-    path.replace(QStringLiteral(".iso."), QStringLiteral("."));
-    return QFileInfo::exists(path) ? path : QString();
-}
 
 ImageInUse imageToCheck(const QString& image, const QString& copyDirectory, int index)
 {
@@ -117,7 +108,7 @@ ImageInUse imageToCheck(const QString& image, const QString& copyDirectory, int 
     if (fd < 0 || ::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
         if (fd >= 0)
             ::close(fd);
-        throw Failure {ExitCode::updateFailed, QStringLiteral("norvo-update: image %1 not found").arg(image)};
+        throw Failure {ExitCode::updateFailed, QStringLiteral("image %1 not found").arg(image)};
     }
     ImageInUse use {image, image};
     if (!onlyRootCanChange(status, image)) {
@@ -142,11 +133,10 @@ void verifyImages(const QList<ImageInUse>& images, const QStringList& extensions
         for (const QString& extension : extensions) {
             const QString name
                 = extension == QLatin1String("gost") ? QStringLiteral("GOST") : QStringLiteral("MD5");
-            const QString checksumFile = checksumFileFor(image.source, extension);
+            const QString checksumFile = KivAdmin::checksumFileFor(image.source, extension);
             if (checksumFile.isEmpty())
                 throw Failure {ExitCode::verificationFailed,
-                    QStringLiteral(
-                        "norvo-update: no %1 checksum file for %2 (looked for %2.%3 and the name without .iso)")
+                    QStringLiteral("no %1 checksum file for %2 (looked for %2.%3 and the name without .iso)")
                         .arg(name, image.source, extension)};
             // The file holds the digest first: alone, or as the checksum tools print it.
             const QString expected = firstWord(readFile(checksumFile));
@@ -161,12 +151,10 @@ void verifyImages(const QList<ImageInUse>& images, const QStringList& extensions
                 const QString actual = firstWord(result.output);
                 if (!result.succeeded || actual.isEmpty())
                     throw Failure {ExitCode::verificationFailed,
-                        QStringLiteral("norvo-update: cannot compute the %1 checksum of %2")
-                            .arg(name, image.source)};
+                        QStringLiteral("cannot compute the %1 checksum of %2").arg(name, image.source)};
                 if (actual != expected)
                     throw Failure {ExitCode::verificationFailed,
-                        QStringLiteral(
-                            "norvo-update: %1 checksum mismatch for %2: expected %3 (from %4), got %5")
+                        QStringLiteral("%1 checksum mismatch for %2: expected %3 (from %4), got %5")
                             .arg(name, image.source, expected, checksumFile, actual)};
                 say(QStringLiteral("%1 checksum of %2 is correct (%3 s).")
                         .arg(name, image.source)
@@ -192,8 +180,7 @@ MountedImage::MountedImage(const QString& image, const QString& mountPoint)
     if (!mounted) {
         QDir().rmdir(mountPoint);
         throw Failure {ExitCode::updateFailed,
-            QStringLiteral(
-                "norvo-update: cannot mount image %1 (neither through a loop device nor through fuseiso)")
+            QStringLiteral("cannot mount image %1 (neither through a loop device nor through fuseiso)")
                 .arg(image)};
     }
     m_mountPoint = mountPoint;
@@ -204,7 +191,7 @@ MountedImage::~MountedImage()
     // A busy mount is detached lazily; its loop device goes with its last user.
     if (!KivAdmin::runHelper(QStringLiteral("umount"), {m_mountPoint}).succeeded()
         && !KivAdmin::runHelper(QStringLiteral("umount"), {QStringLiteral("-l"), m_mountPoint}).succeeded()) {
-        complain(QStringLiteral("norvo-update: cannot unmount %1").arg(m_mountPoint));
+        warn(QStringLiteral("cannot unmount %1").arg(m_mountPoint));
         return;
     }
     QDir().rmdir(m_mountPoint);

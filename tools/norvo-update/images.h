@@ -3,9 +3,6 @@
 #include <QList>
 #include <QString>
 
-// The checksum file beside an image: image.iso.EXT, else image.EXT; empty when there is neither.
-QString checksumFileFor(const QString& image, const QString& extension);
-
 // An image as the run reads it: where it was given, and the file that is hashed and mounted.
 struct ImageInUse
 {

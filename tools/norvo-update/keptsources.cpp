@@ -46,8 +46,7 @@ QString copyOf(const Repository& repository, const QString& target)
     // Removal is recursive: only ever of a folder directly in the folder of kept copies.
     if (QFileInfo(target).absolutePath() != keptDirectory
         || QFileInfo(target).fileName().startsWith(QLatin1Char('.')))
-        throw Failure {ExitCode::updateFailed,
-            QStringLiteral("norvo-update: refusing to keep a copy in %1").arg(target)};
+        throw Failure {ExitCode::updateFailed, QStringLiteral("refusing to keep a copy in %1").arg(target)};
     QDir(target).removeRecursively();
     QDir().mkpath(target);
     ChildRun copy;
@@ -55,8 +54,8 @@ QString copyOf(const Repository& repository, const QString& target)
     copy.arguments = QStringList {QStringLiteral("-a"), repository.localRoot + QStringLiteral("/."), target};
     copy.timeoutMs = 60 * 60 * 1000; // a whole image on a slow disk
     if (!runChild(copy).succeeded)
-        throw Failure {ExitCode::updateFailed,
-            QStringLiteral("norvo-update: cannot keep %1 in %2").arg(repository.source, target)};
+        throw Failure {
+            ExitCode::updateFailed, QStringLiteral("cannot keep %1 in %2").arg(repository.source, target)};
     return target;
 }
 
@@ -78,7 +77,7 @@ void checkWithApt(const QString& sourcesFile, const QString& workDirectory)
     const ChildResult result = runChild(run);
     if (!result.succeeded)
         throw Failure {ExitCode::updateFailed,
-            QStringLiteral("norvo-update: %1 is left as it was: apt cannot read the new list: %2")
+            QStringLiteral("%1 is left as it was: apt cannot read the new list: %2")
                 .arg(keptSourcesList, QString::fromUtf8(result.errors).trimmed())};
 }
 
@@ -89,8 +88,8 @@ void writeWhole(const QString& path, const QByteArray& content)
     // Unbuffered: a full disk shows in write()'s result; a buffered write's error is lost at commit.
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) || file.write(content) != content.size()
         || !file.commit())
-        throw Failure {ExitCode::updateFailed,
-            QStringLiteral("norvo-update: cannot write %1: %2").arg(path, file.errorString())};
+        throw Failure {
+            ExitCode::updateFailed, QStringLiteral("cannot write %1: %2").arg(path, file.errorString())};
 }
 
 } // namespace

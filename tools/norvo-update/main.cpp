@@ -63,8 +63,8 @@ int switchTimer(Options::TimerSwitch timerSwitch)
             return 0;
         }
         if (!UpdateTimer::disable(&error))
-            throw Failure {ExitCode::updateFailed,
-                QStringLiteral("norvo-update: cannot disable the automatic update: %1").arg(error)};
+            throw Failure {
+                ExitCode::updateFailed, QStringLiteral("cannot disable the automatic update: %1").arg(error)};
         QDir().mkpath(stateDirectory);
         QFile mark(timerMark);
         mark.open(QIODevice::WriteOnly);
@@ -77,7 +77,7 @@ int switchTimer(Options::TimerSwitch timerSwitch)
     }
     if (!UpdateTimer::enable(&error))
         throw Failure {ExitCode::updateFailed,
-            QStringLiteral("norvo-update: cannot enable the automatic update again: %1").arg(error)};
+            QStringLiteral("cannot enable the automatic update again: %1").arg(error)};
     QFile::remove(timerMark);
     say(QStringLiteral("The automatic update is enabled again."));
     return 0;
@@ -111,8 +111,7 @@ int update(const Options& options, const RunLog& log)
         QString program;
         running.getLockInfo(&pid, &host, &program);
         throw Failure {ExitCode::packageManagerBusy,
-            QStringLiteral(
-                "norvo-update: another update is running (process %1). Try again when it has finished.")
+            QStringLiteral("another update is running (process %1). Try again when it has finished.")
                 .arg(pid)};
     }
 
@@ -132,8 +131,7 @@ int update(const Options& options, const RunLog& log)
             continue;
         if (extensions.isEmpty()) {
             if (!QFileInfo(source).isFile())
-                throw Failure {
-                    ExitCode::updateFailed, QStringLiteral("norvo-update: image %1 not found").arg(source)};
+                throw Failure {ExitCode::updateFailed, QStringLiteral("image %1 not found").arg(source)};
             imagePaths.insert(source, source);
             continue;
         }
@@ -158,7 +156,7 @@ int update(const Options& options, const RunLog& log)
         const QString shown = withoutPassword(source);
         if (found.isEmpty())
             throw Failure {ExitCode::updateFailed,
-                QStringLiteral("norvo-update: no repository (dists/*/Release) found in %1").arg(shown)};
+                QStringLiteral("no repository (dists/*/Release) found in %1").arg(shown)};
         for (const Repository& repository : found) {
             say(QStringLiteral("Source %1: %2 %3")
                     .arg(shown, repository.suite, repository.components.join(QLatin1Char(' '))));
@@ -177,7 +175,7 @@ int update(const Options& options, const RunLog& log)
         if (!hasMain)
             throw Failure {ExitCode::updateFailed,
                 QStringLiteral(
-                    "norvo-update: none of the sources holds the distribution's main repository (%1 main); add it, or pass -T to update without it")
+                    "none of the sources holds the distribution's main repository (%1 main); add it, or pass -T to update without it")
                     .arg(codename)};
     }
 
@@ -190,8 +188,8 @@ int update(const Options& options, const RunLog& log)
         // that brings its fix: that update must not be refused for it.
         if (!configurePending()) {
             const QString warning = QStringLiteral(
-                "norvo-update: warning: dpkg could not finish an earlier interrupted run (dpkg --configure -a, see above); the update goes on");
-            complain(warning);
+                "warning: dpkg could not finish an earlier interrupted run (dpkg --configure -a, see above); the update goes on");
+            warn(warning);
             log.note(warning);
         }
     }
@@ -206,10 +204,9 @@ int update(const Options& options, const RunLog& log)
     if (!options.simulate)
         apt.checkRoom();
     if (!apt.upgrade())
-        throw Failure {ExitCode::updateFailed, QStringLiteral("norvo-update: the update failed")};
+        throw Failure {ExitCode::updateFailed, QStringLiteral("the update failed")};
     if (options.latestKernel && options.onlyPackage.isEmpty() && !apt.installLatestKernel())
-        throw Failure {
-            ExitCode::updateFailed, QStringLiteral("norvo-update: the newest kernel could not be installed")};
+        throw Failure {ExitCode::updateFailed, QStringLiteral("the newest kernel could not be installed")};
     if (options.keepSources && !options.simulate)
         keepSources(repositories, work.path(), log);
     return 0;
@@ -226,12 +223,12 @@ int main(int argc, char* argv[])
     Options options;
     QString error;
     if (!parseOptions(arguments, &options, &error)) {
-        complain(QStringLiteral("norvo-update: ") + error);
+        warn(QStringLiteral("") + error);
         complain(usage());
         return ExitCode::usage;
     }
     if (geteuid() != 0) {
-        complain(QStringLiteral("norvo-update: must be run as root"));
+        warn(QStringLiteral("must be run as root"));
         return ExitCode::usage;
     }
 
@@ -244,7 +241,7 @@ int main(int argc, char* argv[])
         exitCode = update(options, log);
         log.note(QStringLiteral("finished: success"));
     } catch (const Failure& failure) {
-        complain(failure.message);
+        warn(failure.message);
         log.note(QStringLiteral("finished: exit code %1: %2").arg(failure.exitCode).arg(failure.message));
         exitCode = failure.exitCode;
     }

@@ -166,7 +166,7 @@ QList<Repository> findNetworkRepositories(
     auto refuseUnreachable = [&address](const Probe& probe) {
         if (!probe.unreachable.isEmpty())
             throw Failure {ExitCode::updateFailed,
-                QStringLiteral("norvo-update: the server of %1 could not be reached: %2")
+                QStringLiteral("the server of %1 could not be reached: %2")
                     .arg(withoutPassword(address), probe.unreachable)};
     };
 

@@ -37,15 +37,14 @@ ScratchDirectory::ScratchDirectory(const QString& path)
 {
     QDir(m_path).removeRecursively();
     if (!QDir().mkpath(m_path))
-        throw Failure {ExitCode::updateFailed, QStringLiteral("norvo-update: cannot create %1").arg(m_path)};
+        throw Failure {ExitCode::updateFailed, QStringLiteral("cannot create %1").arg(m_path)};
 }
 
 ScratchDirectory::~ScratchDirectory()
 {
     // Never remove files through a mount that could not be undone.
     if (holdsMounts(m_path)) {
-        complain(
-            QStringLiteral("norvo-update: %1 still holds a mounted image and is left in place").arg(m_path));
+        warn(QStringLiteral("%1 still holds a mounted image and is left in place").arg(m_path));
         return;
     }
     QDir(m_path).removeRecursively();
@@ -70,8 +69,7 @@ void cleanUpDeadRuns(const QString& stateDirectory, const QString& ownDirectory)
                 KivAdmin::runHelper(QStringLiteral("umount"), {QStringLiteral("-l"), mountPoint});
         }
         if (holdsMounts(directory)) {
-            complain(QStringLiteral("norvo-update: %1, left by an earlier run, still holds a mounted image")
-                         .arg(directory));
+            warn(QStringLiteral("%1, left by an earlier run, still holds a mounted image").arg(directory));
             continue;
         }
         QDir(directory).removeRecursively();
