@@ -13,6 +13,7 @@
 
 MainWindow::MainWindow(QWidget* parent)
     : QMainWindow(parent)
+    , m_update(this)
     , ui(new Ui::MainWindow)
 {
     ui->setupUi(this);

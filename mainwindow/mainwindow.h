@@ -21,17 +21,15 @@ inline constexpr int restartExitCode = 100;
 
 // The program's one window: the setup panel (system information, update sources, options, the
 // launch buttons) and beside it, or in its place, the log panel of a run. It owns the update
-// runner and reacts to the outcomes of its commands.
-class MainWindow : public QMainWindow
+// runner (a child object, so that it can be found as the window's) and reacts to the outcomes of
+// its commands.
+class MainWindow final : public QMainWindow
 {
     Q_OBJECT
 
 public:
     explicit MainWindow(QWidget* parent = nullptr);
     ~MainWindow() override;
-
-    // The launch tests read the queue the window hands to its runner.
-    friend class LaunchTest;
 
 protected:
     void closeEvent(QCloseEvent* event) override;

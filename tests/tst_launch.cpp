@@ -74,7 +74,7 @@ private slots:
 
 private:
     static Commands queueOf(MainWindow* window);
-    static QStringList argumentsOf(MainWindow* window) { return window->buildArguments(); }
+    static NorvoUpdate* runner(MainWindow* window) { return window->findChild<NorvoUpdate*>(); }
     static void launch(MainWindow* window, const QString& button);
     static QString logText(MainWindow* window);
 
@@ -129,8 +129,8 @@ void LaunchTest::cleanup()
 Commands LaunchTest::queueOf(MainWindow* window)
 {
     // The snapshot step leaves the queue as soon as it is dispatched.
-    Commands queue = window->m_update.commands();
-    if (window->m_update.currentCommand() == NorvoUpdate::CreateSnapshot)
+    Commands queue = runner(window)->commands();
+    if (runner(window)->currentCommand() == NorvoUpdate::CreateSnapshot)
         queue.prepend(NorvoUpdate::CreateSnapshot);
     return queue;
 }
@@ -213,8 +213,8 @@ void LaunchTest::queueFollowsModeTriggerAndOptions()
         QSettings().setValue(QStringLiteral("RestartMode"), restartMode);
         launch(window.get(), trigger);
     }
-    QTRY_VERIFY(
-        window->m_update.isRunning() || window->m_update.currentCommand() == NorvoUpdate::CreateSnapshot);
+    QTRY_VERIFY(runner(window.get())->isRunning()
+        || runner(window.get())->currentCommand() == NorvoUpdate::CreateSnapshot);
     if (trigger == QLatin1String("Update")) {
         QVERIFY2(confirm.waitAnswered(), qPrintable(confirm.problem()));
         QCOMPARE(confirm.box().title, QStringLiteral("Update confirmation"));
@@ -229,7 +229,7 @@ void LaunchTest::queueFollowsModeTriggerAndOptions()
     // Simple mode shows the log alone; expert mode beside the disabled setup panel.
     QCOMPARE(child<QWidget>(window.get(), "m_setupWidget")->isVisible(), expert);
     QCOMPARE(child<QWidget>(window.get(), "m_setupWidget")->isEnabled(), !expert);
-    window->m_update.stop();
+    runner(window.get())->stop();
 }
 
 void LaunchTest::argumentsFollowOptions_data()
@@ -289,10 +289,11 @@ void LaunchTest::argumentsFollowOptions()
     auto window = makeWindow({{"ExpertMode", expert}, {"Sources", sources}, {"AutoUpdate", false}});
     for (const QString& box : checked)
         child<QCheckBox>(window.get(), box.toLatin1().constData())->setChecked(true);
-    QCOMPARE(argumentsOf(window.get()), arguments);
 
     // What the tool is given: in expert mode (no autoupdate here) the list as it is for the
-    // update; in simple mode the application's own update comes first, without "-A".
+    // update; in simple mode the application's own update comes first, without "-A", and the
+    // imitation after it.
+    m_fakes.setScenario(QStringLiteral("norvo-update@kiv-norvo-update"), QStringLiteral("exit 0\n"));
     ModalBoxAnswerer confirm(QStringLiteral("Yes"));
     launch(window.get(), QStringLiteral("Update"));
     if (expert) {
@@ -301,8 +302,10 @@ void LaunchTest::argumentsFollowOptions()
         const QStringList application
             = arguments.mid(1) + QStringList {QStringLiteral("-p"), QStringLiteral("kiv-norvo-update")};
         QTRY_COMPARE(m_fakes.calls(QStringLiteral("norvo-update")).value(1), application);
+        QTRY_COMPARE(m_fakes.calls(QStringLiteral("norvo-update")).value(3),
+            arguments + QStringList {QStringLiteral("-n")});
     }
-    window->m_update.stop();
+    runner(window.get())->stop();
 }
 
 void LaunchTest::versionOfTheSourcesIsChecked_data()
@@ -351,9 +354,9 @@ void LaunchTest::versionOfTheSourcesIsChecked()
         ModalBoxAnswerer second(QStringLiteral("Yes"), 500);
         QVERIFY(!second.waitAnswered());
     }
-    QTRY_COMPARE_WITH_TIMEOUT(window->m_update.isRunning(), launched, 3000);
+    QTRY_COMPARE_WITH_TIMEOUT(runner(window.get())->isRunning(), launched, 3000);
     QCOMPARE(QSettings().value(QStringLiteral("IsCrashed")).toBool(), launched);
-    window->m_update.stop();
+    runner(window.get())->stop();
 }
 
 void LaunchTest::aLaunchThatGoesNoFurtherLeavesNothingBehind_data()
@@ -405,7 +408,7 @@ void LaunchTest::aLaunchThatGoesNoFurtherLeavesNothingBehind()
                 qPrintable(last.box().detailedText));
         }
         QTest::qWait(200);
-        QVERIFY(!window->m_update.isRunning());
+        QVERIFY(!runner(window.get())->isRunning());
     }
     QSettings settings;
     QCOMPARE(settings.value(QStringLiteral("RestartMode")).toInt(), 0);
@@ -680,7 +683,7 @@ void LaunchTest::newVersionRecordsWhatRemains()
     auto window
         = makeWindow({{"ExpertMode", expert}, {"Sources", QStringList {"/srv/a.iso"}}, {"AutoUpdate", true}});
     // The application's package is newer once its own update has run.
-    connect(&window->m_update, &NorvoUpdate::logUpdated, this, [this](const QString& text) {
+    connect(runner(window.get()), &NorvoUpdate::logUpdated, this, [this](const QString& text) {
         if (text.startsWith(QLatin1String("Command line: norvo-update -e")))
             m_fakes.setScenario(QStringLiteral("dpkg-query@kiv-norvo-update"),
                 QStringLiteral("out ii \\tkiv-norvo-update\\t0.1.33\\n\n"));
@@ -816,8 +819,8 @@ void LaunchTest::closeRefusedWhileTheToolRuns()
     QTRY_VERIFY(logText(window.get()).contains(QLatin1String("working")));
     QVERIFY(!window->close());
     QVERIFY(window->isVisible());
-    window->m_update.stop();
-    QTRY_VERIFY(!window->m_update.isRunning());
+    runner(window.get())->stop();
+    QTRY_VERIFY(!runner(window.get())->isRunning());
     QVERIFY(window->close());
 }
 
