@@ -182,13 +182,20 @@ void UpdateTest::exitRules()
     QFETCH(QList<bool>, imitationSuccess);
     QFETCH(int, updateSuccess);
     QFETCH(Commands, queueAfter);
+    // A missing tool is missing whatever the machine has installed: the PATH holds the fakes alone.
     const QString tool = m_fakes.directory() + QStringLiteral("/norvo-update");
     const QString hidden = tool + QStringLiteral(".hidden");
-    if (scenario.isNull())
+    const QByteArray path = qgetenv("PATH");
+    if (scenario.isNull()) {
         QFile::rename(tool, hidden);
-    else
+        qputenv("PATH", QFile::encodeName(m_fakes.directory()));
+    } else {
         m_fakes.setScenario(QStringLiteral("norvo-update"), scenario);
-    const auto restore = qScopeGuard([&]() { QFile::rename(hidden, tool); });
+    }
+    const auto restore = qScopeGuard([&]() {
+        QFile::rename(hidden, tool);
+        qputenv("PATH", path);
+    });
 
     NorvoUpdate runner;
     QSignalSpy errorSpy(&runner, &NorvoUpdate::errorMsg);
