@@ -1,3 +1,4 @@
+#include <csignal>
 #include <memory>
 
 #include <QCheckBox>
@@ -226,6 +227,10 @@ void LaunchTest::queueFollowsModeTriggerAndOptions()
     QCOMPARE(queueOf(window.get()), queue);
     QCOMPARE(QSettings().value(QStringLiteral("RestartMode")).toInt(), 0);
     QCOMPARE(QSettings().value(QStringLiteral("IsCrashed")).toBool(), true);
+    // A run is not ended by a termination signal: the window ignores them while it lasts.
+    struct sigaction termination = {};
+    ::sigaction(SIGTERM, nullptr, &termination);
+    QVERIFY(termination.sa_handler == SIG_IGN);
     // Simple mode shows the log alone; expert mode beside the disabled setup panel.
     QCOMPARE(child<QWidget>(window.get(), "m_setupWidget")->isVisible(), expert);
     QCOMPARE(child<QWidget>(window.get(), "m_setupWidget")->isEnabled(), !expert);
@@ -427,6 +432,7 @@ void LaunchTest::successTellsWhatWasInstalled_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("checkBox"); // "checked", "unchecked" or none
     QTest::addColumn<bool>("stoppedBeforeRestart"); // by the instance that restarted into this one
+    QTest::addColumn<bool>("reboot"); // the check box is left as it is shown and OK pressed
 
     const QByteArray update45("Update 1.7.2\nBulletin 45\n");
     const QByteArray update46("Update 1.7.3\nBulletin 46\n");
@@ -435,19 +441,20 @@ void LaunchTest::successTellsWhatWasInstalled_data()
     QTest::newRow("a new update")
         << false << update45 << update46 << false
         << "Update is success.\nUpdate 1.7.3 installed (BULLETIN № 46)\n is installed."
-        << "checked" << false;
+        << "checked" << false << true;
     QTest::newRow("already installed") << false << update46 << update46 << false
                                        << "Update 1.7.3 installed (BULLETIN № 46)\n is already installed."
-                                       << "unchecked" << false;
+                                       << "unchecked" << false << false;
     QTest::newRow("numbers unknown") << false << QByteArray() << QByteArray() << false << "Update is success."
-                                     << "unchecked" << false;
+                                     << "unchecked" << false << false;
     QTest::newRow("imitation, service stopped")
-        << true << update45 << update45 << true << "Imitation is success." + reminder << "" << false;
-    QTest::newRow("update, service stopped") << false << QByteArray() << QByteArray() << true
-                                             << "Update is success." + reminder << "unchecked" << false;
+        << true << update45 << update45 << true << "Imitation is success." + reminder << "" << false << false;
+    QTest::newRow("update, service stopped")
+        << false << QByteArray() << QByteArray() << true << "Update is success." + reminder << "unchecked"
+        << false << false;
     QTest::newRow("update, service stopped before a self-restart")
         << false << QByteArray() << QByteArray() << false << "Update is success." + reminder << "unchecked"
-        << true;
+        << true << false;
 }
 
 void LaunchTest::successTellsWhatWasInstalled()
@@ -459,6 +466,7 @@ void LaunchTest::successTellsWhatWasInstalled()
     QFETCH(QString, text);
     QFETCH(QString, checkBox);
     QFETCH(bool, stoppedBeforeRestart);
+    QFETCH(bool, reboot);
     if (!before.isEmpty())
         writeFile(QStringLiteral("/etc/norvo_update_version"), before);
     if (serviceStopped) {
@@ -497,8 +505,10 @@ void LaunchTest::successTellsWhatWasInstalled()
         launch(window.get(), imitation ? QStringLiteral("Imitate") : QStringLiteral("Update"));
     }
     ModalBoxAnswerer success(QStringLiteral("OK"), 10000);
-    success.setCheckBox(false); // no reboot here
+    if (!reboot)
+        success.setCheckBox(false);
     QVERIFY2(success.waitAnswered(), qPrintable(success.problem()));
+    QTRY_COMPARE(m_fakes.calls(QStringLiteral("reboot")).size(), reboot ? 1 : 0);
     QCOMPARE(success.box().title, QStringLiteral("Kiv norvo update"));
     QCOMPARE(success.box().text, text);
     QCOMPARE(success.box().icon, QMessageBox::Information);
@@ -532,6 +542,9 @@ void LaunchTest::runOutcomesProtectTheSnapshot_data()
         = QStringLiteral(" Do you want to restore the system from a snapshot (system will be reboot)?");
     const QString fails = QStringLiteral("exit 1\n");
     const QString ok = QStringLiteral("exit 0\n");
+    QTest::newRow("update succeeds: its snapshot goes")
+        << "Update" << false << ok << ok << "OK"
+        << "Kiv norvo update" << QStringLiteral("Update is success.") << 0 << false << false;
     QTest::newRow("imitation fails: an older dump is not offered")
         << "Imitate" << true << fails << ok << "OK"
         << "Imitation error" << failed << 0 << true << false;

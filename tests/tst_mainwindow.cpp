@@ -459,10 +459,14 @@ void MainWindowTest::settingsSurviveARestart()
     QSettings stored;
     QCOMPARE(stored.value(QStringLiteral("Sources")).toStringList(), sources);
     QCOMPARE(stored.value(QStringLiteral("ExpertMode")).toBool(), true);
-    QCOMPARE(stored.value(QStringLiteral("AutoUpdate")).toBool(), false);
-    QCOMPARE(stored.value(QStringLiteral("Md5Check")).toBool(), true);
-    QCOMPARE(stored.value(QStringLiteral("GostCheck")).toBool(), false);
     QCOMPARE(stored.value(QStringLiteral("IsCrashed")).toBool(), false);
+    // Every option under its own key, as other versions of the program read them.
+    const QStringList on {"KeepSrc", "Md5Check", "NoMainRepo", "LatestKernel"};
+    for (const char* key : {"UseRepo", "KeepSrc", "GostCheck", "Md5Check", "Snapshot", "AutoUpdate",
+             "NoMainRepo", "LatestKernel"}) {
+        QVERIFY2(stored.contains(QLatin1String(key)), key);
+        QCOMPARE(stored.value(QLatin1String(key)).toBool(), on.contains(QLatin1String(key)));
+    }
     const int setupWidth = stored.value(QStringLiteral("SetupWidth")).toInt();
     QVERIFY2(setupWidth > 600, qPrintable(QString::number(setupWidth)));
 

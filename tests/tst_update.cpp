@@ -304,6 +304,7 @@ void UpdateTest::automaticUpdateBackOnAfterTheOwnUpdate_data()
     QTest::addColumn<QString>("ending");
     QTest::newRow("stopped on a package-manager error") << "stop";
     QTest::newRow("the update tool cannot start") << "missing";
+    QTest::newRow("the own update fails") << "fails";
 }
 
 void UpdateTest::automaticUpdateBackOnAfterTheOwnUpdate()
@@ -314,8 +315,9 @@ void UpdateTest::automaticUpdateBackOnAfterTheOwnUpdate()
         QFile::remove(tool);
         m_fakes.add(QStringLiteral("norvo-update"));
     });
-    m_fakes.setScenario(
-        QStringLiteral("norvo-update@kiv-norvo-update"), QStringLiteral("out unpacking\\n\nhang\n"));
+    m_fakes.setScenario(QStringLiteral("norvo-update@kiv-norvo-update"),
+        ending == QLatin1String("fails") ? QStringLiteral("exit 1\n")
+                                         : QStringLiteral("out unpacking\\n\nhang\n"));
     // Gone after switching the timer off: written over by a file that cannot be run.
     if (ending == QLatin1String("missing"))
         m_fakes.setScenario(QStringLiteral("norvo-update@-d"), QStringLiteral("write %1 gone\n").arg(tool));
@@ -333,12 +335,15 @@ void UpdateTest::automaticUpdateBackOnAfterTheOwnUpdate()
         QCOMPARE(errors.count(), 0);
     } else {
         QTRY_COMPARE_WITH_TIMEOUT(errors.count(), 1, 10000);
-        QCOMPARE(errors.at(0).at(0).toString(), QStringLiteral("The update failed to start!"));
+        QCOMPARE(errors.at(0).at(0).toString(),
+            ending == QLatin1String("fails") ? QStringLiteral("The update is not success!")
+                                             : QStringLiteral("The update failed to start!"));
     }
     QVERIFY2(log.contains(QStringLiteral("Command line: norvo-update -e\n")),
         qPrintable(log.join(QLatin1Char('|'))));
     // The queue stays for the window to decide.
-    QCOMPARE(runner.commands().first(), NorvoUpdate::ProgramUpdate);
+    QCOMPARE(runner.commands().first(),
+        ending == QLatin1String("fails") ? NorvoUpdate::Update : NorvoUpdate::ProgramUpdate);
 }
 
 void UpdateTest::switchPastItsTimeIsEnded()
