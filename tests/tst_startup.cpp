@@ -43,7 +43,6 @@ private slots:
     void checksRunInOrder();
     void hangingDpkgDoesNotBlockTheStart();
     void secondInstanceExitsAtOnceAndAKilledOneDoesNotBlock();
-    void restartStartsAFreshInstanceAfterSaving();
 
 private:
     QProcess* startProgram(const QStringList& extraEnvironment = {}, bool asNobody = false);
@@ -277,25 +276,6 @@ void StartupTest::secondInstanceExitsAtOnceAndAKilledOneDoesNotBlock()
     QVERIFY(third->waitForFinished(20000));
     QCOMPARE(third->exitCode(), 0);
     QVERIFY(waitForEvent(QStringLiteral("window"), 2));
-}
-
-void StartupTest::restartStartsAFreshInstanceAfterSaving()
-{
-    setUpToolInstalled(false);
-    const QString trigger = m_shared->filePath(QStringLiteral("restart"));
-    QFile(trigger).open(QIODevice::WriteOnly);
-    QProcess* first = startProgram({QStringLiteral("KIV_OBSERVER_RESTART_TRIGGER=") + trigger,
-        QStringLiteral("KIV_OBSERVER_KEEP_OPEN=1")});
-    QVERIFY(first->waitForFinished(30000));
-    QCOMPARE(first->exitCode(), 0);
-    QVERIFY(waitForEvent(QStringLiteral("window"), 2));
-
-    const QList<JournalEntry> entries = journal();
-    const qint64 firstPid = entries.first().pid;
-    QCOMPARE(eventsOf(firstPid), (QStringList {"start no-settings", "window Kiv norvo update", "restart"}));
-    const qint64 secondPid = entries.last().pid;
-    QVERIFY(secondPid != firstPid);
-    QCOMPARE(eventsOf(secondPid), (QStringList {"start window-saved", "window Kiv norvo update"}));
 }
 
 QTEST_GUILESS_MAIN(StartupTest)

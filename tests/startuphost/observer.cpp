@@ -1,15 +1,13 @@
 // Watches the program's real entry from inside its process, for the start-up tests: it writes
-// to the journal named by KIV_OBSERVER_JOURNAL when the process starts (and whether the settings
-// file holds a saved window), every message box it answers with OK, and the main window once it
-// is shown. With the window shown it closes it, keeps it open minimised (KIV_OBSERVER_KEEP_OPEN;
-// "raised" is written should anything bring it back), or ends the event loop with the restart
-// code once, consuming the file KIV_OBSERVER_RESTART_TRIGGER.
+// to the journal named by KIV_OBSERVER_JOURNAL when the process starts, every message box it
+// answers with OK, and the main window once it is shown. With the window shown it closes it, or
+// keeps it open minimised (KIV_OBSERVER_KEEP_OPEN; "raised" is written should anything bring it
+// back).
 
 #include <unistd.h>
 
 #include <QAbstractButton>
 #include <QApplication>
-#include <QDir>
 #include <QFile>
 #include <QMessageBox>
 #include <QPointer>
@@ -30,22 +28,9 @@ void journal(const QString& event, const QString& details = QString())
     file.write(line.toUtf8() + '\n');
 }
 
-QString savedWindowState()
-{
-    QFile settings(QDir::homePath() + QStringLiteral("/.config/kiv/kiv-norvo-update.conf"));
-    if (!settings.open(QIODevice::ReadOnly))
-        return QStringLiteral("no-settings");
-    return settings.readAll().contains("Geometry") ? QStringLiteral("window-saved")
-                                                   : QStringLiteral("no-window");
-}
-
 void actOnWindow(QWidget* window)
 {
-    const QString trigger = qEnvironmentVariable("KIV_OBSERVER_RESTART_TRIGGER");
-    if (!trigger.isEmpty() && QFile::remove(trigger)) {
-        journal(QStringLiteral("restart"));
-        QCoreApplication::exit(restartExitCode);
-    } else if (qEnvironmentVariableIsEmpty("KIV_OBSERVER_KEEP_OPEN")) {
+    if (qEnvironmentVariableIsEmpty("KIV_OBSERVER_KEEP_OPEN")) {
         window->close();
     } else {
         window->showMinimized();
@@ -56,7 +41,7 @@ void observe()
 {
     if (qEnvironmentVariableIsEmpty("KIV_OBSERVER_JOURNAL"))
         return;
-    journal(QStringLiteral("start"), savedWindowState());
+    journal(QStringLiteral("start"));
     auto* timer = new QTimer(qApp);
     QObject::connect(timer, &QTimer::timeout, qApp, []() {
         static QPointer<QWidget> answeredBox;
