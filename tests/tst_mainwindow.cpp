@@ -48,8 +48,6 @@ private slots:
 
     void controlsFollowModeSourcesAndOption_data();
     void controlsFollowModeSourcesAndOption();
-    void sourcesAreClassified_data();
-    void sourcesAreClassified();
     void sourceDialogAcceptsOnlyFittingText_data();
     void sourceDialogAcceptsOnlyFittingText();
     void sourcesAreAddedChangedAndRemoved();
@@ -172,63 +170,6 @@ void MainWindowTest::controlsFollowModeSourcesAndOption()
         expected.endsWith(QLatin1String("on")));
     QCOMPARE(child<QPushButton>(window.get(), "m_expertModePushButton")->text(),
         expert ? QStringLiteral("Simple mode") : QStringLiteral("Expert mode"));
-}
-
-void MainWindowTest::sourcesAreClassified_data()
-{
-    QTest::addColumn<QStringList>("sources");
-    QTest::addColumn<QStringList>("files"); // created beside the images
-    QTest::addColumn<bool>("allFtp");
-    QTest::addColumn<int>("isoSources");
-    QTest::addColumn<bool>("md5");
-    QTest::addColumn<bool>("gost");
-
-    QTest::newRow("empty list") << QStringList() << QStringList() << true << 0 << false << false;
-    QTest::newRow("image with cd.iso.md5")
-        << QStringList {"{DIR}/cd.iso"} << QStringList {"cd.iso.md5"} << false << 1 << true << false;
-    QTest::newRow("image with cd.md5")
-        << QStringList {"{DIR}/cd.iso"} << QStringList {"cd.md5", "cd.gost"} << false << 1 << true << true;
-    QTest::newRow("one image lacks its file")
-        << QStringList {"{DIR}/cd.iso", "{DIR}/dvd.iso"} << QStringList {"cd.iso.md5", "dvd.gost"} << false
-        << 2 << false << false;
-    QTest::newRow("ftp sources only") << QStringList {"ftp://mirror.example/a", "ftp://mirror.example/b"}
-                                      << QStringList() << true << 0 << false << false;
-    QTest::newRow("capital FTP is an image source")
-        << QStringList {"FTP://mirror.example/a"} << QStringList() << false << 1 << false << false;
-    QTest::newRow("http sources count as images")
-        << QStringList {"http://mirror.example/repo", "ftp://mirror.example/b"} << QStringList() << false << 1
-        << false << false;
-    QTest::newRow("the same image twice") << QStringList {"{DIR}/cd.iso", "{DIR}/cd.iso"}
-                                          << QStringList {"cd.iso.md5"} << false << 2 << true << false;
-}
-
-void MainWindowTest::sourcesAreClassified()
-{
-    QFETCH(QStringList, sources);
-    QFETCH(QStringList, files);
-    QFETCH(bool, allFtp);
-    QFETCH(int, isoSources);
-    QFETCH(bool, md5);
-    QFETCH(bool, gost);
-    QTemporaryDir directory;
-    for (const QString& file : files)
-        writeFile(directory.filePath(file), "checksum\n");
-    sources.replaceInStrings(QStringLiteral("{DIR}"), directory.path());
-    auto window = makeWindow({{"Sources", sources}});
-
-    bool result = false;
-    QVERIFY(QMetaObject::invokeMethod(window.get(), "isAllFtpSources", Q_RETURN_ARG(bool, result)));
-    QCOMPARE(result, allFtp);
-    QStringList images;
-    QVERIFY(QMetaObject::invokeMethod(window.get(), "getIsoSources", Q_RETURN_ARG(QStringList, images)));
-    QCOMPARE(images.size(), isoSources);
-    QVERIFY(QMetaObject::invokeMethod(window.get(), "filesExists", Q_RETURN_ARG(bool, result),
-        Q_ARG(QStringList, images), Q_ARG(QString, QStringLiteral("md5"))));
-    QCOMPARE(result, md5);
-    QVERIFY(QMetaObject::invokeMethod(window.get(), "filesExists", Q_RETURN_ARG(bool, result),
-        Q_ARG(QStringList, images), Q_ARG(QString, QStringLiteral("gost"))));
-    QCOMPARE(result, gost);
-    QCOMPARE(child<QCheckBox>(window.get(), "m_md5CheckBox")->isEnabled(), !allFtp);
 }
 
 void MainWindowTest::sourceDialogAcceptsOnlyFittingText_data()

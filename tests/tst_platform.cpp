@@ -29,7 +29,6 @@ private slots:
 
     void packageStateFollowsDpkg_data();
     void packageStateFollowsDpkg();
-    void packageQueriesOnThisMachine();
 
     void serviceRunsOnlyWhenLoadedAndActive_data();
     void serviceRunsOnlyWhenLoadedAndActive();
@@ -165,20 +164,6 @@ void PlatformTest::packageStateFollowsDpkg()
     const QStringList expected {QStringLiteral("-W"),
         QStringLiteral("-f=${db:Status-Abbrev}\\t${Package}\\t${Version}\\n"), QStringLiteral("--"), package};
     QCOMPARE(m_fakes.calls(QStringLiteral("dpkg-query")), (QList<QStringList> {expected, expected}));
-}
-
-void PlatformTest::packageQueriesOnThisMachine()
-{
-    qputenv("PATH", qgetenv("PATH").mid(m_fakes.directory().size() + 1));
-    const auto restorePath = qScopeGuard([this]() { m_fakes.activate(); });
-    QVERIFY(PackageManager::isPackageInstalled(QStringLiteral("dpkg"), QStringLiteral("ii\\s%1")));
-    QVERIFY(!PackageManager::isPackageInstalled(
-        QStringLiteral("kiv-no-such-package"), QStringLiteral("ii\\s%1")));
-    const HelperResult dpkg = runHelper(QStringLiteral("dpkg-query"),
-        {QStringLiteral("-W"), QStringLiteral("-f=${Version}"), QStringLiteral("dpkg")});
-    QCOMPARE(PackageManager::getInstalledPackagesVersions(QStringLiteral("dpkg")),
-        QStringList {QString::fromLatin1(dpkg.output)});
-    QVERIFY(PackageManager::getInstalledPackagesVersions(QStringLiteral("kiv-no-such-package")).isEmpty());
 }
 
 void PlatformTest::serviceRunsOnlyWhenLoadedAndActive_data()
