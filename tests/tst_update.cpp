@@ -318,9 +318,14 @@ void UpdateTest::automaticUpdateBackOnAfterTheOwnUpdate()
     m_fakes.setScenario(QStringLiteral("norvo-update@kiv-norvo-update"),
         ending == QLatin1String("fails") ? QStringLiteral("exit 1\n")
                                          : QStringLiteral("out unpacking\\n\nhang\n"));
-    // Gone after switching the timer off: written over by a file that cannot be run.
-    if (ending == QLatin1String("missing"))
+    // Gone after switching the timer off: written over by a file that cannot be run, with a PATH
+    // of fakes only, so that no installed update tool answers in its place.
+    const QByteArray path = qgetenv("PATH");
+    const auto restorePath = qScopeGuard([&path] { qputenv("PATH", path); });
+    if (ending == QLatin1String("missing")) {
         m_fakes.setScenario(QStringLiteral("norvo-update@-d"), QStringLiteral("write %1 gone\n").arg(tool));
+        qputenv("PATH", QFile::encodeName(m_fakes.directory()));
+    }
     NorvoUpdate runner;
     QSignalSpy errors(&runner, &NorvoUpdate::errorMsg);
     QStringList log;
