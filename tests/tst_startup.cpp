@@ -1,4 +1,5 @@
 #include <signal.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -98,6 +99,17 @@ QProcess* StartupTest::startProgram(const QStringList& extraEnvironment, bool as
     QStringList command {QStringLiteral("--"), QStringLiteral("/usr/bin/env"),
         QStringLiteral("PATH=") + m_fakes->directory() + QLatin1Char(':') + QFileInfo(program).absolutePath(),
         program};
+    if (asNobody) {
+        // A runtime directory of its own, so that another run on the machine is not taken for a
+        // running instance.
+        const QString runtime = m_shared->filePath(QStringLiteral("runtime-nobody"));
+        QDir().mkdir(runtime);
+        QFile::setPermissions(
+            runtime, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        if (::chown(QFile::encodeName(runtime).constData(), 65534, 65534) != 0)
+            qWarning("cannot give %s to nobody", qPrintable(runtime));
+        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
+    }
     if (asNobody)
         command = QStringList {QStringLiteral("--"), QStringLiteral("/usr/bin/setpriv"),
                       QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
