@@ -70,6 +70,7 @@ private slots:
     void newVersionRecordsWhatRemains();
     void restoreOfferedAfterARunThatNeverEnded_data();
     void restoreOfferedAfterARunThatNeverEnded();
+    void dpkgErrorStopsTheTool();
     void closeRefusedWhileTheToolRuns();
     void closeRefusedDuringTheSnapshotStep();
 
@@ -821,6 +822,21 @@ void LaunchTest::restoreOfferedAfterARunThatNeverEnded()
         auto window = makeWindow(again);
         QVERIFY(!none.waitAnswered());
     }
+}
+
+void LaunchTest::dpkgErrorStopsTheTool()
+{
+    // The tool would go on for ever after dpkg failed: the window ends it and says why.
+    m_fakes.setScenario(QStringLiteral("norvo-update"),
+        QStringLiteral("out E: Sub-process /usr/bin/dpkg returned an error code (1)\\n\nhang\n"));
+    auto window
+        = makeWindow({{"ExpertMode", true}, {"Sources", QStringList {"/srv/a.iso"}}, {"AutoUpdate", false}});
+    ModalBoxAnswerer error(QStringLiteral("OK"), 10000, QStringLiteral("Imitation error"));
+    launch(window.get(), QStringLiteral("Imitate"));
+    QVERIFY2(error.waitAnswered(), qPrintable(error.problem()));
+    QCOMPARE(error.box().text, QStringLiteral("Dpkg error: please, contact your administrator"));
+    QTRY_VERIFY_WITH_TIMEOUT(!runner(window.get())->isRunning(), 10000);
+    QCOMPARE(QSettings().value(QStringLiteral("IsCrashed")).toBool(), false);
 }
 
 void LaunchTest::closeRefusedWhileTheToolRuns()
