@@ -1,5 +1,8 @@
 #include "snapshotfillwatch.h"
 
+#include <algorithm>
+#include <iterator>
+
 #include "helpercommand.h"
 
 namespace {
@@ -63,11 +66,10 @@ void SnapshotFillWatch::read(int exitCode, QProcess::ExitStatus exitStatus)
                                .toDouble(&isNumber);
     if (!isNumber)
         return;
-    int reached = 0;
-    for (const int level : warningLevels) {
-        if (percent >= level)
-            reached = level;
-    }
+    // The highest level the volume has reached, 0 for none.
+    const auto highest = std::find_if(std::rbegin(warningLevels), std::rend(warningLevels),
+        [percent](int level) { return percent >= level; });
+    const int reached = highest == std::rend(warningLevels) ? 0 : *highest;
     if (reached <= m_warned)
         return;
     m_warned = reached;
