@@ -57,7 +57,6 @@ private slots:
     void settingsSurviveARestart();
     void wrongOrMissingSettingsFallBack();
     void latestKernelForcedByItsPackage();
-    void panelsAndModeSwitch();
     void contextMenuOnlyWithACurrentSource();
 
 private:
@@ -454,23 +453,6 @@ void MainWindowTest::latestKernelForcedByItsPackage()
             "If you don't want to install the latest kernel,\nremove the \"linux-latest\" package manually."));
     window.reset();
     QCOMPARE(QSettings().value(QStringLiteral("LatestKernel")).toBool(), true);
-}
-
-void MainWindowTest::panelsAndModeSwitch()
-{
-    auto window = makeWindow({{"ExpertMode", true}, {"Sources", QStringList {"/srv/a.iso"}}});
-    auto* setup = child<QWidget>(window.get(), "m_setupWidget");
-    QWidget* log = window->findChild<QWidget*>(QStringLiteral("UpdateLogWidget"));
-    QVERIFY(log && !log->isVisible());
-    window->resize(900, window->height());
-    QTest::qWait(50);
-    const int setupWidth = setup->width();
-    QVERIFY(QMetaObject::invokeMethod(window.get(), "changeExpertMode"));
-    // The setup panel keeps its width.
-    QVERIFY(!log->isVisible());
-    QVERIFY(setup->isVisible());
-    QTest::qWait(50);
-    QCOMPARE(setup->width(), setupWidth);
 }
 
 void MainWindowTest::contextMenuOnlyWithACurrentSource()

@@ -1,6 +1,5 @@
 #include <QElapsedTimer>
 #include <QScopeGuard>
-#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBrowser>
@@ -36,7 +35,6 @@ private slots:
     void securityLevelFromItsFile_data();
     void securityLevelFromItsFile();
 
-    void geometrySurvivesARoundTrip();
     void helpOpensOneWindowWithTheProgramsHelp();
 
 private:
@@ -230,30 +228,6 @@ void PlatformTest::securityLevelFromItsFile()
         file.write(content);
     }
     QCOMPARE(Mode::readMode(path), mode);
-}
-
-void PlatformTest::geometrySurvivesARoundTrip()
-{
-    QTemporaryDir directory;
-    QSettings settings(directory.filePath(QStringLiteral("settings.conf")), QSettings::IniFormat);
-    QWidget first;
-    first.setObjectName(QStringLiteral("MainWindow"));
-    first.setGeometry(30, 40, 420, 510);
-    first.show();
-    kivSaveGeometry(&first, &settings, true);
-
-    QWidget second;
-    second.setObjectName(QStringLiteral("MainWindow"));
-    kivRestoreGeometry(&second, &settings, QRect(), true);
-    QCOMPARE(second.size(), QSize(420, 510));
-
-    QWidget unnamedBefore;
-    unnamedBefore.setObjectName(QStringLiteral("Other"));
-    unnamedBefore.resize(300, 200);
-    kivRestoreGeometry(&unnamedBefore, &settings, QRect(), true);
-    QCOMPARE(unnamedBefore.size(), QSize(300, 200));
-    kivRestoreGeometry(&unnamedBefore, &settings, QRect(5, 5, 250, 150), true);
-    QCOMPARE(unnamedBefore.geometry(), QRect(5, 5, 250, 150));
 }
 
 void PlatformTest::helpOpensOneWindowWithTheProgramsHelp()
