@@ -180,6 +180,7 @@ int update(const Options& options, const RunLog& log)
     }
 
     ensureRussianLocale();
+    checkStopRequest();
     std::unique_ptr<ShutdownInhibitor> inhibitor;
     if (!options.simulate) {
         refuseWhileLocked();
