@@ -3,14 +3,34 @@
 # that stand up to windows coming and going while xdotool looks at them.
 # The caller ends the processes in its array pids afterwards.
 
+# A display number of its own, drawn at random above the ones desktops and other tools take, so
+# that test runs side by side never meet over the first free number; one that is taken makes the
+# server end at once, and another is drawn.
 #   start_display SCRATCH-FOLDER
 start_display() {
-    Xvfb -displayfd 3 -nolisten tcp -screen 0 1280x900x24 3>"$1/display" 2>/dev/null &
-    pids+=("$!")
-    for _ in $(seq 100); do [ -s "$1/display" ] && break; sleep 0.1; done
-    DISPLAY=":$(cat "$1/display")"
-    export DISPLAY
-    unset QT_QPA_PLATFORM
+    local number server
+    for _ in $(seq 20); do
+        number=$((100 + RANDOM % 800))
+        rm -f "$1/display"
+        Xvfb ":$number" -displayfd 3 -nolisten tcp -screen 0 1280x900x24 3>"$1/display" 2>/dev/null &
+        server=$!
+        for _ in $(seq 100); do
+            [ -s "$1/display" ] && break
+            kill -0 "$server" 2>/dev/null || break
+            sleep 0.1
+        done
+        if [ -s "$1/display" ]; then
+            pids+=("$server")
+            DISPLAY=":$number"
+            export DISPLAY
+            unset QT_QPA_PLATFORM
+            return 0
+        fi
+        kill "$server" 2>/dev/null
+        wait "$server" 2>/dev/null
+    done
+    echo "FAIL: no virtual display could be started" >&2
+    exit 1
 }
 
 # One search can come back empty or fail when a window goes while it looks (a box closing, another
