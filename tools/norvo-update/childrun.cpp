@@ -94,101 +94,107 @@ QList<ChildResult> runChildren(const QList<ChildRun>& runs, int atOnce)
         = std::all_of(runs.cbegin(), runs.cend(), [](const ChildRun& run) { return run.runWhileStopping; });
     if (!whileStopping)
         checkStopRequest();
-    QList<ChildResult> results;
-    std::vector<std::unique_ptr<ChildProcess>> processes;
-    std::vector<QDeadlineTimer> deadlines;
-    std::vector<bool> passedOn;
-    std::vector<QElapsedTimer> clocks(size_t(runs.size()));
-    std::vector<bool> done(size_t(runs.size()), false);
-    for (int i = 0; i < runs.size(); ++i) {
-        results << ChildResult();
-        processes.push_back(std::make_unique<ChildProcess>(!runs.at(i).forwardInput));
-        deadlines.emplace_back(QDeadlineTimer::Forever);
-        passedOn.push_back(runs.at(i).runWhileStopping);
-    }
-    auto start = [&](int i) {
-        const ChildRun& run = runs.at(i);
-        ChildProcess& process = *processes[size_t(i)];
-        process.setProgram(run.program);
-        process.setArguments(run.arguments);
-        process.setProcessEnvironment(run.environment);
-        process.setProcessChannelMode(channelMode(run));
+    // One child's process and where it stands.
+    struct Child
+    {
+        explicit Child(const ChildRun& run)
+            : run(run)
+            , process(!run.forwardInput)
+            , passedOn(run.runWhileStopping)
+        { }
+        const ChildRun& run;
+        ChildProcess process;
+        ChildResult result;
+        QDeadlineTimer deadline;
+        QElapsedTimer clock;
+        bool passedOn; // the stop has been passed on, or is not to be
+        bool done = false;
+    };
+    std::vector<std::unique_ptr<Child>> children;
+    for (const ChildRun& run : runs)
+        children.push_back(std::make_unique<Child>(run));
+
+    auto start = [](Child& child) {
+        const ChildRun& run = child.run;
+        child.process.setProgram(run.program);
+        child.process.setArguments(run.arguments);
+        child.process.setProcessEnvironment(run.environment);
+        child.process.setProcessChannelMode(channelMode(run));
         if (run.forwardInput)
-            process.setInputChannelMode(QProcess::ForwardedInputChannel);
+            child.process.setInputChannelMode(QProcess::ForwardedInputChannel);
         else
-            process.setStandardInputFile(QProcess::nullDevice());
+            child.process.setStandardInputFile(QProcess::nullDevice());
         if (!run.announcement.isEmpty())
             say(run.announcement);
-        clocks[size_t(i)].start();
-        process.start(QIODevice::ReadOnly);
-        if (!process.waitForStarted(KivAdmin::helperTimeoutMs))
+        child.clock.start();
+        child.process.start(QIODevice::ReadOnly);
+        if (!child.process.waitForStarted(KivAdmin::helperTimeoutMs))
             throw Failure {ExitCode::updateFailed,
-                QStringLiteral("cannot start %1: %2").arg(run.program, process.errorString())};
-        deadlines[size_t(i)] = QDeadlineTimer(run.timeoutMs);
+                QStringLiteral("cannot start %1: %2").arg(run.program, child.process.errorString())};
+        child.deadline = QDeadlineTimer(run.timeoutMs);
     };
-    auto finish = [&](int i) {
-        const ChildProcess& process = *processes[size_t(i)];
-        ChildResult& result = results[i];
-        result.exitCode = process.exitCode();
-        result.succeeded = process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
-        result.elapsedMs = clocks[size_t(i)].elapsed();
-        done[size_t(i)] = true;
+    auto finish = [whileStopping](Child& child) {
+        child.done = true;
+        child.result.exitCode = child.process.exitCode();
+        child.result.succeeded
+            = child.process.exitStatus() == QProcess::NormalExit && child.result.exitCode == 0;
+        child.result.elapsedMs = child.clock.elapsed();
         // A stopped run reports no child's verdict.
         if (!whileStopping)
             checkStopRequest();
-        if (runs.at(i).onFinished)
-            runs.at(i).onFinished(result);
+        if (child.run.onFinished)
+            child.run.onFinished(child.result);
     };
     // A failure, a stop or the end of this function ends whatever still runs.
-    const auto endAll = qScopeGuard([&processes] {
-        for (const auto& process : processes) {
-            if (process->state() == QProcess::NotRunning)
+    const auto endAll = qScopeGuard([&children] {
+        for (const auto& child : children) {
+            if (child->process.state() == QProcess::NotRunning)
                 continue;
-            process->terminate();
-            if (!process->waitForFinished(endGraceMs)) {
-                process->kill();
-                process->waitForFinished(endGraceMs);
+            child->process.terminate();
+            if (!child->process.waitForFinished(endGraceMs)) {
+                child->process.kill();
+                child->process.waitForFinished(endGraceMs);
             }
         }
     });
 
-    int started = 0;
-    int finished = 0;
-    while (finished < runs.size()) {
-        while (started < runs.size() && started - finished < atOnce)
-            start(started++);
+    size_t started = 0;
+    size_t finished = 0;
+    while (finished < children.size()) {
+        while (started < children.size() && started - finished < size_t(atOnce))
+            start(*children[started++]);
         finished = 0;
         // Short waits, so that a stop signal is noticed while the children run.
-        for (int i = 0; i < started; ++i) {
-            const ChildRun& run = runs.at(i);
-            ChildProcess& process = *processes[size_t(i)];
-            if (process.state() != QProcess::NotRunning)
-                process.waitForFinished(100 / started);
-            results[i].output += process.readAllStandardOutput();
-            results[i].errors += process.readAllStandardError();
-            if (process.state() == QProcess::NotRunning) {
-                if (!done[size_t(i)])
-                    finish(i);
+        for (size_t i = 0; i < started; ++i) {
+            Child& child = *children[i];
+            if (child.process.state() != QProcess::NotRunning)
+                child.process.waitForFinished(int(100 / started));
+            child.result.output += child.process.readAllStandardOutput();
+            child.result.errors += child.process.readAllStandardError();
+            if (child.process.state() == QProcess::NotRunning) {
+                if (!child.done)
+                    finish(child);
                 ++finished;
                 continue;
             }
-            if (stopSignal != 0 && !passedOn[size_t(i)]) {
-                passedOn[size_t(i)] = true;
-                if (run.onStop == ChildRun::OnStop::Interrupt)
-                    ::kill(pid_t(process.processId()), SIGINT);
+            if (stopSignal != 0 && !child.passedOn) {
+                child.passedOn = true;
+                if (child.run.onStop == ChildRun::OnStop::Interrupt)
+                    ::kill(pid_t(child.process.processId()), SIGINT);
+                else if (child.run.onStop == ChildRun::OnStop::Terminate)
+                    checkStopRequest();
             }
-            const bool terminate
-                = stopSignal != 0 && run.onStop == ChildRun::OnStop::Terminate && !run.runWhileStopping;
-            if (terminate)
-                checkStopRequest();
-            if (deadlines[size_t(i)].hasExpired()) {
-                if (!run.runWhileStopping)
+            if (child.deadline.hasExpired()) {
+                if (!child.run.runWhileStopping)
                     checkStopRequest();
                 throw Failure {ExitCode::updateFailed,
                     QStringLiteral("%1 did not end within %2 and was stopped")
-                        .arg(run.program, spokenDuration(run.timeoutMs))};
+                        .arg(child.run.program, spokenDuration(child.run.timeoutMs))};
             }
         }
     }
+    QList<ChildResult> results;
+    for (const auto& child : children)
+        results << child->result;
     return results;
 }
