@@ -1,7 +1,6 @@
 #pragma once
 
 #include <memory>
-#include <sys/xattr.h>
 
 #include <QFile>
 #include <QSettings>
@@ -27,16 +26,6 @@ inline void writeFile(const QString& path, const QByteArray& content)
     QFile file(path);
     if (file.open(QIODevice::WriteOnly))
         file.write(content);
-}
-
-// A dump at path as the program leaves a completed one: root's alone, marked complete at its size.
-inline void writeCompleteDump(const QString& path, const QByteArray& content)
-{
-    writeFile(path, content);
-    QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    const QByteArray size = QByteArray::number(content.size());
-    ::setxattr(QFile::encodeName(path).constData(), "trusted.kiv-norvo-update.complete", size.constData(),
-        size_t(size.size()), 0);
 }
 
 template<typename T> T* child(QObject* parent, const char* name)
