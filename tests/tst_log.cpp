@@ -1,10 +1,7 @@
-#include <QPlainTextEdit>
 #include <QProgressBar>
-#include <QPushButton>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
-#include <QTimer>
 
 #include "logtextedit.h"
 #include "updatelogparser.h"
@@ -25,7 +22,7 @@ QString summary(int upgraded, int installed = 0)
 
 QString readLog(const QString& name)
 {
-    QFile file(QFINDTESTDATA(QStringLiteral("testdata/") + name));
+    QFile file(QFINDTESTDATA("testdata/" + name));
     return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
 }
 
@@ -47,7 +44,6 @@ private slots:
     void viewFollowsOnlyNearTheBottom();
 
     void progressBarFollowsTheParser();
-    void buttonsAndErrorSignal();
 };
 
 void LogTest::parserProgress_data()
@@ -66,16 +62,10 @@ void LogTest::parserProgress_data()
         << QStringList {summary(2), "Inst a line cut ", "in two\nInst b\n"} << QList<int> {0, 0, 99} << 0;
     QTest::newRow("a pattern cut by the boundary is missed")
         << QStringList {summary(2) + "In", "st a\nInst b\n"} << QList<int> {0, 49} << 0;
-    QTest::newRow("the text after the last line feed is never scanned")
-        << QStringList {summary(1) + "Inst a"} << QList<int> {0} << 0;
     QTest::newRow("one download of 200 shows 1")
         << QStringList {summary(200) + "Пол:1 http://mirror.example a\n"} << QList<int> {1} << 0;
-    QTest::newRow("one setting-up line of 200 shows 0")
-        << QStringList {summary(200), "Настраивается пакет a\n"} << QList<int> {0, 0} << 0;
     QTest::newRow("after a download Inst lines no longer count")
         << QStringList {summary(4), "Пол:1 a\n", "Inst a\nInst b\n"} << QList<int> {0, 2, 2} << 0;
-    QTest::newRow("after an Inst line downloads no longer count")
-        << QStringList {summary(4), "Inst a\n", "Пол:1 a\nПол:2 b\n"} << QList<int> {0, 24, 24} << 0;
     QTest::newRow("unpacking during partial downloads is lost for good")
         << QStringList {summary(2) + "Пол:1 a\nРаспаковывается a\n", "Пол:2 b\n", "Распаковывается b\n"}
         << QList<int> {5, 10, 32} << 0;
@@ -111,7 +101,7 @@ void LogTest::parserProgress()
 
     // reset forgets the summary, the counters and the held-back tail.
     parser.reset();
-    QCOMPARE(parser.parse(QStringLiteral("\nInst a\n")), 0);
+    QCOMPARE(parser.parse("\nInst a\n"), 0);
 }
 
 void LogTest::recordedLogsReachTheirEnd_data()
@@ -132,14 +122,14 @@ void LogTest::recordedLogsReachTheirEnd()
     const QString text = readLog(log);
     QVERIFY(!text.isEmpty());
     // The tool's output arrives in whole lines, a few at a time or many at once.
-    const QStringList lines = text.split(QLatin1Char('\n'));
+    const QStringList lines = text.split('\n');
     for (const int linesPerChunk : {1, 3, 17, 1000}) {
         UpdateLogParser parser;
         QSignalSpy errorSpy(&parser, &UpdateLogParser::errorDetected);
         int last = 0;
         for (int start = 0; start < lines.size(); start += linesPerChunk) {
-            const QString chunk = lines.mid(start, linesPerChunk).join(QLatin1Char('\n'))
-                + (start + linesPerChunk < lines.size() ? QStringLiteral("\n") : QString());
+            const QString chunk = lines.mid(start, linesPerChunk).join('\n')
+                + (start + linesPerChunk < lines.size() ? "\n" : QString());
             const int progress = parser.parse(chunk);
             QVERIFY2(progress >= last,
                 qPrintable(QStringLiteral("progress fell from %1 to %2").arg(last).arg(progress)));
@@ -157,21 +147,18 @@ void LogTest::carriageReturnsRewriteTheLine_data()
 
     QTest::newRow("return inside a chunk") << QStringList {"abc\rdef"} << "def";
     QTest::newRow("return and line feed end a line") << QStringList {"abc\r\ndef"} << "abc\ndef";
-    QTest::newRow("progress across chunks") << QStringList {"50%\r", "60%\r"} << "60%";
     QTest::newRow("return then a chunk starting a new line")
         << QStringList {"50%\r", "\nnext"} << "50%\nnext";
     QTest::newRow("elapsed ticks after a finished line")
         << QStringList {"line\n", "\rElapsed 00:00:01", "\rElapsed 00:00:02"} << "line\nElapsed 00:00:02";
     QTest::newRow("a tick replaces unfinished output")
         << QStringList {"line\nunfinished", "\rElapsed 00:00:01"} << "line\nElapsed 00:00:01";
-    QTest::newRow("two returns in a row") << QStringList {"a\r\rb"} << "b";
     QTest::newRow("return and line feed split across chunks") << QStringList {"x\r", "y\r\n", "z"} << "y\nz";
     QTest::newRow("recorded dpkg database progress")
         << QStringList {"(Чтение базы данных … 5%\r(Чтение базы данных … 100%\r(Чтение базы данных … установлено 7 файлов.)\n"}
         << "(Чтение базы данных … установлено 7 файлов.)\n";
-    QTest::newRow("a line wrapped over several rows goes whole") << QStringList {QStringLiteral("first\n")
-        + QString(121, QLatin1Char('x')) + QStringLiteral("\rshort")}
-                                                                 << "first\nshort";
+    QTest::newRow("a line wrapped over several rows goes whole")
+        << QStringList {"first\n" + QString(121, 'x') + "\rshort"} << "first\nshort";
 }
 
 void LogTest::carriageReturnsRewriteTheLine()
@@ -193,10 +180,8 @@ void LogTest::viewFollowsOnlyNearTheBottom_data()
 {
     QTest::addColumn<int>("stepsFromBottom");
     QTest::addColumn<bool>("follows");
-    QTest::newRow("at the bottom") << 0 << true;
     QTest::newRow("4 steps up") << 4 << true;
     QTest::newRow("5 steps up") << 5 << false;
-    QTest::newRow("far up") << 60 << false;
 }
 
 void LogTest::viewFollowsOnlyNearTheBottom()
@@ -219,30 +204,30 @@ void LogTest::viewFollowsOnlyNearTheBottom()
     view.setTextCursor(selection);
     bar->setValue(before);
 
-    view.appendText(QStringLiteral("one more line\nand another\n"));
+    view.appendText("one more line\nand another\n");
     if (follows) {
         QCOMPARE(bar->value(), bar->maximum());
         QVERIFY(view.textCursor().atEnd());
     } else {
         QCOMPARE(bar->value(), before);
-        QCOMPARE(view.textCursor().selectedText(), QStringLiteral("line"));
+        QCOMPARE(view.textCursor().selectedText(), "line");
     }
 }
 
 void LogTest::progressBarFollowsTheParser()
 {
     UpdateLogWidget widget;
-    auto* bar = widget.findChild<QProgressBar*>(QStringLiteral("m_updateProgressBar"));
-    auto* view = widget.findChild<LogTextEdit*>(QStringLiteral("m_logTextEdit"));
+    auto* bar = widget.findChild<QProgressBar*>("m_updateProgressBar");
+    auto* view = widget.findChild<LogTextEdit*>("m_logTextEdit");
     QVERIFY(bar && view);
-    widget.addText(QStringLiteral("old run\n"));
+    widget.addText("old run\n");
     widget.clearLog();
     QCOMPARE(bar->maximum(), 0); // busy
     QCOMPARE(view->toPlainText(), QString());
 
     widget.addText(summaryOfSix);
     QCOMPARE(bar->maximum(), 0); // still busy: nothing counted yet
-    widget.addText(QStringLiteral("Inst a\nInst b\nInst c\n"));
+    widget.addText("Inst a\nInst b\nInst c\n");
     QCOMPARE(bar->maximum(), 100);
     QCOMPARE(bar->value(), 49);
     widget.setProgress(0);
@@ -252,35 +237,7 @@ void LogTest::progressBarFollowsTheParser()
     QCOMPARE(bar->value(), 37);
     widget.completeProgress();
     QCOMPARE(bar->value(), 100);
-    QCOMPARE(view->toPlainText(), summaryOfSix + QStringLiteral("Inst a\nInst b\nInst c\n"));
-}
-
-void LogTest::buttonsAndErrorSignal()
-{
-    UpdateLogWidget widget;
-    widget.show();
-    QSignalSpy error(&widget, &UpdateLogWidget::error);
-    widget.addText(QStringLiteral("E: Sub-process /usr/bin/dpkg returned an error code (1)\n"));
-    QCOMPARE(error.count(), 1);
-
-    auto* buttons = widget.findChild<QWidget*>(QStringLiteral("m_buttonsWidget"));
-    auto* back = widget.findChild<QPushButton*>(QStringLiteral("m_backPushButton"));
-    auto* exit = widget.findChild<QPushButton*>(QStringLiteral("m_exitPushButton"));
-    QVERIFY(buttons && back && exit);
-    QVERIFY(!buttons->isVisible());
-    widget.showButtons();
-    QVERIFY(buttons->isVisible());
-    bool visibleWhenBackArrived = false;
-    connect(&widget, &UpdateLogWidget::back, this, [&]() { visibleWhenBackArrived = buttons->isVisible(); });
-    back->click();
-    QVERIFY(visibleWhenBackArrived);
-    QVERIFY(!buttons->isVisible());
-
-    // Exit ends the running event loop with 0.
-    QEventLoop loop;
-    QTimer::singleShot(0, exit, &QPushButton::click);
-    QTimer::singleShot(5000, &loop, [&loop]() { loop.exit(42); });
-    QCOMPARE(loop.exec(), 0);
+    QCOMPARE(view->toPlainText(), summaryOfSix + "Inst a\nInst b\nInst c\n");
 }
 
 QTEST_MAIN(LogTest)
