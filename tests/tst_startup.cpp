@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -13,12 +14,11 @@
 
 namespace {
 
-const QString superuserWarning
-    = QStringLiteral("Warning!|You should run this application with superuser privileges.|2|OK");
-const QString packageWarning = QStringLiteral("Warning!|Package norvo-update is not installed!|2|OK");
+const QString superuserWarning = "Warning!|You should run this application with superuser privileges.|2|OK";
+const QString packageWarning = "Warning!|Package norvo-update is not installed!|2|OK";
 const QString serviceWarning = QStringLiteral(
     "Warning!|The automatic update service is active!\\nPlease, check 'norvo-update-service' status|2|OK");
-const QString serviceInstalled = QStringLiteral("out ii \\tnorvo-update-service\\t1.0\\n\n");
+const QString serviceInstalled = "out ii \\tnorvo-update-service\\t1.0\\n\n";
 
 struct JournalEntry
 {
@@ -61,13 +61,13 @@ private:
 void StartupTest::init()
 {
     m_fakes = std::make_unique<FakeExecutables>();
-    m_shared = std::make_unique<QTemporaryDir>(QStringLiteral("/tmp/kiv-startup.XXXXXX"));
+    m_shared = std::make_unique<QTemporaryDir>("/tmp/kiv-startup.XXXXXX");
     // Shared with an unprivileged run: the journal and the runtime directory must be writable.
     QFile::setPermissions(m_shared->path(),
         QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner | QFileDevice::ReadOther
             | QFileDevice::WriteOther | QFileDevice::ExeOther);
-    QDir(m_shared->path()).mkdir(QStringLiteral("runtime"));
-    QFile::setPermissions(m_shared->filePath(QStringLiteral("runtime")),
+    QDir(m_shared->path()).mkdir("runtime");
+    QFile::setPermissions(m_shared->filePath("runtime"),
         QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 }
 
@@ -88,32 +88,29 @@ QProcess* StartupTest::startProgram(const QStringList& extraEnvironment, bool as
 {
     const QString program = QStringLiteral(KIV_OBSERVED_PROGRAM);
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("KIV_FAKE_DIR"), m_fakes->directory());
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_shared->filePath(QStringLiteral("runtime")));
-    environment.insert(QStringLiteral("KIV_OBSERVER_JOURNAL"), m_shared->filePath(QStringLiteral("journal")));
+    environment.insert("KIV_FAKE_DIR", m_fakes->directory());
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    environment.insert("XDG_RUNTIME_DIR", m_shared->filePath("runtime"));
+    environment.insert("KIV_OBSERVER_JOURNAL", m_shared->filePath("journal"));
     for (const QString& variable : extraEnvironment)
-        environment.insert(variable.section(QLatin1Char('='), 0, 0), variable.section(QLatin1Char('='), 1));
+        environment.insert(variable.section('=', 0, 0), variable.section('=', 1));
 
     // Only the fakes and the program itself are on its PATH, so a program that is not faked is missing.
-    QStringList command {QStringLiteral("--"), QStringLiteral("/usr/bin/env"),
-        QStringLiteral("PATH=") + m_fakes->directory() + QLatin1Char(':') + QFileInfo(program).absolutePath(),
-        program};
+    QStringList command {"--", "/usr/bin/env",
+        "PATH=" + m_fakes->directory() + ':' + QFileInfo(program).absolutePath(), program};
     if (asNobody) {
         // A runtime directory of its own, so that another run on the machine is not taken for a
         // running instance.
-        const QString runtime = m_shared->filePath(QStringLiteral("runtime-nobody"));
+        const QString runtime = m_shared->filePath("runtime-nobody");
         QDir().mkdir(runtime);
         QFile::setPermissions(
             runtime, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
         if (::chown(QFile::encodeName(runtime).constData(), 65534, 65534) != 0)
             qWarning("cannot give %s to nobody", qPrintable(runtime));
-        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
+        environment.insert("XDG_RUNTIME_DIR", runtime);
     }
     if (asNobody)
-        command = QStringList {QStringLiteral("--"), QStringLiteral("/usr/bin/setpriv"),
-                      QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
-                      QStringLiteral("--clear-groups")}
+        command = QStringList {"--", "/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"}
             + command.mid(1);
     auto* process = new QProcess;
     process->setProcessEnvironment(environment);
@@ -126,13 +123,13 @@ QProcess* StartupTest::startProgram(const QStringList& extraEnvironment, bool as
 QList<JournalEntry> StartupTest::journal() const
 {
     QList<JournalEntry> entries;
-    QFile file(m_shared ? m_shared->filePath(QStringLiteral("journal")) : QString());
+    QFile file(m_shared ? m_shared->filePath("journal") : QString());
     if (!file.open(QIODevice::ReadOnly))
         return entries;
-    const QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    const QStringList lines = QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
     for (const QString& line : lines)
-        entries.append({line.section(QLatin1Char('\t'), 0, 0).toLongLong(),
-            line.section(QLatin1Char('\t'), 1, 1), line.section(QLatin1Char('\t'), 2)});
+        entries.append(
+            {line.section('\t', 0, 0).toLongLong(), line.section('\t', 1, 1), line.section('\t', 2)});
     return entries;
 }
 
@@ -141,8 +138,7 @@ QStringList StartupTest::eventsOf(qint64 pid) const
     QStringList events;
     for (const JournalEntry& entry : journal()) {
         if (entry.pid == pid)
-            events.append(
-                entry.details.isEmpty() ? entry.event : entry.event + QLatin1Char(' ') + entry.details);
+            events.append(entry.details.isEmpty() ? entry.event : entry.event + ' ' + entry.details);
     }
     return events;
 }
@@ -164,93 +160,73 @@ bool StartupTest::waitForEvent(const QString& event, int count, int timeoutMs) c
 
 void StartupTest::setUpToolInstalled(bool serviceActive)
 {
-    m_fakes->add(QStringLiteral("dpkg"), QStringLiteral("exit 0\n"));
-    m_fakes->add(QStringLiteral("dpkg-query"), serviceActive ? serviceInstalled : QStringLiteral("exit 1\n"));
-    m_fakes->add(QStringLiteral("systemctl"), QStringLiteral("out loaded\\n\n"), 1);
-    m_fakes->setScenario(QStringLiteral("systemctl"), QStringLiteral("out active\\n\n"), 2);
+    m_fakes->add("dpkg", "exit 0\n");
+    m_fakes->add("dpkg-query", serviceActive ? serviceInstalled : "exit 1\n");
+    m_fakes->add("systemctl", "out loaded\\n\n", 1);
+    m_fakes->setScenario("systemctl", "out active\\n\n", 2);
 }
 
 void StartupTest::checksRunInOrder_data()
 {
     QTest::addColumn<bool>("asNobody");
-    QTest::addColumn<QString>("dpkg"); // null: no dpkg on the PATH
-    QTest::addColumn<QString>("dpkgQuery");
-    QTest::addColumn<QString>("loadState");
-    QTest::addColumn<QString>("activeState");
+    QTest::addColumn<QStringList>(
+        "fakes"); // "NAME: script", NAME#N for the N-th call; dpkg absent unless given
     QTest::addColumn<QStringList>("shown");
-    QTest::addColumn<QList<int>>("callsOfDpkgQueryAndSystemctl");
-
-    const QString installed = QStringLiteral("exit 0\n");
-    const QString absent = QStringLiteral("exit 1\n");
-    const QString loaded = QStringLiteral("out loaded\\n\n");
-    const QString active = QStringLiteral("out active\\n\n");
-    const QString window = QStringLiteral("window Kiv norvo update");
-
+    QTest::addColumn<QString>("asked"); // how often dpkg-query was asked about the service, and systemctl
+    const QStringList active {"dpkg: exit 0\n", "dpkg-query: " + serviceInstalled,
+        "systemctl#1: out loaded\\n\n", "systemctl#2: out active\\n\n"};
+    const QString window = "window Kiv norvo update";
     QTest::newRow("not the superuser: only that warning")
-        << true << installed << serviceInstalled << loaded << active
-        << QStringList {"box " + superuserWarning} << QList<int> {0, 0};
-    QTest::newRow("update tool not installed") << false << absent << serviceInstalled << loaded << active
-                                               << QStringList {"box " + packageWarning} << QList<int> {0, 0};
+        << true << active << QStringList {"box " + superuserWarning} << "0 0";
+    QTest::newRow("update tool not installed")
+        << false << active + QStringList {"dpkg: exit 1\n"} << QStringList {"box " + packageWarning} << "0 0";
     QTest::newRow("dpkg crashes: counts as not installed")
-        << false << "signal SEGV\n"
-        << serviceInstalled << loaded << active << QStringList {"box " + packageWarning} << QList<int> {0, 0};
+        << false << active + QStringList {"dpkg: signal SEGV\n"} << QStringList {"box " + packageWarning}
+        << "0 0";
     QTest::newRow("dpkg missing: the start goes on")
-        << false << QString() << absent << loaded << active << QStringList {window} << QList<int> {1, 0};
+        << false << active.mid(1) + QStringList {"dpkg-query: exit 1\n"} << QStringList {window} << "1 0";
     QTest::newRow("service active: warning, then the window")
-        << false << installed << serviceInstalled << loaded << active
-        << QStringList {"box " + serviceWarning, window} << QList<int> {1, 2};
+        << false << active << QStringList {"box " + serviceWarning, window} << "1 2";
     QTest::newRow("service inactive")
-        << false << installed << serviceInstalled << loaded << "out inactive\\n\nexit 3\n"
-        << QStringList {window} << QList<int> {1, 2};
+        << false << active + QStringList {"systemctl#2: out inactive\\n\nexit 3\n"} << QStringList {window}
+        << "1 2";
     QTest::newRow("service unit unknown: not asked for its state")
-        << false << installed << serviceInstalled << "out not-found\\n\n"
-        << active << QStringList {window} << QList<int> {1, 1};
+        << false << active + QStringList {"systemctl#1: out not-found\\n\n"} << QStringList {window} << "1 1";
     QTest::newRow("service package absent: systemd not asked")
-        << false << installed << absent << loaded << active << QStringList {window} << QList<int> {1, 0};
+        << false << active + QStringList {"dpkg-query: exit 1\n"} << QStringList {window} << "1 0";
 }
 
 void StartupTest::checksRunInOrder()
 {
     QFETCH(bool, asNobody);
-    QFETCH(QString, dpkg);
-    QFETCH(QString, dpkgQuery);
-    QFETCH(QString, loadState);
-    QFETCH(QString, activeState);
+    QFETCH(QStringList, fakes);
     QFETCH(QStringList, shown);
-    QFETCH(QList<int>, callsOfDpkgQueryAndSystemctl);
-
-    if (!dpkg.isNull())
-        m_fakes->add(QStringLiteral("dpkg"), dpkg);
-    m_fakes->add(QStringLiteral("dpkg-query"), dpkgQuery);
-    m_fakes->add(QStringLiteral("systemctl"), loadState, 1);
-    m_fakes->setScenario(QStringLiteral("systemctl"), activeState, 2);
-
+    QFETCH(QString, asked);
+    for (const QString& fake : fakes) {
+        const QString name = fake.section(": ", 0, 0);
+        m_fakes->add(name.section('#', 0, 0), fake.section(": ", 1), name.section('#', 1).toInt());
+    }
     QProcess* program = startProgram({}, asNobody);
     QVERIFY(program->waitForFinished(60000));
     QCOMPARE(program->exitStatus(), QProcess::NormalExit);
     QCOMPARE(program->exitCode(), 0);
-
     const QList<JournalEntry> entries = journal();
     QVERIFY(!entries.isEmpty());
     QCOMPARE(eventsOf(entries.first().pid).mid(1), shown);
-
-    const QList<QStringList> dpkgCalls = m_fakes->calls(QStringLiteral("dpkg"));
-    if (asNobody || dpkg.isNull())
-        QVERIFY(dpkgCalls.isEmpty());
-    else
-        QCOMPARE(dpkgCalls, QList<QStringList> {(QStringList {"-s", "norvo-update"})});
+    const bool dpkgThere = !fakes.filter(QRegularExpression("^dpkg: ")).isEmpty();
+    QCOMPARE(m_fakes->calls("dpkg"),
+        (asNobody || !dpkgThere ? QList<QStringList> {} : QList<QStringList> {{"-s", "norvo-update"}}));
     // The window asks dpkg-query about other packages too; the start-up checks ask about the service.
     int serviceQueries = 0;
-    for (const QStringList& call : m_fakes->calls(QStringLiteral("dpkg-query")))
-        serviceQueries += call.endsWith(QStringLiteral("norvo-update-service")) ? 1 : 0;
-    QCOMPARE(serviceQueries, callsOfDpkgQueryAndSystemctl.at(0));
-    QCOMPARE(m_fakes->calls(QStringLiteral("systemctl")).size(), callsOfDpkgQueryAndSystemctl.at(1));
+    for (const QStringList& call : m_fakes->calls("dpkg-query"))
+        serviceQueries += call.endsWith("norvo-update-service") ? 1 : 0;
+    QCOMPARE(QString("%1 %2").arg(serviceQueries).arg(m_fakes->calls("systemctl").size()), asked);
 }
 
 void StartupTest::hangingDpkgDoesNotBlockTheStart()
 {
     setUpToolInstalled(false);
-    m_fakes->setScenario(QStringLiteral("dpkg"), QStringLiteral("hang\n"));
+    m_fakes->setScenario("dpkg", "hang\n");
     QElapsedTimer timer;
     timer.start();
     QProcess* program = startProgram();
@@ -263,22 +239,22 @@ void StartupTest::hangingDpkgDoesNotBlockTheStart()
 void StartupTest::secondInstanceExitsAtOnceAndAKilledOneDoesNotBlock()
 {
     setUpToolInstalled(false);
-    QProcess* first = startProgram({QStringLiteral("KIV_OBSERVER_KEEP_OPEN=1")});
-    QVERIFY(waitForEvent(QStringLiteral("window")));
+    QProcess* first = startProgram({"KIV_OBSERVER_KEEP_OPEN=1"});
+    QVERIFY(waitForEvent("window"));
     const qint64 firstPid = journal().first().pid;
 
     // The second comes through pkexec, without the first one's runtime directory.
     QElapsedTimer timer;
     timer.start();
-    QProcess* second = startProgram({QStringLiteral("XDG_RUNTIME_DIR="), QStringLiteral("TMPDIR=/var/tmp")});
+    QProcess* second = startProgram({"XDG_RUNTIME_DIR=", "TMPDIR=/var/tmp"});
     QVERIFY(second->waitForFinished(20000));
     QCOMPARE(second->exitCode(), 255); // -1
     QVERIFY2(timer.elapsed() < 10000, qPrintable(QString::number(timer.elapsed())));
     // The first window stays as it was: nothing raises it.
     QTest::qWait(500);
     QCOMPARE(journal().size(), 3); // first: start, window; second: start only
-    QCOMPARE(journal().last().event, QStringLiteral("start"));
-    QCOMPARE(m_fakes->calls(QStringLiteral("dpkg")).size(), 1);
+    QCOMPARE(journal().last().event, "start");
+    QCOMPARE(m_fakes->calls("dpkg").size(), 1);
     QCOMPARE(first->state(), QProcess::Running);
 
     // A killed instance leaves its lock behind; it must not refuse the next start.
@@ -287,7 +263,7 @@ void StartupTest::secondInstanceExitsAtOnceAndAKilledOneDoesNotBlock()
     QProcess* third = startProgram();
     QVERIFY(third->waitForFinished(20000));
     QCOMPARE(third->exitCode(), 0);
-    QVERIFY(waitForEvent(QStringLiteral("window"), 2));
+    QVERIFY(waitForEvent("window", 2));
 }
 
 QTEST_GUILESS_MAIN(StartupTest)
