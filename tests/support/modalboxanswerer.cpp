@@ -2,7 +2,6 @@
 
 #include <QAbstractButton>
 #include <QApplication>
-#include <QCheckBox>
 #include <QDialog>
 #include <QElapsedTimer>
 #include <QTest>
@@ -27,28 +26,17 @@ ModalBoxAnswerer::ModalBoxAnswerer(const QString& button, int boundMs, const QSt
     m_timer.start();
 }
 
-void ModalBoxAnswerer::setCheckBox(bool checked)
-{
-    m_checkBoxState = checked ? 1 : 0;
-}
-
 SeenBox ModalBoxAnswerer::describe(QWidget* widget)
 {
     SeenBox seen;
-    seen.className = QString::fromLatin1(widget->metaObject()->className());
     seen.title = widget->windowTitle();
     if (auto* box = qobject_cast<QMessageBox*>(widget)) {
         seen.text = box->text();
         seen.informativeText = box->informativeText();
-        seen.detailedText = box->detailedText();
         seen.icon = box->icon();
         const QList<QAbstractButton*> buttons = box->buttons();
         for (QAbstractButton* button : buttons)
             seen.buttons.append(plainText(button->text()));
-        if (QCheckBox* checkBox = box->checkBox()) {
-            seen.checkBoxText = checkBox->text();
-            seen.checkBoxChecked = checkBox->isChecked();
-        }
     }
     return seen;
 }
@@ -71,30 +59,12 @@ void ModalBoxAnswerer::poll()
     m_done = true;
     m_timer.stop();
     m_box = describe(modal);
-    if (m_button == QLatin1String("Escape")) {
-        m_answered = true;
-        QTest::keyClick(modal, Qt::Key_Escape);
-        return;
-    }
-    if (auto* box = qobject_cast<QMessageBox*>(modal)) {
-        if (m_checkBoxState >= 0 && box->checkBox())
-            box->checkBox()->setChecked(m_checkBoxState == 1);
-        const QList<QAbstractButton*> buttons = box->buttons();
-        for (QAbstractButton* button : buttons) {
-            if (plainText(button->text()) == m_button) {
-                m_answered = true;
-                button->click();
-                return;
-            }
-        }
-    } else {
-        const QList<QAbstractButton*> buttons = modal->findChildren<QAbstractButton*>();
-        for (QAbstractButton* button : buttons) {
-            if (button->isVisible() && plainText(button->text()) == m_button) {
-                m_answered = true;
-                button->click();
-                return;
-            }
+    const QList<QAbstractButton*> buttons = modal->findChildren<QAbstractButton*>();
+    for (QAbstractButton* button : buttons) {
+        if (button->isVisible() && plainText(button->text()) == m_button) {
+            m_answered = true;
+            button->click();
+            return;
         }
     }
     m_problem = QStringLiteral("the box \"%1\" has no button \"%2\"").arg(m_box.title, m_button);

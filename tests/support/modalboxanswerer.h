@@ -9,20 +9,15 @@
 // What a modal box showed when it was answered.
 struct SeenBox
 {
-    QString className;
     QString title;
     QString text;
     QString informativeText;
-    QString detailedText;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     QStringList buttons;
-    QString checkBoxText;
-    bool checkBoxChecked = false;
 };
 
 // Answers the next modal box of this process: polls for the active modal widget, records what it
-// shows and clicks the button with the given text (mnemonic ampersands ignored), or presses the
-// key for the button "Escape". When no box came
+// shows and clicks the button with the given text (mnemonic ampersands ignored). When no box came
 // within the bound, or the box had no such button, the box is rejected so that the test does not
 // hang, and answered() reports false.
 class ModalBoxAnswerer final : public QObject
@@ -40,9 +35,6 @@ public:
     // Why the box could not be answered, for the failure message.
     QString problem() const { return m_problem; }
 
-    // Set the box's check box before answering.
-    void setCheckBox(bool checked);
-
     // Records what a modal widget shows.
     static SeenBox describe(QWidget* widget);
 
@@ -56,7 +48,6 @@ private:
     QElapsedTimer m_started;
     bool m_answered = false;
     bool m_done = false;
-    int m_checkBoxState = -1;
     SeenBox m_box;
     QString m_problem;
 };
