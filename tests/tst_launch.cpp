@@ -58,6 +58,16 @@ struct Seen
     bool dumpKept = false;
 };
 
+bool hasChildren()
+{
+    for (const QFileInfo& task : QDir("/proc/self/task").entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile children(task.filePath() + "/children");
+        if (children.open(QIODevice::ReadOnly) && !children.readAll().trimmed().isEmpty())
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(Start)
@@ -187,7 +197,8 @@ Seen LaunchTest::play(const Start& start)
             return box->reject();
         }
         const int calls = m_fakes.sequence().size();
-        const bool busy = window && window->findChild<NorvoUpdate*>()->isRunning();
+        // A program started by the window, from any of its threads, is work still going on.
+        const bool busy = (window && window->findChild<NorvoUpdate*>()->isRunning()) || hasChildren();
         if (calls != lastCalls || busy)
             quiet.restart();
         lastCalls = calls;
