@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -56,6 +57,7 @@ struct Seen
     QVariantMap settings;
     int ended = -1; // the code the event loop was ended with, -1 when the window went quiet
     bool dumpKept = false;
+    QStringList logged = {}; // texts in the window's log
 };
 
 bool hasChildren()
@@ -223,6 +225,9 @@ Seen LaunchTest::play(const Start& start)
     while (seen.ended == 0 && !m_fakes.sequence().contains("reboot") && waited.elapsed() < 10000)
         QTest::qWait(20);
     seen.calls = machineCalls();
+    seen.logged = window
+        ? TestHelpers::child<QPlainTextEdit>(window.get(), "m_logTextEdit")->toPlainText().split('\n')
+        : QStringList();
     window.reset();
     seen.dumpKept = QFileInfo::exists(dump);
     for (const char* key : {"IsCrashed", "RestartMode"})
@@ -327,6 +332,19 @@ void LaunchTest::runs_data()
     QTest::newRow("a restart goes on with what was left, without asking")
         << Start {with(simple, {{"RestartMode", 3}}), lvm, "", {ok}}
         << Seen {{success}, {imitation, lvremove, tar, lvcreate, update}, clean};
+    QTest::newRow("a switch that does not end is stopped at its bound")
+        << Start {with(expert, {{"AutoUpdate", true}}), {"norvo-update@-d: hang\n"}, "Imitate", {ok}}
+        << Seen {{imitated}, {"norvo-update -d", "norvo-update /srv/a.iso -n -p kiv-norvo-update", imitation},
+               clean, -1, false, {"The switch command did not end within 30 seconds and was stopped."}};
+    QTest::newRow("a filling snapshot volume is reported")
+        << Start {with(expert, {{"Snapshot", true}}),
+               lvm
+                   + QStringList {"lvs@vg0/lvsnap-kiv-norvo-update: out   85.20\n\n",
+                       "norvo-update: sleep 2\n"},
+               "Update", {confirm, ok}}
+        << Seen {{confirmation, success}, {lvremove, tar, lvcreate, update}, clean, -1, false,
+               {"The snapshot volume vg0/lvsnap-kiv-norvo-update is 85.2% full. A full snapshot can no longer be "
+                "restored: \"lvextend -L +2G vg0/lvsnap-kiv-norvo-update\" makes it larger."}};
     QTest::newRow("a termination signal during a run ends nothing") << Start {expert,
         {"norvo-update: parent TERM\nexit 0\n"}, "Imitate", {ok}} << Seen {{imitated}, {imitation}, clean};
 
@@ -493,6 +511,8 @@ void LaunchTest::runs()
     QCOMPARE(seen.settings, expected.settings);
     QCOMPARE(seen.ended, expected.ended);
     QCOMPARE(seen.dumpKept, expected.dumpKept);
+    for (const QString& text : qAsConst(expected.logged))
+        QVERIFY2(seen.logged.contains(text), qPrintable(text + " | " + seen.logged.join('\n')));
 }
 
 void LaunchTest::closeRefusedWhileTheToolRuns()
