@@ -1,6 +1,7 @@
 #include <csignal>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,7 +9,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QLockFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QScopeGuard>
@@ -503,14 +503,13 @@ private slots:
         killed.kill();
         QVERIFY(killed.waitForFinished(10000));
         QVERIFY(imageMounted());
+        // A child the killed run had forked and not yet started keeps the run's open files, the
+        // lock file's among them, and waits for ever for its dead parent.
+        const int inherited = ::open("/run/norvo-update/norvo-update.lock", O_RDWR | O_CLOEXEC);
+        const auto close = qScopeGuard([inherited] { ::close(inherited); });
+        QVERIFY(inherited >= 0 && ::flock(inherited, LOCK_EX | LOCK_NB) == 0);
         const ToolRun next = run(tool, {"-A", "-n", fixture("good.iso")});
-        // Should the lock still be held, what holds it is shown.
-        QVERIFY2(next.exitCode == 0,
-            qPrintable(next.err + "killed: " + pid + "\n"
-                + run("ps", {"-eo", "pid,ppid,stat,etime,args"})
-                      .out.split('\n')
-                      .filter("norvo-update")
-                      .join('\n')));
+        QVERIFY2(next.exitCode == 0, qPrintable(next.err));
         QVERIFY(
             next.out.contains("Cleaned up after an earlier run that ended abruptly (process " + pid + ")."));
         QVERIFY(!imageMounted());
@@ -548,29 +547,32 @@ private slots:
         }
     }
 
+    void refusesWhileAnotherPackageManagerWorks_data()
+    {
+        QTest::addColumn<QString>("lock");
+        QTest::addColumn<QString>("message");
+        const QString pid = QString::number(getpid());
+        QTest::newRow("dpkg's lock") << "/var/lib/dpkg/lock-frontend"
+                                     << "another package manager is working: tst_tools (process " + pid
+                + ") holds /var/lib/dpkg/lock-frontend";
+        QTest::newRow("another update") << "/run/norvo-update/norvo-update.lock"
+                                        << "another update is running (process " + pid + ")";
+    }
+
     void refusesWhileAnotherPackageManagerWorks()
     {
-        const int fd = ::open("/var/lib/dpkg/lock-frontend", O_RDWR | O_CREAT | O_CLOEXEC, 0640);
+        QFETCH(QString, lock);
+        QFETCH(QString, message);
+        const int fd = ::open(QFile::encodeName(lock).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0640);
         QVERIFY(fd >= 0);
         const auto unlock = qScopeGuard([fd] { ::close(fd); });
-        struct flock lock = {};
-        lock.l_type = F_WRLCK;
-        lock.l_whence = SEEK_SET;
-        QCOMPARE(fcntl(fd, F_SETLK, &lock), 0);
-        const QString pid = QString::number(getpid());
-        ToolRun ran = run(tool, {"-A", fixture("good.iso")});
+        struct flock held = {};
+        held.l_type = F_WRLCK;
+        held.l_whence = SEEK_SET;
+        QCOMPARE(fcntl(fd, F_SETLK, &held), 0);
+        const ToolRun ran = run(tool, {"-A", fixture("good.iso")});
         QCOMPARE(ran.exitCode, 4);
-        QVERIFY2(ran.err.contains("another package manager is working: tst_tools (process " + pid
-                     + ") holds /var/lib/dpkg/lock-frontend"),
-            qPrintable(ran.err));
-        lock.l_type = F_UNLCK;
-        QCOMPARE(fcntl(fd, F_SETLK, &lock), 0);
-
-        QLockFile otherUpdate("/run/norvo-update/norvo-update.lock");
-        QVERIFY(otherUpdate.tryLock(0));
-        ran = run(tool, {"-A", fixture("good.iso")});
-        QCOMPARE(ran.exitCode, 4);
-        QVERIFY2(ran.err.contains("another update is running (process " + pid + ")"), qPrintable(ran.err));
+        QVERIFY2(ran.err.contains(message), qPrintable(ran.err));
         QCOMPARE(version("kiv-a"), "ii 1.0");
     }
 

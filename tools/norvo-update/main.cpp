@@ -11,7 +11,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
-#include <QLockFile>
 #include <QUrl>
 
 #include "aptsession.h"
@@ -103,17 +102,7 @@ int update(const Options& options, const RunLog& log)
     // One update at a time: a second one (the automatic update beside the window's) would only
     // meet the first in apt's locks halfway through.
     QDir().mkpath(stateDirectory);
-    QLockFile running(stateDirectory + QStringLiteral("/norvo-update.lock"));
-    running.setStaleLockTime(0); // stale only when its process is gone, however long an update takes
-    if (!running.tryLock(0)) {
-        qint64 pid = 0;
-        QString host;
-        QString program;
-        running.getLockInfo(&pid, &host, &program);
-        throw Failure {ExitCode::packageManagerBusy,
-            QStringLiteral("another update is running (process %1). Try again when it has finished.")
-                .arg(pid)};
-    }
+    const UpdateLock running(stateDirectory + QStringLiteral("/norvo-update.lock"));
 
     // Images are checked before anything is mounted or changed, and what is checked is what is
     // mounted.

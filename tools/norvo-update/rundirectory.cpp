@@ -1,6 +1,11 @@
 #include "rundirectory.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 #include <QDir>
 #include <QFile>
@@ -31,6 +36,29 @@ QStringList mountsBelow(const QString& path)
 }
 
 } // namespace
+
+UpdateLock::UpdateLock(const QString& path)
+    : m_fd(::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600))
+{
+    if (m_fd < 0)
+        throw Failure {ExitCode::updateFailed,
+            QStringLiteral("cannot open %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)))};
+    struct flock lock = {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    if (::fcntl(m_fd, F_SETLK, &lock) == 0)
+        return;
+    const bool queried = ::fcntl(m_fd, F_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
+    ::close(m_fd);
+    throw Failure {ExitCode::packageManagerBusy,
+        QStringLiteral("another update is running%1. Try again when it has finished.")
+            .arg(queried ? QStringLiteral(" (process %1)").arg(lock.l_pid) : QString())};
+}
+
+UpdateLock::~UpdateLock()
+{
+    ::close(m_fd);
+}
 
 ScratchDirectory::ScratchDirectory(const QString& path)
     : m_path(path)

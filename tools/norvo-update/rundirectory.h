@@ -18,6 +18,22 @@ private:
     QString m_path;
 };
 
+// One update at a time, for as long as the object lives. A record lock (fcntl) belongs to this
+// process alone: it goes with the process however it ends, and a child caught between fork and
+// exec does not hold it, as it held the lock file's flock when its parent was killed in between.
+// Throws a Failure naming the process that holds it.
+class UpdateLock final
+{
+public:
+    explicit UpdateLock(const QString& path);
+    ~UpdateLock();
+    UpdateLock(const UpdateLock&) = delete;
+    UpdateLock& operator=(const UpdateLock&) = delete;
+
+private:
+    int m_fd = -1;
+};
+
 // Whether anything is mounted at or below the path.
 bool holdsMounts(const QString& path);
 
