@@ -3,6 +3,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <csignal>
+
 #include <QDir>
 #include <QFile>
 #include <QLocalServer>
@@ -38,6 +41,25 @@ QString instanceDirectory()
     return folder;
 }
 
+// The lock, also when the instance that held it is gone but a child it had forked and not yet
+// started still keeps the lock file open and flocked, waiting for ever for its dead parent:
+// QLockFile cannot remove that file then, though no instance runs.
+bool takeLock(QLockFile* lock, const QString& path)
+{
+    if (lock->tryLock(0))
+        return true;
+    // One start at a time clears such a lock, so that none removes the lock of another.
+    QLockFile removal(path + QStringLiteral(".clear"));
+    qint64 pid = 0;
+    QString host;
+    QString program;
+    if (!removal.tryLock(0) || !lock->getLockInfo(&pid, &host, &program) || pid <= 0
+        || ::kill(pid_t(pid), 0) == 0 || errno != ESRCH)
+        return false;
+    QFile::remove(path);
+    return lock->tryLock(0);
+}
+
 } // namespace
 
 QtSingleApplication::QtSingleApplication(int& argc, char** argv, bool GUIenabled)
@@ -46,11 +68,12 @@ QtSingleApplication::QtSingleApplication(int& argc, char** argv, bool GUIenabled
     const QString id = QCoreApplication::applicationName() + QLatin1Char('-') + QString::number(::geteuid());
     const QString directory = instanceDirectory();
     m_socketName = directory + QLatin1Char('/') + id + QStringLiteral(".socket");
-    m_lock = new QLockFile(directory + QLatin1Char('/') + id + QStringLiteral(".lock"));
+    const QString lockPath = directory + QLatin1Char('/') + id + QStringLiteral(".lock");
+    m_lock = new QLockFile(lockPath);
     // A lock is stale only when its process is gone, never because the instance ran for long.
     m_lock->setStaleLockTime(0);
     // In a folder somebody else controls no instance can be sure to be the only one: none starts.
-    m_isPrimary = isPrivateFolder(directory) && m_lock->tryLock(0);
+    m_isPrimary = isPrivateFolder(directory) && takeLock(m_lock, lockPath);
     if (!m_isPrimary)
         return;
 

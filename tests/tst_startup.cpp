@@ -1,4 +1,6 @@
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <QDir>
@@ -7,6 +9,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -257,9 +260,13 @@ void StartupTest::secondInstanceExitsAtOnceAndAKilledOneDoesNotBlock()
     QCOMPARE(m_fakes->calls("dpkg").size(), 1);
     QCOMPARE(first->state(), QProcess::Running);
 
-    // A killed instance leaves its lock behind; it must not refuse the next start.
+    // A killed instance leaves its lock behind; it must not refuse the next start, even with a
+    // child it had forked and not yet started holding the lock file open and flocked.
     ::kill(pid_t(firstPid), SIGKILL);
     QVERIFY(first->waitForFinished(10000));
+    const int inherited = ::open("/run/kiv-norvo-update/kiv-norvo-update-0.lock", O_RDWR | O_CLOEXEC);
+    const auto close = qScopeGuard([inherited] { ::close(inherited); });
+    QVERIFY(inherited >= 0 && ::flock(inherited, LOCK_EX | LOCK_NB) == 0);
     QProcess* third = startProgram();
     QVERIFY(third->waitForFinished(20000));
     QCOMPARE(third->exitCode(), 0);
