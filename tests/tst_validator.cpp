@@ -8,8 +8,6 @@
 #include "logger.h"
 #include "updatevalidatormanager.h"
 
-using SourceFiles = QMap<QString, QString>;
-
 // The check of the system's package sources made before an update from them.
 class ValidatorTest final : public QObject
 {
@@ -23,12 +21,13 @@ private slots:
 
 void ValidatorTest::judgesSourceFiles_data()
 {
-    QTest::addColumn<SourceFiles>("files");
+    QTest::addColumn<QString>("file"); // "(missing)..." is not written
+    QTest::addColumn<QString>("content");
     QTest::addColumn<bool>("valid");
     QTest::addColumn<QString>("logged");
     const auto row
         = [](const char* name, const QString& file, const QString& content, bool valid, const char* logged) {
-              QTest::newRow(name) << SourceFiles {{file, content}} << valid << QString(logged);
+              QTest::newRow(name) << file << content << valid << QString(logged);
           };
 
     const QString signedBy = "Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg\n";
@@ -87,24 +86,21 @@ void ValidatorTest::judgesSourceFiles_data()
 
 void ValidatorTest::judgesSourceFiles()
 {
-    QFETCH(SourceFiles, files);
+    QFETCH(QString, file);
+    QFETCH(QString, content);
     QFETCH(bool, valid);
     QFETCH(QString, logged);
 
     QTemporaryDir directory;
     QVERIFY(QDir(directory.path()).mkdir("repository"));
-    QStringList paths;
-    for (auto file = files.cbegin(); file != files.cend(); ++file) {
-        const QString path = directory.filePath(file.key());
-        paths.append(path);
-        if (file.key().startsWith("(missing)"))
-            continue;
+    const QString path = directory.filePath(file);
+    if (!file.startsWith("(missing)")) {
         QFile out(path);
         QVERIFY(out.open(QIODevice::WriteOnly));
-        out.write(QString(file.value()).replace("{DIR}", directory.filePath("repository")).toUtf8());
+        out.write(QString(content).replace("{DIR}", directory.filePath("repository")).toUtf8());
     }
     const QString logPath = directory.filePath("checks.log");
-    UpdateValidatorManager validator(std::make_shared<Logger>(logPath, 0), paths);
+    UpdateValidatorManager validator(std::make_shared<Logger>(logPath, 0), {path});
     QCOMPARE(validator.check(), valid);
 
     QFile log(logPath);
