@@ -40,11 +40,12 @@ const QStringList ownUpdate {
 struct Start
 {
     QVariantMap settings;
-    QStringList
-        fakes; // "NAME: script"; NAME@LAST for a call whose last argument is LAST, NAME#N for the N-th
-    QString press; // Imitate or Update; empty: the window goes on by itself with a run it was restarted for
-    QStringList answers; // "title: button" for the next box of that title; "title: OK, unchecked" clears its
-                         // check box
+    // "NAME: script"; NAME@LAST for a call whose last argument is LAST, NAME#N for the N-th call.
+    QStringList fakes;
+    // Imitate or Update; empty: the window goes on by itself with a run it was restarted for.
+    QString press;
+    // "title: button" for the next box of that title; "title: OK, unchecked" clears its check box.
+    QStringList answers;
     QStringList files = {}; // "PATH: content" written before the start
 };
 
