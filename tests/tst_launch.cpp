@@ -155,12 +155,8 @@ Seen LaunchTest::play(const Start& start)
     const QStringList defaults {"df: " + TestHelpers::dfRoot("/dev/sda1", "ext4"), "dpkg-query: exit 1\n",
         "dpkg-query@kiv-norvo-update: out ii \\tkiv-norvo-update\\t0.1.32\\n\n", "norvo-update: exit 0\n",
         "lvs: err   Failed to find logical volume\\n\nexit 5\n", "space_calculator: out 4\\n\n"};
-    for (const QString& fake : defaults + start.fakes) {
-        const QString name = fake.section(": ", 0, 0);
-        const QString script = fake.section(": ", 1);
-        m_fakes.setScenario(name.section('#', 0, 0), QString(script).replace("{FAKES}", m_fakes.directory()),
-            name.section('#', 1).toInt());
-    }
+    m_fakes.addScenarios(
+        QStringList(defaults + start.fakes).replaceInStrings("{FAKES}", m_fakes.directory()));
     for (const QString& file : start.files) {
         QDir().mkpath(QFileInfo(file.section(": ", 0, 0)).path());
         TestHelpers::writeFile(file.section(": ", 0, 0), file.section(": ", 1).toUtf8());

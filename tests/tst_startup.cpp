@@ -172,8 +172,8 @@ void StartupTest::setUpToolInstalled(bool serviceActive)
 void StartupTest::checksRunInOrder_data()
 {
     QTest::addColumn<bool>("asNobody");
-    QTest::addColumn<QStringList>(
-        "fakes"); // "NAME: script", NAME#N for the N-th call; dpkg absent unless given
+    // The fakes' scenarios ("NAME: script", NAME#N for the N-th call); dpkg is absent unless given.
+    QTest::addColumn<QStringList>("fakes");
     QTest::addColumn<QStringList>("shown");
     QTest::addColumn<QString>("asked"); // how often dpkg-query was asked about the service, and systemctl
     const QStringList active {"dpkg: exit 0\n", "dpkg-query: " + serviceInstalled,
@@ -205,10 +205,7 @@ void StartupTest::checksRunInOrder()
     QFETCH(QStringList, fakes);
     QFETCH(QStringList, shown);
     QFETCH(QString, asked);
-    for (const QString& fake : fakes) {
-        const QString name = fake.section(": ", 0, 0);
-        m_fakes->add(name.section('#', 0, 0), fake.section(": ", 1), name.section('#', 1).toInt());
-    }
+    m_fakes->addScenarios(fakes);
     QProcess* program = startProgram({}, asNobody);
     QVERIFY(program->waitForFinished(60000));
     QCOMPARE(program->exitStatus(), QProcess::NormalExit);

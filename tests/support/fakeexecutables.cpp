@@ -46,6 +46,16 @@ void FakeExecutables::setScenario(const QString& name, const QString& scenario, 
     out.write(scenario.toUtf8());
 }
 
+void FakeExecutables::addScenarios(const QStringList& scenarios)
+{
+    for (const QString& line : scenarios) {
+        const QString name = line.section(QStringLiteral(": "), 0, 0);
+        add(name.section(QLatin1Char('@'), 0, 0).section(QLatin1Char('#'), 0, 0));
+        setScenario(name.section(QLatin1Char('#'), 0, 0), line.section(QStringLiteral(": "), 1),
+            name.section(QLatin1Char('#'), 1).toInt());
+    }
+}
+
 void FakeExecutables::reset()
 {
     QDir directory(m_directory.path());

@@ -18,6 +18,9 @@ public:
     // call only when call is above 0.
     void add(const QString& name, const QString& scenario = QString(), int call = 0);
     void setScenario(const QString& name, const QString& scenario, int call = 0);
+    // Scenarios written as "NAME: scenario", with NAME@LAST for a call whose last argument is LAST
+    // and NAME#N for the N-th call only; the fakes are made where missing.
+    void addScenarios(const QStringList& scenarios);
 
     // Forgets every recorded call and scenario; the fakes stay.
     void reset();
