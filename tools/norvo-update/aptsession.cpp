@@ -20,6 +20,7 @@
 #include "childrun.h"
 #include "console.h"
 #include "helpercommand.h"
+#include "rundirectory.h"
 
 namespace {
 
@@ -263,22 +264,19 @@ void refuseWhileLocked()
         const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
         if (fd < 0)
             continue;
-        struct flock lock = {};
-        lock.l_type = F_WRLCK;
-        lock.l_whence = SEEK_SET;
-        const bool queried = fcntl(fd, F_GETLK, &lock) == 0;
+        const qint64 pid = lockHolder(fd);
         ::close(fd);
-        if (!queried || lock.l_type == F_UNLCK)
+        if (pid == 0)
             continue;
         QString holder = QStringLiteral("another process");
-        if (lock.l_pid > 0) {
-            QFile comm(QStringLiteral("/proc/%1/comm").arg(lock.l_pid));
+        if (pid > 0) {
+            QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
             const QString name = comm.open(QIODevice::ReadOnly)
                 ? QString::fromLocal8Bit(comm.readAll()).trimmed()
                 : QString();
             holder = QStringLiteral("%1 (process %2)")
                          .arg(name.isEmpty() ? QStringLiteral("a process") : name)
-                         .arg(lock.l_pid);
+                         .arg(pid);
         }
         throw Failure {ExitCode::packageManagerBusy,
             QStringLiteral("another package manager is working: %1 holds %2. Try again when it has finished.")

@@ -37,6 +37,16 @@ QStringList mountsBelow(const QString& path)
 
 } // namespace
 
+qint64 lockHolder(int fd)
+{
+    struct flock lock = {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    if (::fcntl(fd, F_GETLK, &lock) != 0 || lock.l_type == F_UNLCK)
+        return 0;
+    return lock.l_pid > 0 ? lock.l_pid : -1;
+}
+
 UpdateLock::UpdateLock(const QString& path)
     : m_fd(::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600))
 {
@@ -48,11 +58,11 @@ UpdateLock::UpdateLock(const QString& path)
     lock.l_whence = SEEK_SET;
     if (::fcntl(m_fd, F_SETLK, &lock) == 0)
         return;
-    const bool queried = ::fcntl(m_fd, F_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
+    const qint64 holder = lockHolder(m_fd);
     ::close(m_fd);
     throw Failure {ExitCode::packageManagerBusy,
         QStringLiteral("another update is running%1. Try again when it has finished.")
-            .arg(queried ? QStringLiteral(" (process %1)").arg(lock.l_pid) : QString())};
+            .arg(holder > 0 ? QStringLiteral(" (process %1)").arg(holder) : QString())};
 }
 
 UpdateLock::~UpdateLock()

@@ -18,6 +18,11 @@ private:
     QString m_path;
 };
 
+// The process that holds a record lock (fcntl) on the file open at fd which a write lock would
+// meet: 0 when there is none, -1 when its process cannot be named (a lock of an open file
+// description, or one from outside this system's processes).
+qint64 lockHolder(int fd);
+
 // One update at a time, for as long as the object lives. A record lock (fcntl) belongs to this
 // process alone: it goes with the process however it ends, and a child caught between fork and
 // exec does not hold it, as it held the lock file's flock when its parent was killed in between.
