@@ -16,48 +16,27 @@
 
 namespace {
 
-const QString lvmRoot = TestHelpers::dfRoot("/dev/mapper/vg0-root", "xfs");
-const QString xfsRoot = TestHelpers::dfRoot("/dev/sda1", "xfs");
 const QString dump = "/var/tmp/xfssnap-kiv-norvo-update.bin";
-const QString offer = " Do you want to restore the system from a snapshot (system will be reboot)?";
-const QString failed = "Update error: The update is not success!" + offer;
-const QString confirm = "Update confirmation: Yes";
-const QString confirmation
-    = "Update confirmation: The next actions will be performed:\n1. Check update sources.\n"
-      "2. Check possibility of update system.\n3. Save system snapshot (optional).\n"
-      "4. System update.\n\nIt is advisable to save all critical information on an external "
-      "medium!\nDo you want to continue?";
-const QString tar = "tar --xattrs --acls -czpf /var/tmp/boot_snap.tar.bz2 --exclude=/boot/lost+found /boot";
-const QString lvcreate = "lvcreate -L 6GB -s -n lvsnap-kiv-norvo-update -p r /dev/vg0/root";
-const QString xfsdump = "bash -c xfsdump -l 0 -L session_norvo -M tape_norvo -f " + dump + " /";
-const QString bulletin = "Update 1.7.3 installed (BULLETIN № 46)\n";
-// The application's own update around an update from /srv/a.iso.
-const QStringList ownUpdate {
-    "norvo-update -d", "norvo-update /srv/a.iso -p kiv-norvo-update", "norvo-update -e"};
 
-// What a window is started with, and does.
+// A run of the window, as tests/testdata/window-runs.txt describes it: what it starts with and does,
 struct Start
 {
     QVariantMap settings;
-    // "NAME: script"; NAME@LAST for a call whose last argument is LAST, NAME#N for the N-th call.
-    QStringList fakes;
-    // Imitate or Update; empty: the window goes on by itself with a run it was restarted for.
+    QStringList fakes; // "NAME: script"
     QString press;
-    // "title: button" for the next box of that title; "title: OK, unchecked" clears its check box.
     QStringList answers;
-    QStringList files = {}; // "PATH: content" written before the start
+    QStringList files; // "PATH: content"
 };
 
-// What it did: every box in order as "title: text", every call of the fakes that change the machine,
-// in order, and the settings left for the next start.
+// and what it shows and does.
 struct Seen
 {
     QStringList boxes;
     QStringList calls;
     QVariantMap settings;
-    int ended = -1; // the code the event loop was ended with, -1 when the window went quiet
+    int ended = -1; // -1 when the window went quiet
     bool dumpKept = false;
-    QStringList logged = {}; // texts in the window's log
+    QStringList logged = {};
 };
 
 bool hasChildren()
@@ -157,8 +136,9 @@ Seen LaunchTest::play(const Start& start)
     m_fakes.addScenarios(
         QStringList(defaults + start.fakes).replaceInStrings("{FAKES}", m_fakes.directory()));
     for (const QString& file : start.files) {
-        QDir().mkpath(QFileInfo(file.section(": ", 0, 0)).path());
-        TestHelpers::writeFile(file.section(": ", 0, 0), file.section(": ", 1).toUtf8());
+        const QString path = file.section(':', 0, 0);
+        QDir().mkpath(QFileInfo(path).path());
+        TestHelpers::writeFile(path, file.section(':', 1).mid(1).toUtf8());
     }
     QStringList answers = start.answers;
     Seen seen;
@@ -235,259 +215,78 @@ void LaunchTest::runs_data()
 {
     QTest::addColumn<Start>("start");
     QTest::addColumn<Seen>("expected");
-    const QVariantMap expert {
-        {"ExpertMode", true}, {"Sources", QStringList {"/srv/a.iso"}}, {"AutoUpdate", false}};
-    const QVariantMap simple {{"Sources", QStringList {"/srv/a.iso"}}};
-    const QVariantMap clean {{"IsCrashed", 0}, {"RestartMode", 0}};
-    const QVariantMap marked {{"IsCrashed", 1}, {"RestartMode", 0}};
-    auto with = [](QVariantMap settings, const QVariantMap& more) {
-        for (auto value = more.cbegin(); value != more.cend(); ++value)
-            settings.insert(value.key(), value.value());
-        return settings;
-    };
-    const QString success = "Kiv norvo update: Update is success. [ ] Reboot system";
-    const QString imitated = "Kiv norvo update: Imitation is success.";
-    const QString ok = "Kiv norvo update: OK";
-    const QString update = "norvo-update -A /srv/a.iso";
-    const QString imitation = "norvo-update -A /srv/a.iso -n";
-    const QStringList serviceActive {
-        "dpkg-query@norvo-update-service: out ii \\tnorvo-update-service\\t1.0\\n\n",
-        "systemctl#1: out loaded\\n\n", "systemctl#2: out active\\n\n"};
-    const QString stopService
-        = "Warning!: The automatic update service is active!\nit could cause to error.\nWould "
-          "you like to stop update service?";
-    const QString reminder = "\nDon't forget to enable the enable \nautomatic service if it needed.";
-    const QString lvremove = "lvremove -f /dev/vg0/lvsnap-kiv-norvo-update";
-    const QStringList lvm {"df: " + lvmRoot};
-    const QStringList xfs {"df: " + xfsRoot, "bash: write " + dump + " dump\n"};
-    const QStringList crashedLvm {"df: " + lvmRoot, "lvs@/dev/vg0/lvsnap-kiv-norvo-update: exit 0\n",
-        "lvs@vg0/lvsnap-kiv-norvo-update: out   lvsnap-kiv-norvo-update\\n\n"};
-    const QString newVersion
-        = "norvo-update@kiv-norvo-update: write {FAKES}/dpkg-query@kiv-norvo-update.scenario "
-          "out ii \\\\tkiv-norvo-update\\\\t0.1.33\\\\n\n";
-    const QString restartQuestion
-        = "Update to new version: The application has been updated to version 0.1.33. "
-          "Restart the application for the changes to take effect.\nDo you want to "
-          "restart application and continue update?";
-    const QString bulletin45 = "/etc/norvo_update_version: Update 1.7.2\nBulletin 45\n";
-    const QString versionQuestion
-        = "Update confirmation: Different versions of the latest update\nwas found in "
-          "repositories,\nbut it's prohibited.\nAre you sure the sources are correct?";
-
-    // What is run, in which order, with which options.
-    QTest::newRow("simple: own update, imitation, update") << Start {simple, {}, "Update",
-        {confirm, ok}} << Seen {{confirmation, success}, ownUpdate + QStringList {imitation, update}, clean};
-    QTest::newRow("simple, LVM root: a snapshot of the estimated size whatever the box says")
-        << Start {with(simple, {{"Snapshot", false}}), lvm + QStringList {"space_calculator: out 12\\n\n"},
-               "Update", {confirm, ok}}
-        << Seen {{confirmation, success},
-               ownUpdate
-                   + QStringList {imitation, lvremove, tar, QString(lvcreate).replace("6GB", "12GB"), update},
-               clean};
-    QTest::newRow("simple: checksum files beside every image")
-        << Start {{{"Sources",
-                      QStringList {"/var/tmp/kiv/a.iso", "/var/tmp/kiv/b.iso", "ftp://m.example/c"}}},
-               {}, "Update", {confirm, ok},
-               {"/var/tmp/kiv/a.iso.md5: sum", "/var/tmp/kiv/b.md5: sum", "/var/tmp/kiv/a.gost: sum"}}
-        << Seen {{confirmation, success},
-               {"norvo-update -d",
-                   "norvo-update -m /var/tmp/kiv/a.iso /var/tmp/kiv/b.iso ftp://m.example/c -p kiv-norvo-update",
-                   "norvo-update -e",
-                   "norvo-update -A -m /var/tmp/kiv/a.iso /var/tmp/kiv/b.iso ftp://m.example/c -n",
-                   "norvo-update -A -m /var/tmp/kiv/a.iso /var/tmp/kiv/b.iso ftp://m.example/c"},
-               clean};
-    QTest::newRow("expert, Imitate with autoupdate: no switch on after an imitated own update")
-        << Start {with(expert, {{"AutoUpdate", true}}), {}, "Imitate", {ok}}
-        << Seen {{imitated}, {"norvo-update -d", "norvo-update /srv/a.iso -n -p kiv-norvo-update", imitation},
-               clean};
-    QTest::newRow("expert: GOST and the latest kernel")
-        << Start {with(expert,
-                      {{"GostCheck", true}, {"LatestKernel", true},
-                          {"Sources", QStringList {"/srv/a.iso", "/srv/b.iso"}}}),
-               {}, "Update", {confirm, ok}}
-        << Seen {{confirmation, success}, {"norvo-update -A -K -g /srv/a.iso /srv/b.iso"}, clean};
-    QTest::newRow("expert: MD5, keep, no main repository") << Start {
-        with(expert, {{"Md5Check", true}, {"KeepSrc", true}, {"NoMainRepo", true}}), {}, "Update",
-        {confirm, ok}} << Seen {{confirmation, success}, {"norvo-update -A -T -k -m /srv/a.iso"}, clean};
-    QTest::newRow("expert: system repositories, the sources left out") << Start {
-        with(expert, {{"UseRepo", true}, {"Md5Check", true}, {"KeepSrc", true}}), {}, "Update",
-        {confirm, ok}} << Seen {{confirmation, success}, {"norvo-update -A -r"}, clean};
-    QTest::newRow("expert: ftp sources only take no -k, -g, -m")
-        << Start {with(expert,
-                      {{"Sources", QStringList {"ftp://m.example/a"}}, {"KeepSrc", true}, {"GostCheck", true},
-                          {"Md5Check", true}}),
-               {}, "Update", {confirm, ok}}
-        << Seen {{confirmation, success}, {"norvo-update -A ftp://m.example/a"}, clean};
-    QTest::newRow("expert: the latest kernel forced by its package needs no -K")
-        << Start {with(expert, {{"LatestKernel", true}}),
-               {"dpkg-query@linux-latest: out ii \\tlinux-latest\\t6.1\\n\n"}, "Update", {confirm, ok}}
-        << Seen {{confirmation, success}, {update}, clean};
-    QTest::newRow("expert, Imitate with an update left by a restart")
-        << Start {with(expert, {{"RestartMode", 0}}), {}, "Imitate", {ok, ok}, {}}
-        << Seen {{imitated}, {imitation}, clean};
-    QTest::newRow("a restart goes on with what was left, without asking")
-        << Start {with(simple, {{"RestartMode", 3}}), lvm, "", {ok}}
-        << Seen {{success}, {imitation, lvremove, tar, lvcreate, update}, clean};
-    QTest::newRow("a switch that does not end is stopped at its bound")
-        << Start {with(expert, {{"AutoUpdate", true}}), {"norvo-update@-d: hang\n"}, "Imitate", {ok}}
-        << Seen {{imitated}, {"norvo-update -d", "norvo-update /srv/a.iso -n -p kiv-norvo-update", imitation},
-               clean, -1, false, {"The switch command did not end within 30 seconds and was stopped."}};
-    QTest::newRow("a filling snapshot volume is reported")
-        << Start {with(expert, {{"Snapshot", true}}),
-               lvm
-                   + QStringList {"lvs@vg0/lvsnap-kiv-norvo-update: out   85.20\n\n",
-                       "norvo-update: sleep 2\n"},
-               "Update", {confirm, ok}}
-        << Seen {{confirmation, success}, {lvremove, tar, lvcreate, update}, clean, -1, false,
-               {"The snapshot volume vg0/lvsnap-kiv-norvo-update is 85.2% full. A full snapshot can no longer be "
-                "restored: \"lvextend -L +2G vg0/lvsnap-kiv-norvo-update\" makes it larger."}};
-    QTest::newRow("a termination signal during a run ends nothing") << Start {expert,
-        {"norvo-update: parent TERM\nexit 0\n"}, "Imitate", {ok}} << Seen {{imitated}, {imitation}, clean};
-
-    // Questions before a run.
-    QTest::newRow("foreign version in an image name, declined") << Start {
-        with(expert, {{"Sources", QStringList {"/srv/norvo-1.8.1.iso"}}}), {}, "Imitate",
-        {"Update confirmation: No"}} << Seen {{versionQuestion}, {}, clean};
-    QTest::newRow("two foreign sources: one question, accepted")
-        << Start {with(expert, {{"Sources", QStringList {"http://m.example/1.8/", "/srv/norvo-1.9.0.iso"}}}),
-               {}, "Imitate", {"Update confirmation: Yes", ok}}
-        << Seen {{versionQuestion, imitated},
-               {"norvo-update -A http://m.example/1.8/ /srv/norvo-1.9.0.iso -n"}, clean};
-    QTest::newRow("installed version unknown: no question") << Start {
-        with(expert, {{"Sources", QStringList {"/srv/norvo-1.8.1.iso"}}}), {}, "Imitate", {ok},
-        {"/etc/norvo_version: "}} << Seen {{imitated}, {"norvo-update -A /srv/norvo-1.8.1.iso -n"}, clean};
-    QTest::newRow("declined after the service was stopped: it runs again")
-        << Start {expert, serviceActive, "Update", {"Warning!: Yes", "Update confirmation: No"}}
-        << Seen {{stopService, confirmation}, {"norvo-update-ctl disable", "norvo-update-ctl enable"}, clean};
-    QTest::newRow("a restart onto incorrect system sources") << Start {
-        with(expert, {{"UseRepo", true}, {"RestartMode", 2}}), {}, "", {"Critical error: OK"},
-        {"/etc/apt/sources.list: deb broken\n"}} << Seen {{"Critical error: Incorrect sources"}, {}, clean};
-
-    // What the end of a run says and does.
-    QTest::newRow("a new update: reboot offered, and done")
-        << Start {expert, {"norvo-update: write /etc/norvo_update_version Update 1.7.3\\nBulletin 46\\n\n"},
-               "Update", {confirm, ok}, {bulletin45}}
-        << Seen {
-               {confirmation,
-                   "Kiv norvo update: Update is success.\n" + bulletin + " is installed. [x] Reboot system"},
-               {update, "reboot"}, clean, 0};
-    QTest::newRow("a new update: the reboot declined")
-        << Start {expert, {"norvo-update: write /etc/norvo_update_version Update 1.7.3\\nBulletin 46\\n\n"},
-               "Update", {confirm, "Kiv norvo update: OK, unchecked"}, {bulletin45}}
-        << Seen {
-               {confirmation,
-                   "Kiv norvo update: Update is success.\n" + bulletin + " is installed. [x] Reboot system"},
-               {update}, clean};
-    QTest::newRow("already installed")
-        << Start {expert, {}, "Update", {confirm, ok},
-               {"/etc/norvo_update_version: Update 1.7.3\nBulletin 46\n"}}
-        << Seen {{confirmation, "Kiv norvo update: " + bulletin + " is already installed. [ ] Reboot system"},
-               {update}, clean};
-    QTest::newRow("imitation after the service was stopped: a reminder")
-        << Start {expert, serviceActive, "Imitate", {"Warning!: Yes", ok}}
-        << Seen {{stopService, imitated + reminder}, {"norvo-update-ctl disable", imitation}, clean};
-    QTest::newRow("update after the service was stopped before a restart: a reminder")
-        << Start {with(expert, {{"ServiceStopped", true}}), {}, "Update", {confirm, ok}}
-        << Seen {{confirmation, "Kiv norvo update: Update is success." + reminder + " [ ] Reboot system"},
-               {update}, clean};
-    QTest::newRow("a dpkg error stops the tool")
-        << Start {expert,
-               {"norvo-update: out E: Sub-process /usr/bin/dpkg returned an error code (1)\\n\nhang\n"},
-               "Imitate", {"Imitation error: OK"}}
-        << Seen {{"Imitation error: Dpkg error: please, contact your administrator"}, {imitation}, clean};
-
-    // The application updates itself.
-    QTest::newRow("simple: a new version restarts with imitation and update left")
-        << Start {with(simple, {{"AutoUpdate", true}}), {newVersion}, "Update",
-               {confirm, "Update to new version: Yes"}}
-        << Seen {{confirmation, restartQuestion}, ownUpdate, {{"IsCrashed", 0}, {"RestartMode", 3}},
-               restartExitCode};
-    QTest::newRow("expert: a new version restarts with the update left")
-        << Start {with(expert, {{"AutoUpdate", true}}), {newVersion}, "Update",
-               {confirm, "Update to new version: Yes"}}
-        << Seen {{confirmation, restartQuestion}, ownUpdate, {{"IsCrashed", 0}, {"RestartMode", 2}},
-               restartExitCode};
-    QTest::newRow("expert: the restart declined, the update goes on here")
-        << Start {with(expert, {{"AutoUpdate", true}}), {newVersion}, "Update",
-               {confirm, "Update to new version: No", ok}}
-        << Seen {{confirmation, restartQuestion, success}, ownUpdate + QStringList {update}, clean};
-    QTest::newRow("the own update fails: the automatic update is switched on again")
-        << Start {with(expert, {{"AutoUpdate", true}}), {"norvo-update@kiv-norvo-update: exit 1\n"}, "Update",
-               {confirm, "Update error: OK"}}
-        << Seen {{confirmation, "Update error: The update is not success!"}, ownUpdate, clean};
-
-    // A run's snapshot.
-    QTest::newRow("update succeeds: its snapshot goes") << Start {with(expert, {{"Snapshot", true}}), xfs,
-        "Update", {confirm, ok}} << Seen {{confirmation, success}, {xfsdump, update}, clean};
-    QTest::newRow("update fails: restored and rebooted")
-        << Start {with(expert, {{"Snapshot", true}}), xfs + QStringList {"norvo-update: exit 1\n"}, "Update",
-               {confirm, "Update error: Yes"}}
-        << Seen {{confirmation, failed}, {xfsdump, update, "xfsrestore -f " + dump + " /", "reboot"}, clean,
-               0, true};
-    QTest::newRow("the restore fails: said, no reboot, offered again")
-        << Start {with(expert, {{"Snapshot", true}}),
-               xfs
-                   + QStringList {"norvo-update: exit 1\n",
-                       "xfsrestore: err xfsrestore: ERROR: media error\\n\nexit 1\n"},
-               "Update", {confirm, "Update error: Yes", "Restore error: OK"}}
-        << Seen {
-               {confirmation, failed,
-                   "Restore error: The system was not restored from the snapshot (xfssnap-kiv-norvo-update) and will "
-                   "not be rebooted.\nxfsrestore: ERROR: media error"},
-               {xfsdump, update, "xfsrestore -f " + dump + " /"}, marked, -1, true};
-    QTest::newRow("a crash: one question")
-        << Start {with(expert, {{"Snapshot", true}}), xfs + QStringList {"norvo-update: signal SEGV\n"},
-               "Update", {confirm, "Update error: Yes"}}
-        << Seen {{confirmation, "Update error: The update crashed!" + offer},
-               {xfsdump, update, "xfsrestore -f " + dump + " /", "reboot"}, clean, 0, true};
-    QTest::newRow("No gives the snapshot up") << Start {with(expert, {{"Snapshot", true}}),
-        xfs + QStringList {"norvo-update: exit 1\n"}, "Update", {confirm, "Update error: No"}}
-                                              << Seen {{confirmation, failed}, {xfsdump, update}, clean};
-    QTest::newRow("Escape keeps it for the next start")
-        << Start {with(expert, {{"Snapshot", true}}), xfs + QStringList {"norvo-update: exit 1\n"}, "Update",
-               {confirm, "Update error: Escape"}}
-        << Seen {{confirmation, failed}, {xfsdump, update}, marked, -1, true};
-    QTest::newRow("a failed imitation offers no restore")
-        << Start {with(expert, {{"Snapshot", true}}), xfs + QStringList {"norvo-update: exit 1\n"}, "Imitate",
-               {"Imitation error: OK"}}
-        << Seen {{"Imitation error: The update is not success!"}, {imitation}, clean};
-    QTest::newRow("the snapshot fails: the update goes on when asked")
-        << Start {with(expert, {{"Snapshot", true}}),
-               lvm + QStringList {"tar: err tar: /boot: Cannot open\\n\nexit 2\n"}, "Update",
-               {confirm, "Kiv norvo update: Yes", ok}}
-        << Seen {
-               {confirmation,
-                   "Kiv norvo update: System snapshot (lvsnap-kiv-norvo-update) is not created! Do you want to "
-                   "continue update?",
-                   success},
-               {lvremove, tar, update}, clean};
-
-    // The start after a run that never ended.
-    QTest::newRow("its volume: without the archive of /boot the restore fails, and is offered again")
-        << Start {{{"IsCrashed", true}, {"RunSnapshot", true}}, crashedLvm, "",
-               {"Error: Yes", "Restore error: OK"}}
-        << Seen {
-               {"Error: The last update failed. Do you want to restore the system from a snapshot (system will be "
-                "reboot)?",
-                   "Restore error: The system was not restored from the snapshot (lvsnap-kiv-norvo-update) "
-                   "and will not be rebooted.\nThe archive of /boot (/var/tmp/boot_snap.tar.bz2) is missing."},
-               {}, marked};
-    QTest::newRow("its volume given up")
-        << Start {{{"IsCrashed", true}, {"RunSnapshot", true}}, crashedLvm, "", {"Error: No"}}
-        << Seen {
-               {"Error: The last update failed. Do you want to restore the system from a snapshot (system will be "
-                "reboot)?"},
-               {lvremove}, clean};
-    QTest::newRow("the last run ended: the volume is announced")
-        << Start {{{"IsCrashed", false}, {"RunSnapshot", true}}, crashedLvm, "", {ok}}
-        << Seen {
-               {"Kiv norvo update: A system snapshot (lvsnap-kiv-norvo-update) from an earlier update is still kept: the LVM volume /dev/vg0/lvsnap-kiv-norvo-update and the archive /var/tmp/boot_snap.tar.bz2.\n..."},
-               {}, clean};
-    QTest::newRow("the crashed run took none: announced")
-        << Start {{{"IsCrashed", true}, {"RunSnapshot", false}}, crashedLvm, "", {ok}}
-        << Seen {
-               {"Kiv norvo update: A system snapshot (lvsnap-kiv-norvo-update) from an earlier update is still kept: the LVM volume /dev/vg0/lvsnap-kiv-norvo-update and the archive /var/tmp/boot_snap.tar.bz2.\n..."},
-               {}, clean};
+    QFile file(QFINDTESTDATA("testdata/window-runs.txt"));
+    QVERIFY(file.open(QIODevice::ReadOnly | QIODevice::Text));
+    QMap<QString, QString> defines;
+    QMap<QString, QStringList> groups;
+    QVector<QPair<QString, QStringList>> runs;
+    QString group;
+    bool inRun = false;
+    for (QString line : QString::fromUtf8(file.readAll()).split('\n')) {
+        for (auto define = defines.cbegin(); define != defines.cend(); ++define)
+            line.replace('{' + define.key() + '}', define.value());
+        const QString key = line.section(' ', 0, 0);
+        const QString rest = line.section(' ', 1);
+        QStringList* block = inRun ? &runs.last().second : group.isEmpty() ? nullptr : &groups[group];
+        if (line.isEmpty()) {
+            group.clear();
+            inRun = false;
+        } else if (key == "define") {
+            defines.insert(rest.section(' ', 0, 0), rest.section(' ', 1));
+        } else if (key == "group") {
+            group = rest;
+        } else if (key == "run") {
+            runs.append({rest, {}});
+            inRun = true;
+        } else if (block && key == "use") {
+            *block += groups.value(rest);
+        } else if (block) {
+            block->append(line);
+        }
+    }
+    for (const auto& [name, lines] : qAsConst(runs)) {
+        Start start;
+        Seen seen {{}, {}, {{"IsCrashed", 0}, {"RestartMode", 0}}};
+        QMap<QString, QString> scripts;
+        for (const QString& line : lines) {
+            const QString key = line.section(' ', 0, 0);
+            const QString value = line.section(' ', 1);
+            const QString text = QString(value).replace("\\n", "\n");
+            if (key == "settings" || key == "left") {
+                for (const QString& setting : value.split(' ')) {
+                    const QString v = setting.section('=', 1);
+                    const QVariant parsed = setting.startsWith("Sources=") ? QVariant(v.split(','))
+                        : v == "true" || v == "false"                      ? QVariant(v == "true")
+                                                                           : QVariant(v.toInt());
+                    (key == "left" ? seen.settings : start.settings)
+                        .insert(setting.section('=', 0, 0), parsed);
+                }
+            } else if (key == "fake") {
+                scripts[value.section(": ", 0, 0)] += value.section(": ", 1) + '\n';
+            } else if (key == "file") {
+                start.files << text;
+            } else if (key == "answer") {
+                start.answers << text;
+            } else if (key == "press") {
+                start.press = value;
+            } else if (key == "box") {
+                seen.boxes << text;
+            } else if (key == "call") {
+                seen.calls << value;
+            } else if (key == "logged") {
+                seen.logged << text;
+            } else if (key == "ends") {
+                seen.ended = value == "reboot" ? 0 : restartExitCode;
+            } else if (line == "dump kept") {
+                seen.dumpKept = true;
+            } else {
+                QFAIL(qPrintable(name + ": what is " + line));
+            }
+        }
+        for (auto script = scripts.cbegin(); script != scripts.cend(); ++script)
+            start.fakes << script.key() + ": " + script.value();
+        QTest::newRow(qPrintable(name)) << start << seen;
+    }
 }
 
 void LaunchTest::runs()
