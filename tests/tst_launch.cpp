@@ -12,6 +12,7 @@
 #include "fakeexecutables.h"
 #include "kivintegration.h"
 #include "mainwindow.h"
+#include "scenariotable.h"
 #include "testhelpers.h"
 
 namespace {
@@ -215,36 +216,9 @@ void LaunchTest::runs_data()
 {
     QTest::addColumn<Start>("start");
     QTest::addColumn<Seen>("expected");
-    QFile file(QFINDTESTDATA("testdata/window-runs.txt"));
-    QVERIFY(file.open(QIODevice::ReadOnly | QIODevice::Text));
-    QMap<QString, QString> defines;
-    QMap<QString, QStringList> groups;
-    QVector<QPair<QString, QStringList>> runs;
-    QString group;
-    bool inRun = false;
-    for (QString line : QString::fromUtf8(file.readAll()).split('\n')) {
-        for (auto define = defines.cbegin(); define != defines.cend(); ++define)
-            line.replace('{' + define.key() + '}', define.value());
-        const QString key = line.section(' ', 0, 0);
-        const QString rest = line.section(' ', 1);
-        QStringList* block = inRun ? &runs.last().second : group.isEmpty() ? nullptr : &groups[group];
-        if (line.isEmpty()) {
-            group.clear();
-            inRun = false;
-        } else if (key == "define") {
-            defines.insert(rest.section(' ', 0, 0), rest.section(' ', 1));
-        } else if (key == "group") {
-            group = rest;
-        } else if (key == "run") {
-            runs.append({rest, {}});
-            inRun = true;
-        } else if (block && key == "use") {
-            *block += groups.value(rest);
-        } else if (block) {
-            block->append(line);
-        }
-    }
-    for (const auto& [name, lines] : qAsConst(runs)) {
+    const QList<Scenario> runs = readScenarios("window-runs.txt");
+    QVERIFY(!runs.isEmpty());
+    for (const auto& [name, lines] : runs) {
         Start start;
         Seen seen {{}, {}, {{"IsCrashed", 0}, {"RestartMode", 0}}};
         QMap<QString, QString> scripts;
