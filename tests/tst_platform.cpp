@@ -9,12 +9,11 @@
 #include "kivintegration.h"
 #include "mode.h"
 #include "packagemanager.h"
-#include "systemdservice.h"
 
 using namespace KivAdmin;
 
-// The system's facilities as the program asks them: helper commands, dpkg, systemd, the security
-// level file and the help window.
+// The system's facilities as the program asks them: helper commands, dpkg, the security level file
+// and the help window.
 class PlatformTest final : public QObject
 {
     Q_OBJECT
@@ -22,7 +21,7 @@ class PlatformTest final : public QObject
 private slots:
     void initTestCase()
     {
-        for (const char* name : {"dpkg-query", "systemctl", "scripted"})
+        for (const char* name : {"dpkg-query", "scripted"})
             m_fakes.add(name);
         m_fakes.activate();
     }
@@ -107,39 +106,6 @@ private slots:
         const QStringList expected {
             "-W", "-f=${db:Status-Abbrev}\\t${Package}\\t${Version}\\n", "--", package};
         QCOMPARE(m_fakes.calls("dpkg-query"), (QList<QStringList> {expected, expected}));
-    }
-
-    void serviceRunsOnlyWhenLoadedAndActive_data()
-    {
-        QTest::addColumn<QString>("show");
-        QTest::addColumn<QString>("active");
-        QTest::addColumn<QString>("state"); // alive and active
-        QTest::newRow("loaded and active") << "out loaded\\n\n"
-                                           << "out active\\n\n"
-                                           << "1 1";
-        QTest::newRow("loaded, activating") << "out loaded\\n\n"
-                                            << "out activating\\n\nexit 3\n"
-                                            << "1 0";
-        QTest::newRow("unit unknown") << "out not-found\\n\n"
-                                      << "out inactive\\n\nexit 4\n"
-                                      << "0 0";
-        QTest::newRow("no systemd running") << "err System has not been booted with systemd\\n\nexit 1\n"
-                                            << "exit 1\n"
-                                            << "0 0";
-    }
-
-    void serviceRunsOnlyWhenLoadedAndActive()
-    {
-        QFETCH(QString, show);
-        QFETCH(QString, active);
-        QFETCH(QString, state);
-        m_fakes.setScenario("systemctl", show, 1);
-        m_fakes.setScenario("systemctl", active, 2);
-        const SystemdService service("norvo-update-service");
-        QCOMPARE(QString("%1 %2").arg(service.getAliveStatus()).arg(service.isActive()), state);
-        QCOMPARE(m_fakes.calls("systemctl"),
-            (QList<QStringList> {{"show", "--property=LoadState", "--value", "--", "norvo-update-service"},
-                {"is-active", "--", "norvo-update-service"}}));
     }
 
     void securityLevelFromItsFile()

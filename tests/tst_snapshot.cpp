@@ -30,8 +30,6 @@ private slots:
     void executeReportsHowTheCommandEnded();
     void executeTicksOncePerFullSecond();
 
-    void lvmVolumeNames_data();
-    void lvmVolumeNames();
     void lvmCommandLines();
     void lvmRestoreNeverLeavesBootEmpty_data();
     void lvmRestoreNeverLeavesBootEmpty();
@@ -170,34 +168,6 @@ void SnapshotTest::executeTicksOncePerFullSecond()
     QVERIFY(timer.elapsed() < 1500);
     QCOMPARE(ticks.count(), 0);
     QVERIFY2(snapshot.errorText().contains("\"kiv-no-such-program\""), qPrintable(snapshot.errorText()));
-}
-
-void SnapshotTest::lvmVolumeNames_data()
-{
-    QTest::addColumn<QString>("device");
-    QTest::addColumn<QString>("origin");
-    QTest::addColumn<QString>("volumeGroup");
-    QTest::newRow("plain names") << "/dev/mapper/vg0-root"
-                                 << "/dev/vg0/root"
-                                 << "vg0";
-    QTest::newRow("hyphens in both names") << "/dev/mapper/my--vg-root--fs"
-                                           << "/dev/my-vg/root-fs"
-                                           << "my-vg";
-    QTest::newRow("not an LVM volume") << "/dev/mapper/cryptroot"
-                                       << "/dev/cryptroot"
-                                       << "";
-}
-
-void SnapshotTest::lvmVolumeNames()
-{
-    QFETCH(QString, device);
-    QFETCH(QString, origin);
-    QFETCH(QString, volumeGroup);
-    LvmSnapshot snapshot("lvsnap-kiv-norvo-update", device, 6);
-    QCOMPARE(snapshot.volumeGroup(), volumeGroup);
-    QCOMPARE(snapshot.snapshotPath(), "/dev/" + volumeGroup + "/lvsnap-kiv-norvo-update");
-    snapshot.create();
-    QCOMPARE(m_fakes.calls("lvcreate").value(0).value(7), origin);
 }
 
 void SnapshotTest::lvmCommandLines()

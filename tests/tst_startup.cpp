@@ -193,6 +193,10 @@ void StartupTest::checksRunInOrder_data()
     QTest::newRow("service inactive")
         << false << active + QStringList {"systemctl#2: out inactive\\n\nexit 3\n"} << QStringList {window}
         << "1 2";
+    QTest::newRow("no systemd running")
+        << false
+        << active + QStringList {"systemctl#1: err System has not been booted with systemd\\n\nexit 1\n"}
+        << QStringList {window} << "1 1";
     QTest::newRow("service unit unknown: not asked for its state")
         << false << active + QStringList {"systemctl#1: out not-found\\n\n"} << QStringList {window} << "1 1";
     QTest::newRow("service package absent: systemd not asked")
@@ -220,7 +224,12 @@ void StartupTest::checksRunInOrder()
     int serviceQueries = 0;
     for (const QStringList& call : m_fakes->calls("dpkg-query"))
         serviceQueries += call.endsWith("norvo-update-service") ? 1 : 0;
-    QCOMPARE(QString("%1 %2").arg(serviceQueries).arg(m_fakes->calls("systemctl").size()), asked);
+    const QList<QStringList> systemctl = m_fakes->calls("systemctl");
+    QCOMPARE(QString("%1 %2").arg(serviceQueries).arg(systemctl.size()), asked);
+    QCOMPARE(systemctl,
+        (QList<QStringList> {{"show", "--property=LoadState", "--value", "--", "norvo-update-service"},
+             {"is-active", "--", "norvo-update-service"}})
+            .mid(0, systemctl.size()));
 }
 
 void StartupTest::hangingDpkgDoesNotBlockTheStart()
