@@ -17,7 +17,6 @@
 #include "fakeexecutables.h"
 #include "kivintegration.h"
 #include "mainwindow.h"
-#include "modalboxanswerer.h"
 #include "sourcedialog.h"
 #include "testhelpers.h"
 
@@ -43,9 +42,9 @@ private slots:
     void latestKernelForcedByItsPackage();
 
 private:
-    // Fills in the source dialog once it is up and presses OK or Cancel; gives up after 5 s.
-    // focusedText receives the text of the field that had the focus.
-    void answerSourceDialog(const QString& text, bool accept, QString* focusedText = nullptr);
+    // Opens the source dialog with open, types text in it and presses OK or Cancel; returns the text
+    // of the field that had the focus.
+    QString editSource(const std::function<void()>& open, const QString& text, bool accept = true);
 
     FakeExecutables m_fakes;
     QTemporaryDir m_config;
@@ -164,41 +163,30 @@ void MainWindowTest::sourceDialogAcceptsOnlyFittingText()
     QCOMPARE(child<QToolButton>(dialog.get(), "m_browseToolButton")->isVisible(), iso->isChecked());
     QCOMPARE(line->placeholderText(),
         iso->isChecked() ? "Specify the path to the ISO image" : "Specify a link to the network repository");
-    ModalBoxAnswerer answerer("OK", warning.isNull() ? 300 : 5000);
-    dialog->accept();
-    QCOMPARE(answerer.waitAnswered(), !warning.isNull());
+    QCOMPARE(TestHelpers::answerBox("OK", [&] { dialog->accept(); }).value(1), warning);
     if (warning.isNull()) {
         QCOMPARE(dialog->result(), int(QDialog::Accepted));
         QCOMPARE(dialog->source(), (typed.isNull() ? initial : typed).trimmed());
     } else {
-        QCOMPARE(answerer.box().text, warning);
         QVERIFY(dialog->isVisible());
         QCOMPARE(line->text(), typed);
     }
 }
 
-void MainWindowTest::answerSourceDialog(const QString& text, bool accept, QString* focusedText)
+QString MainWindowTest::editSource(const std::function<void()>& open, const QString& text, bool accept)
 {
-    auto* poll = new QTimer(this);
-    auto* waited = new QElapsedTimer;
-    waited->start();
-    connect(poll, &QTimer::timeout, poll, [=]() {
-        auto* dialog = qobject_cast<SourceDialog*>(QApplication::activeModalWidget());
-        if (!dialog && !waited->hasExpired(5000))
-            return;
-        poll->deleteLater();
-        delete waited;
-        if (!dialog)
-            return;
-        auto* edit = qobject_cast<QLineEdit*>(dialog->focusWidget());
-        if (focusedText)
-            *focusedText = edit ? edit->text() : "(no text field focused)";
-        child<QLineEdit>(dialog, "m_sourceLineEdit")->setText(text);
-        child<QDialogButtonBox>(dialog, "buttonBox")
-            ->button(accept ? QDialogButtonBox::Ok : QDialogButtonBox::Cancel)
-            ->click();
-    });
-    poll->start(20);
+    QString focused = "(no source dialog)";
+    TestHelpers::whenModal(
+        [&](QWidget* dialog) {
+            auto* edit = qobject_cast<QLineEdit*>(dialog->focusWidget());
+            focused = edit ? edit->text() : "(no text field focused)";
+            child<QLineEdit>(dialog, "m_sourceLineEdit")->setText(text);
+            child<QDialogButtonBox>(dialog, "buttonBox")
+                ->button(accept ? QDialogButtonBox::Ok : QDialogButtonBox::Cancel)
+                ->click();
+        },
+        open);
+    return focused;
 }
 
 void MainWindowTest::sourcesAreAddedChangedAndRemoved()
@@ -206,16 +194,13 @@ void MainWindowTest::sourcesAreAddedChangedAndRemoved()
     auto window = TestHelpers::makeWindow({{"ExpertMode", true}, {"Md5Check", true}});
     auto* list = child<QListWidget>(window.get(), "m_sourcesListWidget");
     auto* md5 = child<QCheckBox>(window.get(), "m_md5CheckBox");
-    QString focused;
+    auto* add = child<QToolButton>(window.get(), "m_addSourceToolButton");
     for (const char* source : {"ftp://mirror.example/cd.iso", "/srv/b.iso"}) {
         // Checksums apply to local images only.
         QVERIFY(!md5->isEnabled());
-        answerSourceDialog(source, true, &focused);
-        child<QToolButton>(window.get(), "m_addSourceToolButton")->click();
-        QCOMPARE(focused, "");
+        QCOMPARE(editSource([add] { add->click(); }, source), "");
     }
-    answerSourceDialog("/srv/c.iso", false);
-    child<QToolButton>(window.get(), "m_addSourceToolButton")->click();
+    editSource([add] { add->click(); }, "/srv/c.iso", false);
     // The source just added is the current one, so the next action is on it.
     QCOMPARE(list->count(), 2);
     QCOMPARE(list->currentRow(), 1);
@@ -224,9 +209,8 @@ void MainWindowTest::sourcesAreAddedChangedAndRemoved()
     list->setCurrentRow(0);
     window->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(window.get()));
-    answerSourceDialog("/srv/a.iso", true, &focused);
-    QTest::keyClick(list, Qt::Key_Return);
-    QCOMPARE(focused, "ftp://mirror.example/cd.iso");
+    QCOMPARE(editSource([list] { QTest::keyClick(list, Qt::Key_Return); }, "/srv/a.iso"),
+        "ftp://mirror.example/cd.iso");
     QCOMPARE(list->item(0)->text(), "/srv/a.iso");
     QVERIFY(md5->isEnabled() && md5->isChecked());
 
@@ -235,17 +219,13 @@ void MainWindowTest::sourcesAreAddedChangedAndRemoved()
         window->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(window.get()));
         list->setFocus();
-        ModalBoxAnswerer answerer(answer);
-        QTest::keyClick(list, Qt::Key_Delete);
-        QVERIFY2(answerer.waitAnswered(), qPrintable(answerer.problem()));
-        QCOMPARE(answerer.box().title + ": " + answerer.box().text + " " + answerer.box().informativeText,
-            "Remove confirmation: Do you want to remove source? /srv/a.iso");
+        QCOMPARE(TestHelpers::answerBox(answer, [list] { QTest::keyClick(list, Qt::Key_Delete); }).mid(0, 3),
+            (QStringList {"Remove confirmation", "Do you want to remove source?", "/srv/a.iso"}));
     }
     QCOMPARE(list->count(), 1);
     QCOMPARE(list->item(0)->text(), "/srv/b.iso");
-    ModalBoxAnswerer answerer("Yes");
-    child<QToolButton>(window.get(), "m_removeSourceToolButton")->click();
-    QVERIFY(answerer.waitAnswered());
+    auto* remove = child<QToolButton>(window.get(), "m_removeSourceToolButton");
+    QVERIFY(!TestHelpers::answerBox("Yes", [remove] { remove->click(); }).isEmpty());
     QCOMPARE(list->count(), 0);
     QVERIFY(!child<QPushButton>(window.get(), "m_updatePushButton")->isEnabled());
 }

@@ -12,7 +12,6 @@
 #include "fakeexecutables.h"
 #include "kivintegration.h"
 #include "mainwindow.h"
-#include "modalboxanswerer.h"
 #include "sourcedialog.h"
 #include "testhelpers.h"
 
@@ -93,10 +92,10 @@ private slots:
         QStringList texts = visibleTexts(window.get());
 
         // The launch question, with Qt's own buttons.
-        ModalBoxAnswerer answerer(QStringLiteral("Нет"));
-        TestHelpers::child<QPushButton>(window.get(), "m_updatePushButton")->click();
-        QVERIFY2(answerer.waitAnswered(), qPrintable(answerer.problem()));
-        texts << answerer.box().title << answerer.box().text << answerer.box().buttons;
+        auto* update = TestHelpers::child<QPushButton>(window.get(), "m_updatePushButton");
+        const QStringList box = TestHelpers::answerBox("Нет", [update] { update->click(); });
+        QVERIFY2(box.contains("Нет"), qPrintable(box.join(" | ")));
+        texts << box;
 
         SourceDialog dialog(window.get());
         dialog.show();

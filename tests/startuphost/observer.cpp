@@ -14,7 +14,6 @@
 #include <QTimer>
 
 #include "mainwindow.h"
-#include "modalboxanswerer.h"
 
 namespace {
 
@@ -54,10 +53,13 @@ void observe()
         QWidget* modal = QApplication::activeModalWidget();
         if (auto* box = qobject_cast<QMessageBox*>(modal); box && box != answeredBox) {
             answeredBox = box;
-            const SeenBox seen = ModalBoxAnswerer::describe(box);
+            QStringList buttons;
+            for (QAbstractButton* button : box->buttons())
+                buttons << button->text().remove(QLatin1Char('&'));
             journal(QStringLiteral("box"),
-                seen.title + QLatin1Char('|') + seen.text + QLatin1Char('|') + QString::number(seen.icon)
-                    + QLatin1Char('|') + seen.buttons.join(QLatin1Char(',')));
+                QStringList {box->windowTitle(), box->text(), QString::number(box->icon()),
+                    buttons.join(QLatin1Char(','))}
+                    .join(QLatin1Char('|')));
             QTimer::singleShot(0, box, [box]() { box->buttons().constFirst()->click(); });
             return;
         }
