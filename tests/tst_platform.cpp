@@ -31,15 +31,14 @@ private slots:
     {
         QTest::addColumn<QString>("scenario"); // null: the program is missing
         QTest::addColumn<QString>("ended"); // started, finished, crashed, exit code, output, succeeded
-        QTest::newRow("success with output") << "out one\\ntwo\\n\nerr noise\\n\n"
-                                             << "1 1 0 0 one\ntwo\n 1";
-        QTest::newRow("non-zero exit code") << "out partial\nexit 3\n"
-                                            << "1 1 0 3 partial 0";
-        QTest::newRow("killed by a signal") << "signal KILL\n"
-                                            << "1 1 1 9  0";
-        QTest::newRow("program missing") << QString() << "0 0 0 0  0";
-        QTest::newRow("past its bound") << "out started\\n\nhang\n"
-                                        << "1 0 0 0 started\n 0";
+        const auto row = [](const char* name, const QString& scenario, const char* ended) {
+            QTest::newRow(name) << scenario << QString(ended);
+        };
+        row("success with output", "out one\\ntwo\\n\nerr noise\\n\n", "1 1 0 0 one\ntwo\n 1");
+        row("non-zero exit code", "out partial\nexit 3\n", "1 1 0 3 partial 0");
+        row("killed by a signal", "signal KILL\n", "1 1 1 9  0");
+        row("program missing", QString(), "0 0 0 0  0");
+        row("past its bound", "out started\\n\nhang\n", "1 0 0 0 started\n 0");
     }
 
     void helperReportsHowTheCommandEnded()
@@ -71,27 +70,23 @@ private slots:
         QTest::addColumn<QString>("scenario");
         QTest::addColumn<bool>("installed");
         QTest::addColumn<QStringList>("versions");
-        QTest::newRow("installed") << "norvo-update-service"
-                                   << "out ii \\tnorvo-update-service\\t1.4\\n\n"
-                                   << true << QStringList {"1.4"};
-        QTest::newRow("removed, configuration kept") << "norvo-update-service"
-                                                     << "out rc \\tnorvo-update-service\\t1.4\\n\n"
-                                                     << false << QStringList();
-        QTest::newRow("half-configured after a failed upgrade") << "kiv-norvo-update"
-                                                                << "out iF \\tkiv-norvo-update\\t0.1.33\\n\n"
-                                                                << false << QStringList {"0.1.33"};
-        QTest::newRow("unknown to dpkg") << "norvo-update-service"
-                                         << "err dpkg-query: no packages found matching it\\n\nexit 1\n"
-                                         << false << QStringList();
-        QTest::newRow("installed for two architectures") << "libfoo"
-                                                         << "out ii \\tlibfoo\\t2.0\\nii \\tlibfoo\\t2.0\\n\n"
-                                                         << true << QStringList {"2.0", "2.0"};
-        QTest::newRow("name with regular-expression characters") << "g++"
-                                                                 << "out ii \\tg++\\t4:12.2.0-3\\n\n"
-                                                                 << true << QStringList {"4:12.2.0-3"};
-        QTest::newRow("another package must not match") << "norvo-update"
-                                                        << "out ii \\tnorvo-update-service\\t1.0\\n\n"
-                                                        << false << QStringList {"1.0"};
+        const auto row = [](const char* name, const char* package, const char* scenario, bool installed,
+                             const QStringList& versions) {
+            QTest::newRow(name) << QString(package) << QString(scenario) << installed << versions;
+        };
+        row("installed", "norvo-update-service", "out ii \\tnorvo-update-service\\t1.4\\n\n", true, {"1.4"});
+        row("removed, configuration kept", "norvo-update-service",
+            "out rc \\tnorvo-update-service\\t1.4\\n\n", false, {});
+        row("half-configured after a failed upgrade", "kiv-norvo-update",
+            "out iF \\tkiv-norvo-update\\t0.1.33\\n\n", false, {"0.1.33"});
+        row("unknown to dpkg", "norvo-update-service",
+            "err dpkg-query: no packages found matching it\\n\nexit 1\n", false, {});
+        row("installed for two architectures", "libfoo", "out ii \\tlibfoo\\t2.0\\nii \\tlibfoo\\t2.0\\n\n",
+            true, {"2.0", "2.0"});
+        row("name with regular-expression characters", "g++", "out ii \\tg++\\t4:12.2.0-3\\n\n", true,
+            {"4:12.2.0-3"});
+        row("another package must not match", "norvo-update", "out ii \\tnorvo-update-service\\t1.0\\n\n",
+            false, {"1.0"});
     }
 
     void packageStateFollowsDpkg()

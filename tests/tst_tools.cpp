@@ -252,27 +252,22 @@ private slots:
         QTest::addColumn<QString>("error");
         const QString notAName
             = "-p needs the name of a package (lower-case letters, digits, '+', '.' and '-'), not ";
-        QTest::newRow("imitation") << "-A -T -K -k -g -m /srv/a.iso ftp://m.example/r -n"
-                                   << "";
-        QTest::newRow("application update") << "-g /srv/a.iso -p kiv-norvo-update"
-                                            << "";
-        QTest::newRow("switches") << "-d"
-                                  << "";
-        QTest::newRow("name with a plus") << "-A /srv/a.iso -p g++"
-                                          << "";
-        QTest::newRow("no sources") << "-A -n"
-                                    << "no update sources given (ISO images or repository addresses, or -r)";
-        QTest::newRow("removal suffix") << "-A /srv/a.iso -p kiv-a-" << notAName + "kiv-a-";
-        QTest::newRow("pattern") << "-A /srv/a.iso -p kiv-*" << notAName + "kiv-*";
-        QTest::newRow("version") << "-A /srv/a.iso -p kiv-a=2.0" << notAName + "kiv-a=2.0";
-        QTest::newRow("unknown option") << "-A -x /srv/a.iso"
-                                        << "unknown option -x";
-        QTest::newRow("sources with -r") << "-A -r /srv/a.iso"
-                                         << "-r uses the configured repositories and takes no sources";
-        QTest::newRow("checksums with -r") << "-A -r -m"
-                                           << "-k, -g and -m apply to given sources, not to -r";
-        QTest::newRow("switch with more") << "-d -A"
-                                          << "-d and -e take no other argument";
+        const auto row = [](const char* name, const char* line, const QString& error = {}) {
+            QTest::newRow(name) << QString(line) << error;
+        };
+        row("imitation", "-A -T -K -k -g -m /srv/a.iso ftp://m.example/r -n");
+        row("application update", "-g /srv/a.iso -p kiv-norvo-update");
+        row("switches", "-d");
+        row("name with a plus", "-A /srv/a.iso -p g++");
+        row("no sources", "-A -n", "no update sources given (ISO images or repository addresses, or -r)");
+        row("removal suffix", "-A /srv/a.iso -p kiv-a-", notAName + "kiv-a-");
+        row("pattern", "-A /srv/a.iso -p kiv-*", notAName + "kiv-*");
+        row("version", "-A /srv/a.iso -p kiv-a=2.0", notAName + "kiv-a=2.0");
+        row("unknown option", "-A -x /srv/a.iso", "unknown option -x");
+        row("sources with -r", "-A -r /srv/a.iso",
+            "-r uses the configured repositories and takes no sources");
+        row("checksums with -r", "-A -r -m", "-k, -g and -m apply to given sources, not to -r");
+        row("switch with more", "-d -A", "-d and -e take no other argument");
     }
 
     void commandLines()
