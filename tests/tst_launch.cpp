@@ -10,7 +10,6 @@
 #include <QTimer>
 
 #include "fakeexecutables.h"
-#include "kivintegration.h"
 #include "mainwindow.h"
 #include "scenariotable.h"
 #include "testhelpers.h"
@@ -81,17 +80,14 @@ private:
 void LaunchTest::initTestCase()
 {
     QVERIFY2(QFile::exists("/run/kiv-sandbox/layers_boot"), "the test must run in the sandbox");
-    kivInit("0.1.32", "Kiv norvo update");
-    QCoreApplication::setApplicationName("kiv-norvo-update");
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_config.path());
-    for (const char* name : {"norvo-update", "dpkg-query", "systemctl", "df", "lsb_release", "lvs",
-             "lvcreate", "lvremove", "lvconvert", "umount", "tar", "reboot", "bash", "xfsrestore"})
+    TestHelpers::prepareWindowTests(m_fakes, m_config);
+    for (const char* name :
+        {"lvcreate", "lvremove", "lvconvert", "umount", "tar", "reboot", "bash", "xfsrestore"})
         m_fakes.add(name);
     for (const char* path : {"/usr/sbin/space_calculator", "/usr/sbin/norvo-update-ctl"}) {
         QFile::remove(path);
         QVERIFY(QFile::copy(FakeExecutables::fakeProgramPath(), path));
     }
-    m_fakes.activate();
 }
 
 void LaunchTest::init()
@@ -129,11 +125,12 @@ QStringList LaunchTest::machineCalls() const
 
 Seen LaunchTest::play(const Start& start)
 {
-    // What every machine has unless a row says otherwise: an ext4 root, no service package, this
-    // program at 0.1.32, a tool that succeeds, switches that end at once, no snapshot volume.
-    const QStringList defaults {"df: " + TestHelpers::dfRoot("/dev/sda1", "ext4"), "dpkg-query: exit 1\n",
-        "dpkg-query@kiv-norvo-update: out ii \\tkiv-norvo-update\\t0.1.32\\n\n", "norvo-update: exit 0\n",
-        "lvs: err   Failed to find logical volume\\n\nexit 5\n", "space_calculator: out 4\\n\n"};
+    // What every machine has unless a row says otherwise: an ordinary machine with this program at
+    // 0.1.32, a tool that succeeds, switches that end at once, no snapshot volume.
+    const QStringList defaults = TestHelpers::ordinaryMachine
+        + QStringList {"dpkg-query@kiv-norvo-update: out ii \\tkiv-norvo-update\\t0.1.32\\n\n",
+            "norvo-update: exit 0\n", "lvs: err   Failed to find logical volume\\n\nexit 5\n",
+            "space_calculator: out 4\\n\n"};
     m_fakes.addScenarios(
         QStringList(defaults + start.fakes).replaceInStrings("{FAKES}", m_fakes.directory()));
     for (const QString& file : start.files) {

@@ -15,7 +15,6 @@
 #include <QToolButton>
 
 #include "fakeexecutables.h"
-#include "kivintegration.h"
 #include "mainwindow.h"
 #include "sourcedialog.h"
 #include "testhelpers.h"
@@ -53,20 +52,13 @@ private:
 void MainWindowTest::initTestCase()
 {
     QVERIFY2(QFile::exists("/run/kiv-sandbox/layers_boot"), "the test must run in the sandbox");
-    kivInit("0.1.32", "Kiv norvo update");
-    QCoreApplication::setApplicationName("kiv-norvo-update");
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_config.path());
-    for (const char* name : {"dpkg-query", "lsb_release", "df", "norvo-update", "systemctl", "lvs"})
-        m_fakes.add(name);
-    m_fakes.activate();
+    TestHelpers::prepareWindowTests(m_fakes, m_config);
 }
 
 void MainWindowTest::init()
 {
     m_fakes.reset();
-    m_fakes.setScenario("df", TestHelpers::dfRoot("/dev/sda1", "ext4"));
-    m_fakes.setScenario("dpkg-query", "exit 1\n");
-    m_fakes.setScenario("lsb_release", "out Release:\\t1.7.5\\n\n");
+    m_fakes.addScenarios(TestHelpers::ordinaryMachine);
 }
 
 void MainWindowTest::controlsFollowModeSourcesAndOption_data()

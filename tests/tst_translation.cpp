@@ -4,7 +4,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
-#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBrowser>
@@ -64,16 +63,8 @@ class TranslationTest final : public QObject
 private slots:
     void initTestCase()
     {
-        kivInit("0.1.32", "Kiv norvo update");
-        QCoreApplication::setApplicationName(QStringLiteral("kiv-norvo-update"));
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_config.path());
-        for (const char* name : {"dpkg-query", "lsb_release", "df", "systemctl", "lvs"})
-            m_fakes.add(QString::fromLatin1(name));
-        m_fakes.activate();
-        m_fakes.setScenario(
-            QStringLiteral("df"), TestHelpers::dfRoot(QStringLiteral("/dev/sda1"), QStringLiteral("ext4")));
-        m_fakes.setScenario(QStringLiteral("dpkg-query"), QStringLiteral("exit 1\n"));
-        m_fakes.setScenario(QStringLiteral("lsb_release"), QStringLiteral("out Release:\\t1.7.5\\n\n"));
+        TestHelpers::prepareWindowTests(m_fakes, m_config);
+        m_fakes.addScenarios(TestHelpers::ordinaryMachine);
         QCOMPARE(QLocale().name(), QStringLiteral("ru_RU"));
     }
 

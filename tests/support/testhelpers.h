@@ -8,10 +8,13 @@
 #include <QFile>
 #include <QMessageBox>
 #include <QSettings>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QVariantMap>
 
+#include "fakeexecutables.h"
+#include "kivintegration.h"
 #include "mainwindow.h"
 
 // Small helpers shared by the tests.
@@ -37,6 +40,23 @@ template<typename T> T* child(QObject* parent, const char* name)
 {
     return parent->findChild<T*>(QLatin1String(name));
 }
+
+// Prepares this process for tests of the windows: the program's name and version, settings in a
+// folder of the test's own, and scripted stand-ins first on PATH for the programs a window asks.
+inline void prepareWindowTests(FakeExecutables& fakes, const QTemporaryDir& settings)
+{
+    kivInit("0.1.32", "Kiv norvo update");
+    QCoreApplication::setApplicationName("kiv-norvo-update");
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
+    for (const char* name : {"dpkg-query", "lsb_release", "df", "norvo-update", "systemctl", "lvs"})
+        fakes.add(name);
+    fakes.activate();
+}
+
+// How those programs answer on an ordinary machine: an ext4 root, release 1.7.5, none of the
+// packages asked about installed.
+inline const QStringList ordinaryMachine {
+    "df: " + dfRoot("/dev/sda1", "ext4"), "dpkg-query: exit 1\n", "lsb_release: out Release:\\t1.7.5\\n\n"};
 
 // A shown main window that starts from exactly these settings.
 inline std::unique_ptr<MainWindow> makeWindow(const QVariantMap& settings)
