@@ -229,7 +229,7 @@ void MainWindowTest::informationPanel_data()
     QTest::addColumn<QString>("available");
     QTest::addColumn<QString>("text");
     QTest::newRow("maximum level, update installed")
-        << QByteArray("2\n") << QByteArray("Update 1.2.3\nBulletin 45\n") << "15G"
+        << QByteArray("  2 \nignored\n") << QByteArray("Update 1.2.3\nBulletin 45\n") << "15G"
         << "Norvo Linux 1.7.5\nMaximum security level, «Kaldemor»\nUpdate 1.2.3 installed (BULLETIN № 45)\n"
            "Available memory size: 15 G (root partition)";
     QTest::newRow("advanced level, no update file")

@@ -1,19 +1,13 @@
 #include <QElapsedTimer>
-#include <QTemporaryDir>
 #include <QTest>
-#include <QTextBrowser>
-#include <QWidget>
 
 #include "fakeexecutables.h"
 #include "helpercommand.h"
-#include "kivintegration.h"
-#include "mode.h"
 #include "packagemanager.h"
 
 using namespace KivAdmin;
 
-// The system's facilities as the program asks them: helper commands, dpkg, the security level file
-// and the help window.
+// The system's facilities as the program asks them: helper commands and dpkg.
 class PlatformTest final : public QObject
 {
     Q_OBJECT
@@ -103,41 +97,9 @@ private slots:
         QCOMPARE(m_fakes.calls("dpkg-query"), (QList<QStringList> {expected, expected}));
     }
 
-    void securityLevelFromItsFile()
-    {
-        QTemporaryDir directory;
-        const QString path = directory.filePath("norvo_security_level");
-        QCOMPARE(Mode::readMode(path), 0);
-        for (const auto& level :
-            QList<QPair<QByteArray, int>> {{"1\n", 1}, {"  2 \nignored\n", 2}, {"maximum\n", 0}, {"", 0}}) {
-            QFile file(path);
-            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-            file.write(level.first);
-            file.close();
-            QCOMPARE(Mode::readMode(path), level.second);
-        }
-    }
-
-    void helpOpensOneWindowWithTheProgramsHelp()
-    {
-        kivHelpShow(QString());
-        kivHelpShow("snapshot");
-        QWidgetList helpWindows;
-        for (QWidget* window : QApplication::topLevelWidgets()) {
-            if (window->objectName() == "HelpWindow" && window->isVisible())
-                helpWindows.append(window);
-        }
-        QCOMPARE(helpWindows.size(), 1);
-        const QString text = helpWindows.first()->findChild<QTextBrowser*>()->toPlainText();
-        for (const char* section :
-            {"Sources", "Create system snapshot", "Snapshots and restore", "After a failed update"})
-            QVERIFY2(text.contains(section), section);
-        helpWindows.first()->close();
-    }
-
 private:
     FakeExecutables m_fakes;
 };
 
-QTEST_MAIN(PlatformTest)
+QTEST_GUILESS_MAIN(PlatformTest)
 #include "tst_platform.moc"

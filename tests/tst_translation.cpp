@@ -96,21 +96,23 @@ private slots:
         QVERIFY2(english.isEmpty(), qPrintable(english.join(QStringLiteral(" | "))));
     }
 
+    // Asked for twice, the help comes up once.
     void helpIsInRussian()
     {
         kivHelpShow(QString());
-        QWidget* help = nullptr;
+        kivHelpShow("snapshot");
+        QWidgetList help;
         for (QWidget* widget : QApplication::topLevelWidgets()) {
-            if (widget->objectName() == QLatin1String("HelpWindow"))
-                help = widget;
+            if (widget->objectName() == "HelpWindow" && widget->isVisible())
+                help << widget;
         }
-        QVERIFY(help);
-        QCOMPARE(help->windowTitle(), QStringLiteral("Справка: Kiv norvo update"));
-        const QString page = TestHelpers::child<QTextBrowser>(help, "HelpBrowser")->toPlainText();
-        for (const char* heading :
-            {"Параметры (экспертный режим)", "Снимки и восстановление", "После неудачного обновления"})
+        QCOMPARE(help.size(), 1);
+        QCOMPARE(help.first()->windowTitle(), "Справка: Kiv norvo update");
+        const QString page = TestHelpers::child<QTextBrowser>(help.first(), "HelpBrowser")->toPlainText();
+        for (const char* heading : {"Экран настройки", "Параметры (экспертный режим)",
+                 "Снимки и восстановление", "После неудачного обновления"})
             QVERIFY2(page.contains(QString::fromUtf8(heading)), heading);
-        help->close();
+        help.first()->close();
     }
 
 private:
