@@ -213,9 +213,9 @@ void LaunchTest::runs_data()
 {
     QTest::addColumn<Start>("start");
     QTest::addColumn<Seen>("expected");
-    const QList<Scenario> runs = readScenarios("window-runs.txt");
-    QVERIFY(!runs.isEmpty());
-    for (const auto& [name, lines] : runs) {
+    const QList<Scenario> table = readScenarios("window-runs.txt");
+    QVERIFY(!table.isEmpty());
+    for (const auto& [name, lines] : table) {
         Start start;
         Seen seen {{}, {}, {{"IsCrashed", 0}, {"RestartMode", 0}}};
         QMap<QString, QString> scripts;

@@ -283,9 +283,9 @@ private slots:
     void runs_data()
     {
         QTest::addColumn<ToolCase>("row");
-        const QList<Scenario> runs = readScenarios("tool-runs.txt");
-        QVERIFY(!runs.isEmpty());
-        for (const Scenario& run : runs)
+        const QList<Scenario> table = readScenarios("tool-runs.txt");
+        QVERIFY(!table.isEmpty());
+        for (const Scenario& run : table)
             addRun(run.name, run.lines);
     }
 
