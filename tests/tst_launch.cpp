@@ -134,9 +134,7 @@ Seen LaunchTest::play(const Start& start)
     m_fakes.addScenarios(
         QStringList(defaults + start.fakes).replaceInStrings("{FAKES}", m_fakes.directory()));
     for (const QString& file : start.files) {
-        const QString path = file.section(':', 0, 0);
-        QDir().mkpath(QFileInfo(path).path());
-        TestHelpers::writeFile(path, file.section(':', 1).mid(1).toUtf8());
+        TestHelpers::writeFile(file.section(':', 0, 0), file.section(':', 1).mid(1).toUtf8());
     }
     QStringList answers = start.answers;
     Seen seen;

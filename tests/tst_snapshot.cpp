@@ -1,5 +1,4 @@
 #include <memory>
-#include <sys/stat.h>
 
 #include <QDir>
 #include <QFile>
@@ -12,7 +11,10 @@
 #include "lvmsnapshot.h"
 #include "rootfilesystem.h"
 #include "snapshotfile.h"
+#include "testfiles.h"
 #include "xfssnapshot.h"
+
+using namespace TestHelpers;
 
 // Runs inside the sandbox (see CMakeLists.txt): /boot and /var/tmp here are scratch copies.
 class SnapshotTest final : public QObject
@@ -43,12 +45,8 @@ private slots:
     void lvmExistenceIsBounded();
 
 private:
-    static void writeFile(const QString& path, const QByteArray& content);
-    static QByteArray readFile(const QString& path);
     // The program's snapshot of either kind, on the root it would be made for.
     static std::unique_ptr<Snapshot> makeSnapshot(bool lvm);
-    // Permission bits, as ls shows them in octal.
-    static uint mode(const QString& path);
     // Runs a shell command as user nobody, as any local user could.
     static void asNobody(const QString& shellCommand);
 
@@ -76,20 +74,6 @@ void SnapshotTest::init()
         SnapshotFile::removeAny(QString::fromLatin1(path));
     QDir("/boot").removeRecursively();
     QDir().mkpath("/boot");
-}
-
-void SnapshotTest::writeFile(const QString& path, const QByteArray& content)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(content);
-}
-
-QByteArray SnapshotTest::readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(missing)");
 }
 
 void SnapshotTest::rootFileSystemFromDf_data()
@@ -331,7 +315,7 @@ void SnapshotTest::xfsOnlyACompletedDumpCounts()
     m_fakes.setScenario("bash", QStringLiteral("write %1 a whole dump\n").arg(dump));
     snapshot.create();
     QCOMPARE(created.at(1).at(0).value<Snapshot::ErrorCode>(), Snapshot::Success);
-    QCOMPARE(mode(dump), 0600u);
+    QCOMPARE(fileMode(dump), 0600u);
     QVERIFY(snapshot.exists());
     QVERIFY(QFile::resize(dump, qint64(3) * 1024 * 1024 * 1024));
     QCOMPARE(snapshot.size(), 3.0);
@@ -349,12 +333,6 @@ std::unique_ptr<Snapshot> SnapshotTest::makeSnapshot(bool lvm)
     if (lvm)
         return std::make_unique<LvmSnapshot>("lvsnap-kiv-norvo-update", "/dev/mapper/vg0-root", 6);
     return std::make_unique<XfsSnapshot>("xfssnap-kiv-norvo-update", "/dev/sda2");
-}
-
-uint SnapshotTest::mode(const QString& path)
-{
-    struct stat status = {};
-    return ::lstat(QFile::encodeName(path).constData(), &status) == 0 ? status.st_mode & 07777 : 0;
 }
 
 void SnapshotTest::asNobody(const QString& shellCommand)
@@ -401,7 +379,7 @@ void SnapshotTest::snapshotFilesAreCreatedAfresh()
     const QFileInfo file(path);
     QVERIFY(file.isFile() && !file.isSymLink());
     QCOMPARE(file.ownerId(), 0u);
-    QCOMPARE(mode(path), 0600u);
+    QCOMPARE(fileMode(path), 0600u);
     if (lvm)
         QVERIFY(file.size() > 0);
     SnapshotFile::removeAny(path);

@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QDeadlineTimer>
@@ -23,6 +22,9 @@
 #include "helpercommand.h"
 #include "options.h"
 #include "scenariotable.h"
+#include "testfiles.h"
+
+using namespace TestHelpers;
 
 namespace {
 
@@ -68,18 +70,6 @@ QString version(const QString& package)
 bool sh(const QString& command)
 {
     return KivAdmin::runHelper("sh", {"-c", command}, 120000).succeeded();
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-uint modeOf(const QString& path)
-{
-    struct stat status = {};
-    return ::stat(QFile::encodeName(path).constData(), &status) == 0 ? status.st_mode & 07777 : 0;
 }
 
 bool imageMounted()
@@ -164,7 +154,7 @@ bool holds(const QString& fact, QString* found)
         *found = QString::fromUtf8(readFile(path));
         return found->contains(fact.section(contains, 1)) == fact.contains(" ~ ");
     }
-    *found = fact.contains(mode) ? "0" + QString::number(modeOf(path), 8) : version(path);
+    *found = fact.contains(mode) ? "0" + QString::number(fileMode(path), 8) : version(path);
     return *found == (expected == "none" ? QString() : expected);
 }
 

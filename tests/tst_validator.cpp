@@ -6,6 +6,7 @@
 #include <QTest>
 
 #include "logger.h"
+#include "testfiles.h"
 #include "updatevalidatormanager.h"
 
 // The check of the system's package sources made before an update from them.
@@ -31,9 +32,8 @@ void ValidatorTest::judgesSourceFiles_data()
           };
 
     const QString signedBy = "Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg\n";
-    QFile recorded(QFINDTESTDATA("testdata/debian.sources"));
-    recorded.open(QIODevice::ReadOnly);
-    const QString debianSources = QString::fromUtf8(recorded.readAll());
+    const QString debianSources
+        = QString::fromUtf8(TestHelpers::readFile(QFINDTESTDATA("testdata/debian.sources")));
 
     row("recorded deb822 file", "debian.sources", debianSources, true, "Result: 2 usable");
     row("one-line entry with options", "sources.list",
@@ -94,18 +94,13 @@ void ValidatorTest::judgesSourceFiles()
     QTemporaryDir directory;
     QVERIFY(QDir(directory.path()).mkdir("repository"));
     const QString path = directory.filePath(file);
-    if (!file.startsWith("(missing)")) {
-        QFile out(path);
-        QVERIFY(out.open(QIODevice::WriteOnly));
-        out.write(QString(content).replace("{DIR}", directory.filePath("repository")).toUtf8());
-    }
+    if (!file.startsWith("(missing)"))
+        TestHelpers::writeFile(
+            path, QString(content).replace("{DIR}", directory.filePath("repository")).toUtf8());
     const QString logPath = directory.filePath("checks.log");
     UpdateValidatorManager validator(std::make_shared<Logger>(logPath, 0), {path});
     QCOMPARE(validator.check(), valid);
-
-    QFile log(logPath);
-    QVERIFY(log.open(QIODevice::ReadOnly));
-    const QString written = QString::fromUtf8(log.readAll());
+    const QString written = QString::fromUtf8(TestHelpers::readFile(logPath));
     QVERIFY2(written.contains(logged), qPrintable(written));
 }
 

@@ -96,15 +96,6 @@ QStringList FakeExecutables::sequence() const
     return QString::fromUtf8(in.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
-QProcessEnvironment FakeExecutables::environment(const QProcessEnvironment& base) const
-{
-    QProcessEnvironment environment = base;
-    environment.insert(
-        QStringLiteral("PATH"), directory() + QLatin1Char(':') + base.value(QStringLiteral("PATH")));
-    environment.insert(QStringLiteral("KIV_FAKE_DIR"), directory());
-    return environment;
-}
-
 void FakeExecutables::activate() const
 {
     // Only one set of fakes is active at a time: each goes in front of the PATH the test began with.

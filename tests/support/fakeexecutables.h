@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QList>
-#include <QProcessEnvironment>
 #include <QStringList>
 #include <QTemporaryDir>
 
@@ -31,9 +30,6 @@ public:
     // The names of the fakes called so far, in the order of the calls.
     QStringList sequence() const;
 
-    // base with this directory first on PATH and KIV_FAKE_DIR set.
-    QProcessEnvironment environment(
-        const QProcessEnvironment& base = QProcessEnvironment::systemEnvironment()) const;
     // Puts this directory first on the PATH of the test process itself, in place of the fakes
     // activated before.
     void activate() const;

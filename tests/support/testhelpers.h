@@ -16,6 +16,7 @@
 #include "fakeexecutables.h"
 #include "kivintegration.h"
 #include "mainwindow.h"
+#include "testfiles.h"
 
 // Small helpers shared by the tests.
 namespace TestHelpers {
@@ -25,15 +26,6 @@ inline QString dfRoot(const QString& device, const QString& type)
 {
     return QStringLiteral("out Filesystem Type Size Used Avail Use% Mounted on\\n%1 %2 20G 5G 15G 25% /\\n\n")
         .arg(device, type);
-}
-
-// Replaces the file: it is removed first, so that a link in its place is never written through.
-inline void writeFile(const QString& path, const QByteArray& content)
-{
-    QFile::remove(path);
-    QFile file(path);
-    if (file.open(QIODevice::WriteOnly))
-        file.write(content);
 }
 
 template<typename T> T* child(QObject* parent, const char* name)
