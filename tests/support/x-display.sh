@@ -5,14 +5,16 @@
 
 # A display number of its own, drawn at random above the ones desktops and other tools take, so
 # that test runs side by side never meet over the first free number; one that is taken makes the
-# server end at once, and another is drawn.
+# server end at once, and another is drawn. Without -noreset the server resets whenever its last
+# client leaves, and refuses a client that connects meanwhile: the program starting while a search
+# of xdotool ends.
 #   start_display SCRATCH-FOLDER
 start_display() {
     local number server
     for _ in $(seq 20); do
         number=$((100 + RANDOM % 800))
         rm -f "$1/display"
-        Xvfb ":$number" -displayfd 3 -nolisten tcp -screen 0 1280x900x24 3>"$1/display" 2>/dev/null &
+        Xvfb ":$number" -displayfd 3 -nolisten tcp -noreset -screen 0 1280x900x24 3>"$1/display" 2>/dev/null &
         server=$!
         for _ in $(seq 100); do
             [ -s "$1/display" ] && break
