@@ -22,6 +22,8 @@ const QString packageWarning = "Warning!|Package norvo-update is not installed!|
 const QString serviceWarning = QStringLiteral(
     "Warning!|The automatic update service is active!\\nPlease, check 'norvo-update-service' status|2|OK");
 const QString serviceInstalled = "out ii \\tnorvo-update-service\\t1.0\\n\n";
+// The update tool installed, the service package not.
+const QStringList toolInstalled {"dpkg: exit 0\n", "dpkg-query: exit 1\n"};
 
 struct JournalEntry
 {
@@ -53,7 +55,6 @@ private:
     QList<JournalEntry> journal() const;
     QStringList eventsOf(qint64 pid) const;
     bool waitForEvent(const QString& event, int count = 1, int timeoutMs = 20000) const;
-    void setUpToolInstalled(bool serviceActive);
 
     std::unique_ptr<FakeExecutables> m_fakes;
     std::unique_ptr<QTemporaryDir> m_shared;
@@ -161,14 +162,6 @@ bool StartupTest::waitForEvent(const QString& event, int count, int timeoutMs) c
     return false;
 }
 
-void StartupTest::setUpToolInstalled(bool serviceActive)
-{
-    m_fakes->add("dpkg", "exit 0\n");
-    m_fakes->add("dpkg-query", serviceActive ? serviceInstalled : "exit 1\n");
-    m_fakes->add("systemctl", "out loaded\\n\n", 1);
-    m_fakes->setScenario("systemctl", "out active\\n\n", 2);
-}
-
 void StartupTest::checksRunInOrder_data()
 {
     QTest::addColumn<bool>("asNobody");
@@ -234,8 +227,7 @@ void StartupTest::checksRunInOrder()
 
 void StartupTest::hangingDpkgDoesNotBlockTheStart()
 {
-    setUpToolInstalled(false);
-    m_fakes->setScenario("dpkg", "hang\n");
+    m_fakes->addScenarios(toolInstalled + QStringList {"dpkg: hang\n"});
     QElapsedTimer timer;
     timer.start();
     QProcess* program = startProgram();
@@ -247,7 +239,7 @@ void StartupTest::hangingDpkgDoesNotBlockTheStart()
 
 void StartupTest::secondInstanceExitsAtOnceAndAKilledOneDoesNotBlock()
 {
-    setUpToolInstalled(false);
+    m_fakes->addScenarios(toolInstalled);
     QProcess* first = startProgram({"KIV_OBSERVER_KEEP_OPEN=1"});
     QVERIFY(waitForEvent("window"));
     const qint64 firstPid = journal().first().pid;
