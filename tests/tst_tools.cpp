@@ -67,9 +67,13 @@ QString version(const QString& package)
         .simplified();
 }
 
-bool sh(const QString& command)
+// Runs shell commands; said, when given, receives what they wrote to either stream.
+bool sh(const QString& command, QByteArray* said = nullptr)
 {
-    return KivAdmin::runHelper("sh", {"-c", command}, 120000).succeeded();
+    const auto result = KivAdmin::runHelper("sh", {"-c", "{ " + command + "\n} 2>&1"}, 120000);
+    if (said)
+        *said = result.output;
+    return result.succeeded();
 }
 
 bool imageMounted()
@@ -351,8 +355,8 @@ private slots:
         for (const QString& fact : qAsConst(row.after))
             QVERIFY2(holds(fill(fact), &found), qPrintable(fact + " | " + found));
         for (const QString& check : qAsConst(row.checks)) {
-            const auto checked = KivAdmin::runHelper("sh", {"-c", "{ " + fill(check) + "\n} 2>&1"}, 120000);
-            QVERIFY2(checked.succeeded(), qPrintable(check + " | " + QString::fromUtf8(checked.output)));
+            QByteArray said;
+            QVERIFY2(sh(fill(check), &said), qPrintable(check + " | " + QString::fromUtf8(said)));
         }
         // However the run ended, what it mounted and its work folder are gone; a dead server is
         // told at once.
