@@ -71,7 +71,6 @@ private slots:
 
 private:
     Seen play(const Start& start);
-    QStringList machineCalls() const;
 
     FakeExecutables m_fakes;
     QTemporaryDir m_config;
@@ -104,23 +103,6 @@ void LaunchTest::cleanup()
     // running the application's loop once clears that.
     QTimer::singleShot(0, qApp, []() { QCoreApplication::exit(0); });
     QCoreApplication::exec();
-}
-
-// The calls of the fakes that change the machine or run the update, in the order they came.
-QStringList LaunchTest::machineCalls() const
-{
-    static const QStringList watched {"norvo-update", "norvo-update-ctl", "tar", "lvcreate", "lvremove",
-        "lvconvert", "bash", "xfsrestore", "reboot"};
-    QMap<QString, QList<QStringList>> calls;
-    QStringList seen;
-    for (const QString& name : m_fakes.sequence()) {
-        if (!watched.contains(name))
-            continue;
-        if (!calls.contains(name))
-            calls.insert(name, m_fakes.calls(name));
-        seen.append((QStringList {name} + calls[name].takeFirst()).join(' '));
-    }
-    return seen;
 }
 
 Seen LaunchTest::play(const Start& start)
@@ -196,7 +178,9 @@ Seen LaunchTest::play(const Start& start)
     waited.start();
     while (seen.ended == 0 && !m_fakes.sequence().contains("reboot") && waited.elapsed() < 10000)
         QTest::qWait(20);
-    seen.calls = machineCalls();
+    // The calls that change the machine or run the update.
+    seen.calls = m_fakes.callsInOrder({"norvo-update", "norvo-update-ctl", "tar", "lvcreate", "lvremove",
+        "lvconvert", "bash", "xfsrestore", "reboot"});
     seen.logged = window
         ? TestHelpers::child<QPlainTextEdit>(window.get(), "m_logTextEdit")->toPlainText().split('\n')
         : QStringList();

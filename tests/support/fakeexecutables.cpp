@@ -3,7 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QTextStream>
+#include <QMap>
 
 FakeExecutables::FakeExecutables()
     : m_directory(QStringLiteral("/tmp/kiv-fakes.XXXXXX"))
@@ -94,6 +94,20 @@ QStringList FakeExecutables::sequence() const
     if (!in.open(QIODevice::ReadOnly | QIODevice::Text))
         return {};
     return QString::fromUtf8(in.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+QStringList FakeExecutables::callsInOrder(const QStringList& names) const
+{
+    QMap<QString, QList<QStringList>> calls;
+    for (const QString& name : names)
+        calls.insert(name, this->calls(name));
+    QStringList seen;
+    const QStringList called = sequence();
+    for (const QString& name : called) {
+        if (calls.contains(name) && !calls[name].isEmpty())
+            seen.append((QStringList {name} + calls[name].takeFirst()).join(QLatin1Char(' ')));
+    }
+    return seen;
 }
 
 void FakeExecutables::activate() const

@@ -30,6 +30,9 @@ public:
     // The names of the fakes called so far, in the order of the calls.
     QStringList sequence() const;
 
+    // The calls so far of the fakes named, in the order they came, each as "NAME ARGUMENT...".
+    QStringList callsInOrder(const QStringList& names) const;
+
     // Puts this directory first on the PATH of the test process itself, in place of the fakes
     // activated before.
     void activate() const;
