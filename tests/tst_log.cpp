@@ -4,6 +4,7 @@
 #include <QTest>
 
 #include "logtextedit.h"
+#include "scenariotable.h"
 #include "updatelogparser.h"
 #include "updatelogwidget.h"
 
@@ -11,14 +12,6 @@ namespace {
 
 const QString summaryOfSix = QStringLiteral(
     "Обновлено 4 пакетов, установлено 2 новых пакетов, для удаления отмечено 0 пакетов, и 0 пакетов не обновлено.\n");
-
-QString summary(int upgraded, int installed = 0)
-{
-    return QStringLiteral(
-        "Обновлено %1 пакетов, установлено %2 новых пакетов, для удаления отмечено 0 пакетов.\n")
-        .arg(upgraded)
-        .arg(installed);
-}
 
 QString readLog(const QString& name)
 {
@@ -48,56 +41,21 @@ private slots:
 
 void LogTest::parserProgress_data()
 {
-    QTest::addColumn<QStringList>("chunks");
-    QTest::addColumn<QList<int>>("progress");
-    QTest::addColumn<int>("errors");
-
-    QTest::newRow("three Inst lines of six")
-        << QStringList {summaryOfSix + "Inst a\nInst b\nInst c\n"} << QList<int> {49} << 0;
-    QTest::newRow("lines before the summary never count")
-        << QStringList {"Inst x\nПол:1 x\n" + summary(2) + "Inst a\n"} << QList<int> {49} << 0;
-    QTest::newRow("a chunk without a line feed waits for the next")
-        << QStringList {summary(1), "Inst a", "\n"} << QList<int> {0, 0, 99} << 0;
-    QTest::newRow("a line split in two is scanned as two lines")
-        << QStringList {summary(2), "Inst a line cut ", "in two\nInst b\n"} << QList<int> {0, 0, 99} << 0;
-    QTest::newRow("a pattern cut by the boundary is missed")
-        << QStringList {summary(2) + "In", "st a\nInst b\n"} << QList<int> {0, 49} << 0;
-    QTest::newRow("one download of 200 shows 1")
-        << QStringList {summary(200) + "Пол:1 http://mirror.example a\n"} << QList<int> {1} << 0;
-    QTest::newRow("after a download Inst lines no longer count")
-        << QStringList {summary(4), "Пол:1 a\n", "Inst a\nInst b\n"} << QList<int> {0, 2, 2} << 0;
-    QTest::newRow("unpacking during partial downloads is lost for good")
-        << QStringList {summary(2) + "Пол:1 a\nРаспаковывается a\n", "Пол:2 b\n", "Распаковывается b\n"}
-        << QList<int> {5, 10, 32} << 0;
-    QTest::newRow("a full update") << QStringList {summary(1, 1) + "Пол:1 a\nПол:2 b\n",
-        "Распаковывается a\nРаспаковывается b\n", "Настраивается пакет a\nНастраивается пакет b\n"}
-                                   << QList<int> {10, 55, 99} << 0;
-    QTest::newRow("counters overshoot the total")
-        << QStringList {summary(2) + "Inst a\nInst b\nInst c\n", "Inst d\n"} << QList<int> {148, 198} << 0;
-    QTest::newRow("a summary of nothing keeps the parser looking")
-        << QStringList {summary(0) + "Inst a\n", summary(1) + "Inst a\n"} << QList<int> {0, 99} << 0;
-    QTest::newRow("only lines beginning with Inst")
-        << QStringList {summary(2) + "inst a\n Inst b\nxInst c\n"} << QList<int> {0} << 0;
-    QTest::newRow("errors: once per chunk")
-        << QStringList {"E: Sub-process /usr/bin/dpkg returned an error code (1)\nx returned an error code\n",
-               "y returned an error code\n", "nothing\n"}
-        << QList<int> {0, 0, 0} << 2;
-    QTest::newRow("an error in the held-back tail is seen with the next chunk")
-        << QStringList {"dpkg returned an error code (1)", "\n"} << QList<int> {0, 0} << 1;
+    addRows("log-progress.txt", {"chunk", "progress", "errors"});
 }
 
 void LogTest::parserProgress()
 {
-    QFETCH(QStringList, chunks);
-    QFETCH(QList<int>, progress);
-    QFETCH(int, errors);
+    QFETCH(QStringList, chunk);
+    QFETCH(QStringList, progress);
+    QFETCH(QStringList, errors);
     UpdateLogParser parser;
     QSignalSpy errorSpy(&parser, &UpdateLogParser::errorDetected);
-    QList<int> seen;
-    for (const QString& chunk : qAsConst(chunks))
-        seen.append(parser.parse(chunk));
-    QCOMPARE(seen, progress);
-    QCOMPARE(errorSpy.count(), errors);
+    QStringList seen;
+    for (const QString& text : qAsConst(chunk))
+        seen << QString::number(parser.parse(text));
+    QCOMPARE(seen.join(' '), progress.value(0));
+    QCOMPARE(errorSpy.count(), errors.value(0).toInt());
 
     // reset forgets the summary, the counters and the held-back tail.
     parser.reset();
@@ -142,38 +100,22 @@ void LogTest::recordedLogsReachTheirEnd()
 
 void LogTest::carriageReturnsRewriteTheLine_data()
 {
-    QTest::addColumn<QStringList>("chunks");
-    QTest::addColumn<QString>("shown");
-
-    QTest::newRow("return inside a chunk") << QStringList {"abc\rdef"} << "def";
-    QTest::newRow("return and line feed end a line") << QStringList {"abc\r\ndef"} << "abc\ndef";
-    QTest::newRow("return then a chunk starting a new line")
-        << QStringList {"50%\r", "\nnext"} << "50%\nnext";
-    QTest::newRow("elapsed ticks after a finished line")
-        << QStringList {"line\n", "\rElapsed 00:00:01", "\rElapsed 00:00:02"} << "line\nElapsed 00:00:02";
-    QTest::newRow("a tick replaces unfinished output")
-        << QStringList {"line\nunfinished", "\rElapsed 00:00:01"} << "line\nElapsed 00:00:01";
-    QTest::newRow("return and line feed split across chunks") << QStringList {"x\r", "y\r\n", "z"} << "y\nz";
-    QTest::newRow("recorded dpkg database progress")
-        << QStringList {"(Чтение базы данных … 5%\r(Чтение базы данных … 100%\r(Чтение базы данных … установлено 7 файлов.)\n"}
-        << "(Чтение базы данных … установлено 7 файлов.)\n";
-    QTest::newRow("a line wrapped over several rows goes whole")
-        << QStringList {"first\n" + QString(121, 'x') + "\rshort"} << "first\nshort";
+    addRows("log-view.txt", {"chunk", "shown"});
 }
 
 void LogTest::carriageReturnsRewriteTheLine()
 {
-    QFETCH(QStringList, chunks);
-    QFETCH(QString, shown);
+    QFETCH(QStringList, chunk);
+    QFETCH(QStringList, shown);
     LogTextEdit view;
     view.setPlainText(QString());
     // Narrow enough that a long line wraps over several rows.
     view.resize(200, 300);
     view.show();
     QVERIFY(QTest::qWaitForWindowExposed(&view));
-    for (const QString& chunk : qAsConst(chunks))
-        view.appendText(chunk);
-    QCOMPARE(view.toPlainText(), shown);
+    for (const QString& text : qAsConst(chunk))
+        view.appendText(text);
+    QCOMPARE(view.toPlainText(), shown.value(0));
 }
 
 void LogTest::viewFollowsOnlyNearTheBottom_data()

@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QMap>
+#include <QTest>
 
 QList<Scenario> readScenarios(const QString& fileName)
 {
@@ -38,4 +39,32 @@ QList<Scenario> readScenarios(const QString& fileName)
             runs.append(scenario);
     }
     return runs;
+}
+
+void addRows(const QString& fileName, const QStringList& keys)
+{
+    // QtTest keeps the columns' names by pointer, for the whole run.
+    static QByteArrayList names;
+    for (const QString& key : keys) {
+        names << key.toUtf8();
+        QTest::addColumn<QStringList>(names.constLast().constData());
+    }
+    const QList<Scenario> table = readScenarios(fileName);
+    if (table.isEmpty())
+        QTest::qFail(qPrintable(fileName + QStringLiteral(" holds no runs")), __FILE__, __LINE__);
+    for (const Scenario& run : table) {
+        QVector<QStringList> values(keys.size());
+        for (const QString& line : run.lines) {
+            const int column = keys.indexOf(line.section(QLatin1Char(' '), 0, 0));
+            if (column < 0)
+                return QTest::qFail(
+                    qPrintable(run.name + QStringLiteral(": what is ") + line), __FILE__, __LINE__);
+            values[column] << line.section(QLatin1Char(' '), 1)
+                                  .replace(QStringLiteral("\\n"), QStringLiteral("\n"))
+                                  .replace(QStringLiteral("\\r"), QStringLiteral("\r"));
+        }
+        QTestData& row = QTest::newRow(qPrintable(run.name));
+        for (const QStringList& value : qAsConst(values))
+            row << value;
+    }
 }

@@ -15,3 +15,8 @@ struct Scenario
 // {NAME} stand for TEXT from there on; a line starting with # is a comment. Empty when the file
 // cannot be read.
 QList<Scenario> readScenarios(const QString& fileName);
+
+// Adds the runs of a table as the rows of the current test's data, with a QStringList column for
+// each key named: the values of that key's lines in the run, "\n" and "\r" read as a line feed and
+// a carriage return. A line of any other key fails the test.
+void addRows(const QString& fileName, const QStringList& keys);
