@@ -16,6 +16,7 @@
 
 #include "fakeexecutables.h"
 #include "mainwindow.h"
+#include "scenariotable.h"
 #include "sourcedialog.h"
 #include "testhelpers.h"
 
@@ -63,105 +64,75 @@ void MainWindowTest::init()
 
 void MainWindowTest::controlsFollowModeSourcesAndOption_data()
 {
-    QTest::addColumn<bool>("expert");
-    QTest::addColumn<QStringList>("sources");
-    QTest::addColumn<bool>("useRepo");
-    QTest::addColumn<int>("currentRow");
-    // options and Imitate shown, Update's text, launch, list, add, remove, change, checksum and keep boxes
-    QTest::addColumn<QString>("expected");
-    const QStringList images {"/srv/a.iso", "ftp://mirror.example/b.iso"};
-    const QStringList ftpOnly {"ftp://mirror.example/a", "ftp://mirror.example/b"};
-    QTest::newRow("first start") << false << QStringList() << false << -1
-                                 << "hidden|Check and update system|off|on|on|off|off|off";
-    QTest::newRow("simple, a source current")
-        << false << images << false << 1 << "hidden|Check and update system|on|on|on|on|on|on";
-    QTest::newRow("simple ignores the option, but not for the checksum boxes")
-        << false << images << true << 0 << "hidden|Check and update system|on|on|on|on|on|off";
-    QTest::newRow("expert, no sources")
-        << true << QStringList() << false << -1 << "shown|Update|off|on|on|off|off|off";
-    QTest::newRow("expert, system repositories, a source current")
-        << true << images << true << 0 << "shown|Update|on|off|off|off|on|off";
-    QTest::newRow("expert, only ftp sources")
-        << true << ftpOnly << false << 0 << "shown|Update|on|on|on|on|on|off";
+    addRows("setup-controls.txt", {"expert", "source", "current", "useRepo", "options", "button", "enabled"});
 }
 
 void MainWindowTest::controlsFollowModeSourcesAndOption()
 {
-    QFETCH(bool, expert);
-    QFETCH(QStringList, sources);
-    QFETCH(bool, useRepo);
-    QFETCH(int, currentRow);
-    QFETCH(QString, expected);
+    QFETCH(QStringList, expert);
+    QFETCH(QStringList, source);
+    QFETCH(QStringList, current);
+    QFETCH(QStringList, useRepo);
+    QFETCH(QStringList, options);
+    QFETCH(QStringList, button);
+    QFETCH(QStringList, enabled);
     // A row is chosen before the option is checked, as a user can only do it that way round.
-    auto window = TestHelpers::makeWindow({{"ExpertMode", expert}, {"Sources", sources}});
+    auto window = TestHelpers::makeWindow({{"ExpertMode", !expert.isEmpty()}, {"Sources", source}});
     auto* list = child<QListWidget>(window.get(), "m_sourcesListWidget");
-    list->setCurrentRow(currentRow);
-    child<QCheckBox>(window.get(), "m_useRepoCheckBox")->setChecked(useRepo);
+    list->setCurrentRow(current.value(0, "-1").toInt());
+    child<QCheckBox>(window.get(), "m_useRepoCheckBox")->setChecked(!useRepo.isEmpty());
     auto* update = child<QPushButton>(window.get(), "m_updatePushButton");
-    const bool optionsShown = child<QGroupBox>(window.get(), "m_optionsGroupBox")->isVisible();
-    QStringList seen {optionsShown ? "shown" : "hidden", update->text()};
-    for (QWidget* widget :
-        QList<QWidget*> {update, list, child<QToolButton>(window.get(), "m_addSourceToolButton"),
-            child<QToolButton>(window.get(), "m_removeSourceToolButton"),
-            child<QToolButton>(window.get(), "m_changeSourceToolButton"),
-            child<QCheckBox>(window.get(), "m_md5CheckBox")})
-        seen << (widget->isEnabled() ? "on" : "off");
-    QCOMPARE(seen.join('|'), expected);
+    QCOMPARE(child<QGroupBox>(window.get(), "m_optionsGroupBox")->isVisible(), !options.isEmpty());
+    QCOMPARE(update->text(), button.value(0));
+    const std::pair<const char*, QWidget*> controls[] {{"update", update}, {"list", list},
+        {"add", child<QToolButton>(window.get(), "m_addSourceToolButton")},
+        {"remove", child<QToolButton>(window.get(), "m_removeSourceToolButton")},
+        {"change", child<QToolButton>(window.get(), "m_changeSourceToolButton")},
+        {"checksums", child<QCheckBox>(window.get(), "m_md5CheckBox")}};
+    QStringList seen;
+    for (const auto& [name, control] : controls) {
+        if (control->isEnabled())
+            seen << name;
+    }
+    QCOMPARE(seen.join(' '), enabled.value(0));
     auto* imitate = child<QPushButton>(window.get(), "m_imitatePushButton");
-    QCOMPARE(imitate->isVisible(), optionsShown);
+    QCOMPARE(imitate->isVisible(), !options.isEmpty());
     QCOMPARE(imitate->isEnabled(), update->isEnabled());
     for (const char* box : {"m_gostCheckBox", "m_keepSrcCheckBox"})
-        QCOMPARE(child<QCheckBox>(window.get(), box)->isEnabled(), expected.endsWith("on"));
+        QCOMPARE(child<QCheckBox>(window.get(), box)->isEnabled(), seen.contains("checksums"));
 }
 
 void MainWindowTest::sourceDialogAcceptsOnlyFittingText_data()
 {
-    QTest::addColumn<QString>("initial"); // null: a new source
-    QTest::addColumn<bool>("network"); // switch to the network kind before OK
-    QTest::addColumn<QString>("typed"); // null: keep the text
-    QTest::addColumn<QString>("warning"); // null: accepted
-    const QString notIso = "The source is not ISO image. Enter the correct source.";
-    const QString notNetwork = "The source is not a network address. Enter the correct source.";
-    QTest::newRow("image path") << QString() << false << "/media/cdrom/update.iso" << QString();
-    QTest::newRow("capital extension") << QString() << false << "/media/cdrom/update.ISO" << notIso;
-    QTest::newRow("blank inside a path") << QString() << false << "/srv/my update.iso" << notIso;
-    QTest::newRow("blanks around are dropped") << QString() << false << "  /srv/update.iso  " << QString();
-    QTest::newRow("file address") << QString() << true << "file:///srv/repo" << QString();
-    QTest::newRow("capital scheme") << QString() << true << "HTTP://mirror.example/repo" << notNetwork;
-    QTest::newRow("path kept when switching to network")
-        << QString() << true << "/srv/update.iso" << notNetwork;
-    QTest::newRow("ftp image opens as an image")
-        << "ftp://mirror.example/cd.iso" << false << QString() << QString();
-    QTest::newRow("address opens as network")
-        << "https://mirror.example/repo" << false << QString() << QString();
+    addRows("source-dialog.txt", {"opens", "type", "network", "refused"});
 }
 
 void MainWindowTest::sourceDialogAcceptsOnlyFittingText()
 {
-    QFETCH(QString, initial);
-    QFETCH(bool, network);
-    QFETCH(QString, typed);
-    QFETCH(QString, warning);
+    QFETCH(QStringList, opens);
+    QFETCH(QStringList, type);
+    QFETCH(QStringList, network);
+    QFETCH(QStringList, refused);
     auto dialog
-        = initial.isNull() ? std::make_unique<SourceDialog>() : std::make_unique<SourceDialog>(initial);
+        = opens.isEmpty() ? std::make_unique<SourceDialog>() : std::make_unique<SourceDialog>(opens[0]);
     auto* iso = child<QRadioButton>(dialog.get(), "m_isoRadioButton");
     auto* line = child<QLineEdit>(dialog.get(), "m_sourceLineEdit");
     dialog->show();
-    QCOMPARE(iso->isChecked(), initial.isNull() || initial.endsWith(".iso"));
-    if (!typed.isNull())
-        line->setText(typed);
-    if (network)
+    QCOMPARE(iso->isChecked(), opens.isEmpty() || opens[0].endsWith(".iso"));
+    if (!type.isEmpty())
+        line->setText(type[0]);
+    if (!network.isEmpty())
         child<QRadioButton>(dialog.get(), "m_netRadioButton")->setChecked(true);
     QCOMPARE(child<QToolButton>(dialog.get(), "m_browseToolButton")->isVisible(), iso->isChecked());
     QCOMPARE(line->placeholderText(),
         iso->isChecked() ? "Specify the path to the ISO image" : "Specify a link to the network repository");
-    QCOMPARE(TestHelpers::answerBox("OK", [&] { dialog->accept(); }).value(1), warning);
-    if (warning.isNull()) {
+    QCOMPARE(TestHelpers::answerBox("OK", [&] { dialog->accept(); }).value(1), refused.value(0));
+    if (refused.isEmpty()) {
         QCOMPARE(dialog->result(), int(QDialog::Accepted));
-        QCOMPARE(dialog->source(), (typed.isNull() ? initial : typed).trimmed());
+        QCOMPARE(dialog->source(), (type + opens).value(0).trimmed());
     } else {
         QVERIFY(dialog->isVisible());
-        QCOMPARE(line->text(), typed);
+        QCOMPARE(line->text(), type.value(0));
     }
 }
 
@@ -224,36 +195,22 @@ void MainWindowTest::sourcesAreAddedChangedAndRemoved()
 
 void MainWindowTest::informationPanel_data()
 {
-    QTest::addColumn<QByteArray>("mode");
-    QTest::addColumn<QByteArray>("updateFile"); // empty: no file
-    QTest::addColumn<QString>("available");
-    QTest::addColumn<QString>("text");
-    QTest::newRow("maximum level, update installed")
-        << QByteArray("  2 \nignored\n") << QByteArray("Update 1.2.3\nBulletin 45\n") << "15G"
-        << "Norvo Linux 1.7.5\nMaximum security level, «Kaldemor»\nUpdate 1.2.3 installed (BULLETIN № 45)\n"
-           "Available memory size: 15 G (root partition)";
-    QTest::newRow("advanced level, no update file")
-        << QByteArray("1\n") << QByteArray() << "900M"
-        << "Norvo Linux 1.7.5\nAdvanced security level, «Brisvan»\nAvailable memory size: 900 M (root partition)";
-    QTest::newRow("unknown level is base, no bulletin")
-        << QByteArray("5\n") << QByteArray("Update 1.2.4\nno number\n") << "512"
-        << "Norvo Linux 1.7.5\nBase security level, «Ulmet»\nUpdate 1.2.4 installed (BULLETIN № )\n"
-           "Available memory size: 512 (root partition)";
+    addRows("information-panel.txt", {"level", "update", "available", "shows"});
 }
 
 void MainWindowTest::informationPanel()
 {
-    QFETCH(QByteArray, mode);
-    QFETCH(QByteArray, updateFile);
-    QFETCH(QString, available);
-    QFETCH(QString, text);
-    TestHelpers::writeFile("/etc/norvo_security_level", mode);
+    QFETCH(QStringList, level);
+    QFETCH(QStringList, update);
+    QFETCH(QStringList, available);
+    QFETCH(QStringList, shows);
+    TestHelpers::writeFile("/etc/norvo_security_level", level.value(0).toUtf8());
     QFile::remove("/etc/norvo_update_version");
-    if (!updateFile.isEmpty())
-        TestHelpers::writeFile("/etc/norvo_update_version", updateFile);
-    m_fakes.setScenario("df", TestHelpers::dfRoot("/dev/sda1", "ext4").replace("15G", available));
+    if (!update.isEmpty())
+        TestHelpers::writeFile("/etc/norvo_update_version", update[0].toUtf8());
+    m_fakes.setScenario("df", TestHelpers::dfRoot("/dev/sda1", "ext4").replace("15G", available.value(0)));
     auto window = TestHelpers::makeWindow({});
-    QCOMPARE(child<QLabel>(window.get(), "m_sysInfoLabel")->text(), text);
+    QCOMPARE(child<QLabel>(window.get(), "m_sysInfoLabel")->text(), shows.join('\n'));
 }
 
 void MainWindowTest::settingsSurviveARestart()
