@@ -8,20 +8,15 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include "fakeexecutables.h"
+#include "scenariotable.h"
 
 namespace {
 
-const QString superuserWarning = "Warning!|You should run this application with superuser privileges.|2|OK";
-const QString packageWarning = "Warning!|Package norvo-update is not installed!|2|OK";
-const QString serviceWarning = QStringLiteral(
-    "Warning!|The automatic update service is active!\\nPlease, check 'norvo-update-service' status|2|OK");
-const QString serviceInstalled = "out ii \\tnorvo-update-service\\t1.0\\n\n";
 // The update tool installed, the service package not.
 const QStringList toolInstalled {"dpkg: exit 0\n", "dpkg-query: exit 1\n"};
 
@@ -164,65 +159,42 @@ bool StartupTest::waitForEvent(const QString& event, int count, int timeoutMs) c
 
 void StartupTest::checksRunInOrder_data()
 {
-    QTest::addColumn<bool>("asNobody");
-    // The fakes' scenarios ("NAME: script", NAME#N for the N-th call); dpkg is absent unless given.
-    QTest::addColumn<QStringList>("fakes");
-    QTest::addColumn<QStringList>("shown");
-    QTest::addColumn<QString>("asked"); // how often dpkg-query was asked about the service, and systemctl
-    const QStringList active {"dpkg: exit 0\n", "dpkg-query: " + serviceInstalled,
-        "systemctl#1: out loaded\\n\n", "systemctl#2: out active\\n\n"};
-    const QString window = "window Kiv norvo update";
-    QTest::newRow("not the superuser: only that warning")
-        << true << active << QStringList {"box " + superuserWarning} << "0 0";
-    QTest::newRow("update tool not installed")
-        << false << active + QStringList {"dpkg: exit 1\n"} << QStringList {"box " + packageWarning} << "0 0";
-    QTest::newRow("dpkg crashes: counts as not installed")
-        << false << active + QStringList {"dpkg: signal SEGV\n"} << QStringList {"box " + packageWarning}
-        << "0 0";
-    QTest::newRow("dpkg missing: the start goes on")
-        << false << active.mid(1) + QStringList {"dpkg-query: exit 1\n"} << QStringList {window} << "1 0";
-    QTest::newRow("service active: warning, then the window")
-        << false << active << QStringList {"box " + serviceWarning, window} << "1 2";
-    QTest::newRow("service inactive")
-        << false << active + QStringList {"systemctl#2: out inactive\\n\nexit 3\n"} << QStringList {window}
-        << "1 2";
-    QTest::newRow("no systemd running")
-        << false
-        << active + QStringList {"systemctl#1: err System has not been booted with systemd\\n\nexit 1\n"}
-        << QStringList {window} << "1 1";
-    QTest::newRow("service unit unknown: not asked for its state")
-        << false << active + QStringList {"systemctl#1: out not-found\\n\n"} << QStringList {window} << "1 1";
-    QTest::newRow("service package absent: systemd not asked")
-        << false << active + QStringList {"dpkg-query: exit 1\n"} << QStringList {window} << "1 0";
+    addRows("startup-checks.txt", {"nobody", "fake", "shown", "queries", "systemctl"});
 }
 
 void StartupTest::checksRunInOrder()
 {
-    QFETCH(bool, asNobody);
-    QFETCH(QStringList, fakes);
+    QFETCH(QStringList, nobody);
+    QFETCH(QStringList, fake);
     QFETCH(QStringList, shown);
-    QFETCH(QString, asked);
-    m_fakes->addScenarios(fakes);
-    QProcess* program = startProgram({}, asNobody);
+    QFETCH(QStringList, queries);
+    QFETCH(QStringList, systemctl);
+    QMap<QString, QString> scripts;
+    for (const QString& line : fake)
+        scripts[line.section(": ", 0, 0)] += QString(line.section(": ", 1)).replace('\n', "\\n") + '\n';
+    for (auto script = scripts.cbegin(); script != scripts.cend(); ++script)
+        m_fakes->addScenarios({script.key() + ": " + script.value()});
+    QProcess* program = startProgram({}, !nobody.isEmpty());
     QVERIFY(program->waitForFinished(60000));
     QCOMPARE(program->exitStatus(), QProcess::NormalExit);
     QCOMPARE(program->exitCode(), 0);
     const QList<JournalEntry> entries = journal();
     QVERIFY(!entries.isEmpty());
-    QCOMPARE(eventsOf(entries.first().pid).mid(1), shown);
-    const bool dpkgThere = !fakes.filter(QRegularExpression("^dpkg: ")).isEmpty();
+    QCOMPARE(eventsOf(entries.first().pid).mid(1).replaceInStrings("\\n", "\n"), shown);
     QCOMPARE(m_fakes->calls("dpkg"),
-        (asNobody || !dpkgThere ? QList<QStringList> {} : QList<QStringList> {{"-s", "norvo-update"}}));
+        (!nobody.isEmpty() || !scripts.contains("dpkg") ? QList<QStringList> {}
+                                                        : QList<QStringList> {{"-s", "norvo-update"}}));
     // The window asks dpkg-query about other packages too; the start-up checks ask about the service.
     int serviceQueries = 0;
     for (const QStringList& call : m_fakes->calls("dpkg-query"))
         serviceQueries += call.endsWith("norvo-update-service") ? 1 : 0;
-    const QList<QStringList> systemctl = m_fakes->calls("systemctl");
-    QCOMPARE(QString("%1 %2").arg(serviceQueries).arg(systemctl.size()), asked);
-    QCOMPARE(systemctl,
+    QCOMPARE(QString::number(serviceQueries), queries.value(0));
+    const QList<QStringList> asked = m_fakes->calls("systemctl");
+    QCOMPARE(QString::number(asked.size()), systemctl.value(0));
+    QCOMPARE(asked,
         (QList<QStringList> {{"show", "--property=LoadState", "--value", "--", "norvo-update-service"},
              {"is-active", "--", "norvo-update-service"}})
-            .mid(0, systemctl.size()));
+            .mid(0, asked.size()));
 }
 
 void StartupTest::hangingDpkgDoesNotBlockTheStart()
