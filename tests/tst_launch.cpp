@@ -18,17 +18,7 @@ namespace {
 
 const QString dump = "/var/tmp/xfssnap-kiv-norvo-update.bin";
 
-// A run of the window, as tests/testdata/window-runs.txt describes it: what it starts with and does,
-struct Start
-{
-    QVariantMap settings;
-    QStringList fakes; // "NAME: script"
-    QString press;
-    QStringList answers;
-    QStringList files; // "PATH: content"
-};
-
-// and what it shows and does.
+// What a run of the window shows and does.
 struct Seen
 {
     QStringList boxes;
@@ -36,8 +26,22 @@ struct Seen
     QVariantMap settings;
     int ended = -1; // -1 when the window went quiet
     bool dumpKept = false;
-    QStringList logged = {};
+    QStringList logged;
 };
+
+// Settings written "KEY=VALUE ...": Sources split at commas, true and false, else numbers.
+QVariantMap settingsOf(const QStringList& lines)
+{
+    QVariantMap settings;
+    for (const QString& setting : lines.join(' ').split(' ', Qt::SkipEmptyParts)) {
+        const QString value = setting.section('=', 1);
+        settings.insert(setting.section('=', 0, 0),
+            setting.startsWith("Sources=")            ? QVariant(value.split(','))
+                : value == "true" || value == "false" ? QVariant(value == "true")
+                                                      : QVariant(value.toInt()));
+    }
+    return settings;
+}
 
 bool hasChildren()
 {
@@ -50,9 +54,6 @@ bool hasChildren()
 }
 
 } // namespace
-
-Q_DECLARE_METATYPE(Start)
-Q_DECLARE_METATYPE(Seen)
 
 // Runs of the window from the press of a button to what the machine and the administrator see:
 // in the sandbox, offscreen, with a scripted update tool and scripted LVM, tar, xfsdump, reboot.
@@ -70,7 +71,8 @@ private slots:
     void closeRefusedWhileTheToolRuns();
 
 private:
-    Seen play(const Start& start);
+    Seen play(
+        const QVariantMap& settings, const QStringList& fakes, const QString& press, QStringList answers);
 
     FakeExecutables m_fakes;
     QTemporaryDir m_config;
@@ -105,7 +107,8 @@ void LaunchTest::cleanup()
     QCoreApplication::exec();
 }
 
-Seen LaunchTest::play(const Start& start)
+Seen LaunchTest::play(
+    const QVariantMap& settings, const QStringList& fakes, const QString& press, QStringList answers)
 {
     // What every machine has unless a row says otherwise: an ordinary machine with this program at
     // 0.1.32, a tool that succeeds, switches that end at once, no snapshot volume.
@@ -113,12 +116,8 @@ Seen LaunchTest::play(const Start& start)
         + QStringList {"dpkg-query@kiv-norvo-update: out ii \\tkiv-norvo-update\\t0.1.32\\n\n",
             "norvo-update: exit 0\n", "lvs: err   Failed to find logical volume\\n\nexit 5\n",
             "space_calculator: out 4\\n\n"};
-    m_fakes.addScenarios(
-        QStringList(defaults + start.fakes).replaceInStrings("{FAKES}", m_fakes.directory()));
-    for (const QString& file : start.files) {
-        TestHelpers::writeFile(file.section(':', 0, 0), file.section(':', 1).mid(1).toUtf8());
-    }
-    QStringList answers = start.answers;
+    m_fakes.addScenarios(defaults);
+    m_fakes.addDirectives(QStringList(fakes).replaceInStrings("{FAKES}", m_fakes.directory()));
     Seen seen;
     QEventLoop loop;
     QElapsedTimer quiet;
@@ -165,10 +164,10 @@ Seen LaunchTest::play(const Start& start)
     watch.start(20);
     QTimer::singleShot(60000, &loop, [&loop]() { loop.exit(-2); });
     QTimer::singleShot(0, &loop, [&]() {
-        window = TestHelpers::makeWindow(start.settings);
-        if (!start.press.isEmpty())
+        window = TestHelpers::makeWindow(settings);
+        if (!press.isEmpty())
             TestHelpers::child<QPushButton>(
-                window.get(), start.press == "Imitate" ? "m_imitatePushButton" : "m_updatePushButton")
+                window.get(), press == "Imitate" ? "m_imitatePushButton" : "m_updatePushButton")
                 ->click();
     });
     seen.ended = loop.exec();
@@ -193,73 +192,42 @@ Seen LaunchTest::play(const Start& start)
 
 void LaunchTest::runs_data()
 {
-    QTest::addColumn<Start>("start");
-    QTest::addColumn<Seen>("expected");
-    const QList<Scenario> table = readScenarios("window-runs.txt");
-    QVERIFY(!table.isEmpty());
-    for (const auto& [name, lines] : table) {
-        Start start;
-        Seen seen {{}, {}, {{"IsCrashed", 0}, {"RestartMode", 0}}};
-        QMap<QString, QString> scripts;
-        for (const QString& line : lines) {
-            const QString key = line.section(' ', 0, 0);
-            const QString value = line.section(' ', 1);
-            const QString text = QString(value).replace("\\n", "\n");
-            if (key == "settings" || key == "left") {
-                for (const QString& setting : value.split(' ')) {
-                    const QString v = setting.section('=', 1);
-                    const QVariant parsed = setting.startsWith("Sources=") ? QVariant(v.split(','))
-                        : v == "true" || v == "false"                      ? QVariant(v == "true")
-                                                                           : QVariant(v.toInt());
-                    (key == "left" ? seen.settings : start.settings)
-                        .insert(setting.section('=', 0, 0), parsed);
-                }
-            } else if (key == "fake") {
-                scripts[value.section(": ", 0, 0)] += value.section(": ", 1) + '\n';
-            } else if (key == "file") {
-                start.files << text;
-            } else if (key == "answer") {
-                start.answers << text;
-            } else if (key == "press") {
-                start.press = value;
-            } else if (key == "box") {
-                seen.boxes << text;
-            } else if (key == "call") {
-                seen.calls << value;
-            } else if (key == "logged") {
-                seen.logged << text;
-            } else if (key == "ends") {
-                seen.ended = value == "reboot" ? 0 : restartExitCode;
-            } else if (line == "dump kept") {
-                seen.dumpKept = true;
-            } else {
-                QFAIL(qPrintable(name + ": what is " + line));
-            }
-        }
-        for (auto script = scripts.cbegin(); script != scripts.cend(); ++script)
-            start.fakes << script.key() + ": " + script.value();
-        QTest::newRow(qPrintable(name)) << start << seen;
-    }
+    addRows("window-runs.txt",
+        {"settings", "fake", "file", "press", "answer", "box", "call", "left", "ends", "logged", "dump"});
 }
 
 void LaunchTest::runs()
 {
-    QFETCH(Start, start);
-    QFETCH(Seen, expected);
-    const Seen seen = play(start);
+    QFETCH(QStringList, settings);
+    QFETCH(QStringList, fake);
+    QFETCH(QStringList, file);
+    QFETCH(QStringList, press);
+    QFETCH(QStringList, answer);
+    QFETCH(QStringList, box);
+    QFETCH(QStringList, call);
+    QFETCH(QStringList, left);
+    QFETCH(QStringList, ends);
+    QFETCH(QStringList, logged);
+    QFETCH(QStringList, dump);
+    for (const QString& text : unescaped(file))
+        TestHelpers::writeFile(text.section(": ", 0, 0), text.section(": ", 1).toUtf8());
+    const Seen seen = play(settingsOf(settings), fake, press.value(0), unescaped(answer));
     // A box expected as "text..." is matched by its beginning.
+    const QStringList expected = unescaped(box);
     QStringList boxes = seen.boxes;
-    for (int box = 0; box < boxes.size() && box < expected.boxes.size(); ++box) {
-        const QString& text = expected.boxes.at(box);
-        if (text.endsWith("...") && boxes.at(box).startsWith(text.chopped(3)))
-            boxes[box] = text;
+    for (int shown = 0; shown < boxes.size() && shown < expected.size(); ++shown) {
+        const QString& text = expected.at(shown);
+        if (text.endsWith("...") && boxes.at(shown).startsWith(text.chopped(3)))
+            boxes[shown] = text;
     }
-    QVERIFY2(boxes == expected.boxes, qPrintable("boxes seen:\n" + seen.boxes.join("\n---\n")));
-    QVERIFY2(seen.calls == expected.calls, qPrintable("calls made:\n" + seen.calls.join("\n")));
-    QCOMPARE(seen.settings, expected.settings);
-    QCOMPARE(seen.ended, expected.ended);
-    QCOMPARE(seen.dumpKept, expected.dumpKept);
-    for (const QString& text : qAsConst(expected.logged))
+    QVERIFY2(boxes == expected, qPrintable("boxes seen:\n" + seen.boxes.join("\n---\n")));
+    QVERIFY2(seen.calls == call, qPrintable("calls made:\n" + seen.calls.join("\n")));
+    QVariantMap leftForNextStart {{"IsCrashed", 0}, {"RestartMode", 0}};
+    leftForNextStart.insert(settingsOf(left));
+    QCOMPARE(seen.settings, leftForNextStart);
+    QCOMPARE(seen.ended, ends.isEmpty() ? -1 : ends[0] == "reboot" ? 0 : restartExitCode);
+    QCOMPARE(seen.dumpKept, dump == QStringList {"kept"});
+    for (const QString& text : unescaped(logged))
         QVERIFY2(seen.logged.contains(text), qPrintable(text + " | " + seen.logged.join('\n')));
 }
 

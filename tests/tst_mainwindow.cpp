@@ -204,10 +204,10 @@ void MainWindowTest::informationPanel()
     QFETCH(QStringList, update);
     QFETCH(QStringList, available);
     QFETCH(QStringList, shows);
-    TestHelpers::writeFile("/etc/norvo_security_level", level.value(0).toUtf8());
+    TestHelpers::writeFile("/etc/norvo_security_level", unescaped(level).value(0).toUtf8());
     QFile::remove("/etc/norvo_update_version");
     if (!update.isEmpty())
-        TestHelpers::writeFile("/etc/norvo_update_version", update[0].toUtf8());
+        TestHelpers::writeFile("/etc/norvo_update_version", unescaped(update)[0].toUtf8());
     m_fakes.setScenario("df", TestHelpers::dfRoot("/dev/sda1", "ext4").replace("15G", available.value(0)));
     auto window = TestHelpers::makeWindow({});
     QCOMPARE(child<QLabel>(window.get(), "m_sysInfoLabel")->text(), shows.join('\n'));

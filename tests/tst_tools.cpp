@@ -127,24 +127,6 @@ protected:
     void setupChildProcess() override { ::setpgid(0, 0); }
 };
 
-// One run of the tool: its command line and what is done before it, against how it ends, what it
-// says and what the machine holds afterwards.
-struct ToolCase
-{
-    QStringList arguments;
-    int exitCode = -1;
-    QStringList said; // "!text": not said
-    QStringList after;
-    QStringList meanwhile;
-    QStringList checks;
-    QString before;
-    QString undo;
-    QStringList fakes; // "NAME PROGRAM" of tests/tools
-    QStringList environment;
-    QString when;
-    int signal = 0; // sent to the tool's process group when negative
-};
-
 // Whether a fact of the run table holds now, and what there is when it does not.
 bool holds(const QString& fact, QString* found)
 {
@@ -164,8 +146,6 @@ bool holds(const QString& fact, QString* found)
 
 } // namespace
 
-Q_DECLARE_METATYPE(ToolCase)
-
 // The update tool against real apt and dpkg, real packages, repositories and images. Runs in the
 // sandbox with /usr under an overlay too, so that the packages it installs vanish with it.
 class ToolsTest final : public QObject
@@ -176,50 +156,6 @@ private:
     QTemporaryDir m_fixtures;
 
     QString fixture(const QString& name) const { return m_fixtures.filePath(name); }
-
-    static void addRun(const QString& name, const QStringList& lines)
-    {
-        ToolCase row;
-        const auto text = [](QString value) {
-            if (value.size() > 1 && value.startsWith('"') && value.endsWith('"'))
-                value = value.mid(1, value.size() - 2);
-            return value.replace("\\n", "\n");
-        };
-        for (const QString& line : lines) {
-            const QString key = line.section(' ', 0, 0);
-            const QString value = line.section(' ', 1);
-            if (key == "command")
-                row.arguments = QProcess::splitCommand(value);
-            else if (key == "exits")
-                row.exitCode = value.toInt();
-            else if (key == "says")
-                row.said << text(value);
-            else if (line.startsWith("does not say "))
-                row.said << "!" + text(line.section(' ', 3));
-            else if (key == "then")
-                row.after << text(value);
-            else if (key == "check")
-                row.checks << value;
-            else if (key == "before")
-                row.before += (row.before.isEmpty() ? "" : " && ") + value;
-            else if (key == "undo")
-                row.undo += (row.undo.isEmpty() ? "" : "; ") + value;
-            else if (key == "meanwhile")
-                row.meanwhile << text(value);
-            else if (key == "fake")
-                row.fakes << value;
-            else if (key == "environment")
-                row.environment << value.split(' ');
-            else if (key == "when")
-                row.when = text(value);
-            else if (key == "signal")
-                row.signal
-                    = (value.startsWith("INT") ? SIGINT : SIGTERM) * (value.endsWith("group") ? -1 : 1);
-            else
-                QFAIL(qPrintable(name + ": what is " + line));
-        }
-        QTest::newRow(qPrintable(name)) << row;
-    }
 
 private slots:
     void initTestCase()
@@ -276,22 +212,35 @@ private slots:
 
     void runs_data()
     {
-        QTest::addColumn<ToolCase>("row");
-        const QList<Scenario> table = readScenarios("tool-runs.txt");
-        QVERIFY(!table.isEmpty());
-        for (const Scenario& run : table)
-            addRun(run.name, run.lines);
+        addRows("tool-runs.txt",
+            {"command", "exits", "says", "does", "then", "check", "before", "undo", "meanwhile", "fake",
+                "environment", "when", "signal"});
     }
 
     void runs()
     {
-        QFETCH(ToolCase, row);
-        const bool served = row.arguments.join(' ').contains("{PORT}");
+        QFETCH(QStringList, command);
+        QFETCH(QStringList, exits);
+        QFETCH(QStringList, says);
+        QFETCH(QStringList, does);
+        QFETCH(QStringList, then);
+        QFETCH(QStringList, check);
+        QFETCH(QStringList, before);
+        QFETCH(QStringList, undo);
+        QFETCH(QStringList, meanwhile);
+        QFETCH(QStringList, fake);
+        QFETCH(QStringList, environment);
+        QFETCH(QStringList, when);
+        QFETCH(QStringList, signal);
+        const bool served = command.join(' ').contains("{PORT}");
         const FixtureServer server(m_fixtures.path(), served);
         QVERIFY(!served || server.waitUntilListening());
         static const QString arch
             = QString::fromLatin1(KivAdmin::runHelper("dpkg", {"--print-architecture"}).output).trimmed();
+        // A text may be quoted to show a blank at its end.
         const auto fill = [&](QString text) {
+            if (text.size() > 1 && text.startsWith('"') && text.endsWith('"'))
+                text = text.mid(1, text.size() - 2);
             return text.replace("{F}", m_fixtures.path())
                 .replace("{F%}", QString::fromLatin1(QUrl::toPercentEncoding(m_fixtures.path(), "/")))
                 .replace("{C}", codename)
@@ -300,30 +249,30 @@ private slots:
                 .replace("{ARCH}", arch)
                 .replace("{TOOL}", tool);
         };
-        QVERIFY2(row.before.isEmpty() || sh(fill(row.before)), qPrintable(row.before));
-        const auto undo = qScopeGuard([&] {
-            if (!row.undo.isEmpty())
-                sh(fill(row.undo));
+        QVERIFY2(before.isEmpty() || sh(fill(before.join(" && "))), qPrintable(before.join(" && ")));
+        const auto undoing = qScopeGuard([&] {
+            if (!undo.isEmpty())
+                sh(fill(undo.join("; ")));
         });
         QStringList arguments;
-        for (const QString& argument : qAsConst(row.arguments))
+        for (const QString& argument : QProcess::splitCommand(command.value(0)))
             arguments << fill(argument);
         // Shutdown and sleep are held off through systemd-inhibit, which needs logind: a fake stands
         // in for it and records when the lock is taken and released.
         QTemporaryDir fakes;
-        for (const QString& fake : row.fakes + QStringList {"systemd-inhibit fake-systemd-inhibit"})
+        for (const QString& program : fake + QStringList {"systemd-inhibit fake-systemd-inhibit"})
             QFile::link(
-                KIV_TEST_TOOLS_DIR "/" + fake.section(' ', 1), fakes.filePath(fake.section(' ', 0, 0)));
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("PATH", fakes.path() + ':' + environment.value("PATH"));
-        environment.insert("KIV_INHIBIT_LOG", fixture("inhibit.log"));
-        for (const QString& variable : qAsConst(row.environment))
-            environment.insert(variable.section('=', 0, 0), fill(variable.section('=', 1)));
+                KIV_TEST_TOOLS_DIR "/" + program.section(' ', 1), fakes.filePath(program.section(' ', 0, 0)));
+        QProcessEnvironment variables = QProcessEnvironment::systemEnvironment();
+        variables.insert("PATH", fakes.path() + ':' + variables.value("PATH"));
+        variables.insert("KIV_INHIBIT_LOG", fixture("inhibit.log"));
+        for (const QString& variable : environment.join(' ').split(' ', Qt::SkipEmptyParts))
+            variables.insert(variable.section('=', 0, 0), fill(variable.section('=', 1)));
         QFile::remove(fixture("inhibit.log"));
 
         const QDeadlineTimer deadServer(10000);
         GroupLeaderProcess process;
-        process.setProcessEnvironment(environment);
+        process.setProcessEnvironment(variables);
         process.start(tool, arguments);
         // A row that fails half-way lets the tool end its work, so that the next rows find dpkg free.
         const auto stop = qScopeGuard([&process] {
@@ -331,13 +280,17 @@ private slots:
                 process.waitForFinished(120000);
         });
         QByteArray output;
-        if (!row.when.isEmpty()) {
+        QString found;
+        if (!when.isEmpty()) {
             QTRY_VERIFY_WITH_TIMEOUT(
-                (output += process.readAllStandardOutput()).contains(fill(row.when).toUtf8()), 60000);
-            QString found;
-            for (const QString& fact : qAsConst(row.meanwhile))
+                (output += process.readAllStandardOutput()).contains(fill(unescaped(when)[0]).toUtf8()),
+                60000);
+            for (const QString& fact : unescaped(meanwhile))
                 QVERIFY2(holds(fill(fact), &found), qPrintable(fact + " | " + found));
-            ::kill(pid_t(process.processId()) * (row.signal < 0 ? -1 : 1), std::abs(row.signal));
+            // "INT to the group" goes to the tool's process group, as Ctrl-C on a terminal does.
+            const pid_t pid = pid_t(process.processId());
+            for (const QString& sent : signal)
+                ::kill(sent.endsWith("group") ? -pid : pid, sent.startsWith("INT") ? SIGINT : SIGTERM);
         }
         if (!process.waitForFinished(180000)) {
             process.kill();
@@ -346,23 +299,23 @@ private slots:
         }
         const QString said
             = QString::fromUtf8(output + process.readAllStandardOutput() + process.readAllStandardError());
-        QVERIFY2(process.exitStatus() == QProcess::NormalExit && process.exitCode() == row.exitCode,
+        QVERIFY2(process.exitStatus() == QProcess::NormalExit && process.exitCode() == exits.value(0).toInt(),
             qPrintable(QString::number(process.exitCode()) + ": " + said));
-        for (const QString& text : qAsConst(row.said))
-            QVERIFY2(said.contains(fill(text.mid(text.startsWith('!') ? 1 : 0))) != text.startsWith('!'),
-                qPrintable(text + " | " + said));
-        QString found;
-        for (const QString& fact : qAsConst(row.after))
+        for (const QString& text : unescaped(says))
+            QVERIFY2(said.contains(fill(text)), qPrintable(text + " | " + said));
+        for (const QString& text : unescaped(does))
+            QVERIFY2(!said.contains(fill(text.section("not say ", 1))), qPrintable(text + " | " + said));
+        for (const QString& fact : unescaped(then))
             QVERIFY2(holds(fill(fact), &found), qPrintable(fact + " | " + found));
-        for (const QString& check : qAsConst(row.checks)) {
-            QByteArray said;
-            QVERIFY2(sh(fill(check), &said), qPrintable(check + " | " + QString::fromUtf8(said)));
+        for (const QString& commands : qAsConst(check)) {
+            QByteArray output;
+            QVERIFY2(sh(fill(commands), &output), qPrintable(commands + " | " + QString::fromUtf8(output)));
         }
         // However the run ended, what it mounted and its work folder are gone; a dead server is
         // told at once.
         QVERIFY(!imageMounted());
         QVERIFY(!QFileInfo::exists(QString("/run/norvo-update/%1").arg(process.processId())));
-        QVERIFY2(served || !row.arguments.join(' ').contains("{DEAD}") || !deadServer.hasExpired(),
+        QVERIFY2(served || !command.join(' ').contains("{DEAD}") || !deadServer.hasExpired(),
             "slow on a dead server");
     }
 

@@ -56,6 +56,16 @@ void FakeExecutables::addScenarios(const QStringList& scenarios)
     }
 }
 
+void FakeExecutables::addDirectives(const QStringList& directives)
+{
+    QMap<QString, QString> scripts;
+    for (const QString& line : directives)
+        scripts[line.section(QStringLiteral(": "), 0, 0)]
+            += line.section(QStringLiteral(": "), 1) + QLatin1Char('\n');
+    for (auto script = scripts.cbegin(); script != scripts.cend(); ++script)
+        addScenarios({script.key() + QStringLiteral(": ") + script.value()});
+}
+
 void FakeExecutables::reset()
 {
     QDir directory(m_directory.path());

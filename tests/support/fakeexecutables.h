@@ -20,6 +20,8 @@ public:
     // Scenarios written as "NAME: scenario", with NAME@LAST for a call whose last argument is LAST
     // and NAME#N for the N-th call only; the fakes are made where missing.
     void addScenarios(const QStringList& scenarios);
+    // The same, a directive at a time: "NAME: DIRECTIVE" lines, gathered into one scenario per NAME.
+    void addDirectives(const QStringList& directives);
 
     // Forgets every recorded call and scenario; the fakes stay.
     void reset();

@@ -59,12 +59,16 @@ void addRows(const QString& fileName, const QStringList& keys)
             if (column < 0)
                 return QTest::qFail(
                     qPrintable(run.name + QStringLiteral(": what is ") + line), __FILE__, __LINE__);
-            values[column] << line.section(QLatin1Char(' '), 1)
-                                  .replace(QStringLiteral("\\n"), QStringLiteral("\n"))
-                                  .replace(QStringLiteral("\\r"), QStringLiteral("\r"));
+            values[column] << line.section(QLatin1Char(' '), 1);
         }
         QTestData& row = QTest::newRow(qPrintable(run.name));
         for (const QStringList& value : qAsConst(values))
             row << value;
     }
+}
+
+QStringList unescaped(QStringList texts)
+{
+    return texts.replaceInStrings(QStringLiteral("\\n"), QStringLiteral("\n"))
+        .replaceInStrings(QStringLiteral("\\r"), QStringLiteral("\r"));
 }

@@ -17,6 +17,9 @@ struct Scenario
 QList<Scenario> readScenarios(const QString& fileName);
 
 // Adds the runs of a table as the rows of the current test's data, with a QStringList column for
-// each key named: the values of that key's lines in the run, "\n" and "\r" read as a line feed and
-// a carriage return. A line of any other key fails the test.
+// each key named: the values of that key's lines in the run, as written. A line of any other key
+// fails the test.
 void addRows(const QString& fileName, const QStringList& keys);
+
+// Texts of a table with "\n" and "\r" read as a line feed and a carriage return.
+QStringList unescaped(QStringList texts);
