@@ -9,6 +9,7 @@
 #include "fakeexecutables.h"
 #include "lvmsnapshot.h"
 #include "rootfilesystem.h"
+#include "scenariotable.h"
 #include "snapshotfile.h"
 #include "testfiles.h"
 #include "xfssnapshot.h"
@@ -37,10 +38,8 @@ private slots:
     void lvmBootArchiveRoundTripWithRealTar();
 
     void xfsOnlyACompletedDumpCounts();
-    void snapshotFilesAreCreatedAfresh_data();
-    void snapshotFilesAreCreatedAfresh();
-    void restoreTrustsOnlyRootsOwnFile_data();
-    void restoreTrustsOnlyRootsOwnFile();
+    void snapshotFilesAreRootsAlone_data();
+    void snapshotFilesAreRootsAlone();
     void lvmExistenceIsBounded();
 
 private:
@@ -77,35 +76,21 @@ void SnapshotTest::init()
 
 void SnapshotTest::rootFileSystemFromDf_data()
 {
-    QTest::addColumn<QString>("scenario");
-    QTest::addColumn<QString>("root"); // device, type, space, LVM or not; empty: none found
-    const auto recorded = [](const char* file) -> QString {
-        return "cat " + QFINDTESTDATA("testdata/" + QString(file)) + "\n";
-    };
-    // df-this-machine.txt was recorded with "df -T -h" on a Debian 12 machine.
-    QTest::newRow("this machine") << recorded("df-this-machine.txt") << "/dev/vda ext4 80G plain";
-    QTest::newRow("xfs on an LVM volume")
-        << recorded("df-lvm-root.txt") << "/dev/mapper/vg--sys-root xfs 15G lvm";
-    QTest::newRow("xfs on a partition") << recorded("df-xfs-partition.txt") << "/dev/sda2 xfs 18G plain";
-    QTest::newRow("first root line wins") << recorded("df-two-roots.txt") << "/dev/sda2 ext4 18G plain";
-    QTest::newRow("no root line") << recorded("df-no-root.txt") << "";
-    QTest::newRow("wrapped root line") << recorded("df-wrapped-root.txt") << "";
-    QTest::newRow("df fails") << recorded("df-lvm-root.txt") + "exit 1\n"
-                              << "";
-    QTest::newRow("df crashes") << recorded("df-lvm-root.txt") + "signal SEGV\n"
-                                << "";
+    addRows("df-roots.txt", {"df", "then", "root"});
 }
 
 void SnapshotTest::rootFileSystemFromDf()
 {
-    QFETCH(QString, scenario);
-    QFETCH(QString, root);
-    m_fakes.setScenario("df", scenario);
+    QFETCH(QStringList, df);
+    QFETCH(QStringList, then);
+    QFETCH(QStringList, root);
+    m_fakes.setScenario(
+        "df", QStringList(QStringList {"cat " KIV_TEST_DATA_DIR "/" + df[0]} + then).join('\n') + '\n');
     const RootFileSystem found = detectRootFileSystem();
     const QString seen
         = QStringList {found.device(), found.type(), found.available(), found.isLvm() ? "lvm" : "plain"}.join(
             ' ');
-    QCOMPARE(found.isValid() ? seen : QString(), root);
+    QCOMPARE(found.isValid() ? seen : QString(), root.value(0));
     QCOMPARE(found.mountPoint(), found.isValid() ? "/" : "");
     QCOMPARE(m_fakes.calls("df"), QList<QStringList> {(QStringList {"-T", "-h"})});
 }
@@ -155,34 +140,16 @@ void SnapshotTest::executeTicksOncePerFullSecond()
 
 void SnapshotTest::lvmCommandLines()
 {
+    // The volume group and volume come from the device mapper's name, in which "--" is a "-".
     LvmSnapshot snapshot("lvsnap-kiv-norvo-update", "/dev/mapper/vg--sys-root", 12.5);
-    QSignalSpy created(&snapshot, &Snapshot::created);
     snapshot.create();
-    QCOMPARE(created.at(0).at(0).value<Snapshot::ErrorCode>(), Snapshot::Success);
-    QCOMPARE(m_fakes.calls("tar"),
-        QList<QStringList> {(QStringList {
-            "--xattrs", "--acls", "-czpf", bootArchivePath, "--exclude=/boot/lost+found", "/boot"})});
     QCOMPARE(m_fakes.calls("lvcreate"),
         QList<QStringList> {(QStringList {
             "-L", "12.5GB", "-s", "-n", "lvsnap-kiv-norvo-update", "-p", "r", "/dev/vg-sys/root"})});
-
-    // A failing archive stops the creation before the volume is made, and says why.
-    m_fakes.reset();
-    m_fakes.setScenario("tar", "err tar: /boot: Cannot open\\n\nexit 2\n");
-    snapshot.create();
-    QCOMPARE(created.at(1).at(0).value<Snapshot::ErrorCode>(), Snapshot::Error);
-    QCOMPARE(snapshot.errorText(), "tar: /boot: Cannot open\n");
-    QVERIFY(m_fakes.calls("lvcreate").isEmpty());
-
-    // lvs decides existence by its exit code alone.
-    m_fakes.setScenario("lvs", "exit 5\n");
-    QVERIFY(!snapshot.exists());
-    m_fakes.setScenario("lvs", "exit 0\n");
     QVERIFY(snapshot.exists());
     QCOMPARE(m_fakes.calls("lvs").last(), QStringList {"/dev/vg-sys/lvsnap-kiv-norvo-update"});
 
     // Removing succeeds even when nothing is there to remove.
-    writeFile(bootArchivePath, "archive");
     m_fakes.setScenario("umount", "exit 32\n");
     m_fakes.setScenario("lvremove", "exit 5\n");
     QCOMPARE(snapshot.remove(), Snapshot::Success);
@@ -194,49 +161,31 @@ void SnapshotTest::lvmCommandLines()
 
 void SnapshotTest::lvmRestoreNeverLeavesBootEmpty_data()
 {
-    QTest::addColumn<bool>("archive");
-    QTest::addColumn<QString>("failing"); // the step that fails: list, merge or extract
-    QTest::addColumn<QStringList>("steps"); // the commands run, in order
-    QTest::addColumn<bool>("bootUntouched");
-    QTest::addColumn<bool>("archiveKept");
-    QTest::newRow("archive missing") << false << "" << QStringList {} << true << false;
-    QTest::newRow("archive unreadable") << true << "list" << QStringList {"list"} << true << true;
-    QTest::newRow("merge fails") << true << "merge" << QStringList {"list", "merge"} << true << true;
-    QTest::newRow("extraction fails")
-        << true << "extract" << QStringList {"list", "merge", "extract"} << false << true;
-    QTest::newRow("restored") << true << "" << QStringList {"list", "merge", "extract"} << false << false;
+    addRows("lvm-restores.txt", {"archive", "fails", "runs", "boot", "kept"});
 }
 
 void SnapshotTest::lvmRestoreNeverLeavesBootEmpty()
 {
-    QFETCH(bool, archive);
-    QFETCH(QString, failing);
-    QFETCH(QStringList, steps);
-    QFETCH(bool, bootUntouched);
-    QFETCH(bool, archiveKept);
+    QFETCH(QStringList, archive);
+    QFETCH(QStringList, fails);
+    QFETCH(QStringList, runs);
+    QFETCH(QStringList, boot);
+    QFETCH(QStringList, kept);
     writeFile("/boot/vmlinuz", "kernel");
-    if (archive)
+    if (archive.isEmpty())
         writeFile(bootArchivePath, "archive");
-    const QString fails = "err failed\\n\nexit 2\n";
-    m_fakes.setScenario("tar", failing == "list" ? fails : "", 1);
-    m_fakes.setScenario("lvconvert", failing == "merge" ? fails : "");
-    m_fakes.setScenario("tar", failing == "extract" ? fails : "", 2);
+    const QString failure = "err failed\\n\nexit 2\n";
+    m_fakes.setScenario("tar", fails.contains("list") ? failure : "", 1);
+    m_fakes.setScenario("lvconvert", fails.contains("merge") ? failure : "");
+    m_fakes.setScenario("tar", fails.contains("extract") ? failure : "", 2);
 
     LvmSnapshot snapshot("lvsnap-kiv-norvo-update", "/dev/mapper/vg0-root", 6);
     const Snapshot::ErrorCode result = snapshot.restore();
-    QCOMPARE(result, archive && failing.isEmpty() ? Snapshot::Success : Snapshot::Error);
+    QCOMPARE(result, archive.isEmpty() && fails.isEmpty() ? Snapshot::Success : Snapshot::Error);
     QCOMPARE(snapshot.errorText().isEmpty(), result == Snapshot::Success);
-    const QMap<QString, QString> commands {{"list", "tar -tzf /var/tmp/boot_snap.tar.bz2"},
-        {"merge", "lvconvert --merge /dev/vg0/lvsnap-kiv-norvo-update"},
-        {"extract",
-            "tar --xattrs --xattrs-include=security.{ZLAB,AUDIT,DEF_AUDIT} --acls -xzf "
-            "/var/tmp/boot_snap.tar.bz2 -C /"}};
-    QStringList expected;
-    for (const QString& step : steps)
-        expected << commands[step];
-    QCOMPARE(m_fakes.callsInOrder({"tar", "lvconvert"}), expected);
-    QCOMPARE(QFile::exists("/boot/vmlinuz"), bootUntouched);
-    QCOMPARE(QFile::exists(bootArchivePath), archiveKept);
+    QCOMPARE(m_fakes.callsInOrder({"tar", "lvconvert"}), runs);
+    QCOMPARE(QFile::exists("/boot/vmlinuz"), !boot.isEmpty());
+    QCOMPARE(QFile::exists(bootArchivePath), !kept.isEmpty());
 }
 
 void SnapshotTest::lvmBootArchiveRoundTripWithRealTar()
@@ -338,100 +287,62 @@ void SnapshotTest::asNobody(const QString& shellCommand)
         qPrintable(shellCommand + ": " + QString::fromLocal8Bit(process.readAllStandardError())));
 }
 
-void SnapshotTest::snapshotFilesAreCreatedAfresh_data()
+void SnapshotTest::snapshotFilesAreRootsAlone_data()
 {
-    QTest::addColumn<bool>("lvm");
-    QTest::addColumn<QString>("plant");
-    // A link to a file of root's, and a folder of nobody's, planted by user nobody.
-    const QString link = "ln -s /etc/kiv-victim %1";
-    const QString folder = "mkdir %1 && touch %1/inside";
-    QTest::newRow("boot archive over a link") << true << link;
-    QTest::newRow("boot archive over a folder") << true << folder;
-    QTest::newRow("dump over a link") << false << link;
-    QTest::newRow("dump over a folder") << false << folder;
+    addRows("snapshot-files.txt", {"snapshot", "before", "after", "refused"});
 }
 
-void SnapshotTest::snapshotFilesAreCreatedAfresh()
+void SnapshotTest::snapshotFilesAreRootsAlone()
 {
-    QFETCH(bool, lvm);
-    QFETCH(QString, plant);
+    QFETCH(QStringList, snapshot);
+    QFETCH(QStringList, before);
+    QFETCH(QStringList, after);
+    QFETCH(QStringList, refused);
+    const bool lvm = snapshot[0] == "lvm";
     writeFile("/etc/kiv-victim", "victim\n");
     QFile::setPermissions("/etc/kiv-victim",
         QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther);
+    writeFile("/boot/vmlinuz", "kernel");
+    for (const char* leftover : {"/var/tmp/genuine", "/var/tmp/second"})
+        QFile::remove(leftover);
     // The archive of /boot is written by the real tar.
-    if (lvm) {
+    if (lvm)
         m_lvmTools.activate();
-        writeFile("/boot/grub/grub.cfg", "password_pbkdf2 root grub.pbkdf2.sha512.10000.AB\n");
-    }
-    const std::unique_ptr<Snapshot> snapshot = makeSnapshot(lvm);
+    const std::unique_ptr<Snapshot> made = makeSnapshot(lvm);
     const QString path = lvm ? bootArchivePath : "/var/tmp/xfssnap-kiv-norvo-update.bin";
-    asNobody(plant.arg(path));
+    for (const QString& planted : before)
+        asNobody(planted.arg(path));
 
-    QSignalSpy created(snapshot.get(), &Snapshot::created);
-    snapshot->create();
+    QSignalSpy created(made.get(), &Snapshot::created);
+    made->create();
     QCOMPARE(created.at(0).at(0).value<Snapshot::ErrorCode>(), Snapshot::Success);
     QCOMPARE(readFile("/etc/kiv-victim"), QByteArray("victim\n"));
     const QFileInfo file(path);
     QVERIFY(file.isFile() && !file.isSymLink());
     QCOMPARE(file.ownerId(), 0u);
     QCOMPARE(fileMode(path), 0600u);
-    if (lvm)
-        QVERIFY(file.size() > 0);
-    SnapshotFile::removeAny(path);
-}
+    QVERIFY(!lvm || file.size() > 0);
+    QVERIFY(lvm || made->exists());
 
-void SnapshotTest::restoreTrustsOnlyRootsOwnFile_data()
-{
-    QTest::addColumn<bool>("lvm");
-    QTest::addColumn<QString>("tamper");
-    QTest::addColumn<bool>("byNobody");
-    QTest::addColumn<QString>("reason");
-
-    // %1 is the snapshot file, made by the program beforehand; /var/tmp/genuine is a copy of it.
-    // Only root may remove root's file from the sticky /var/tmp: nobody plants once it is gone.
-    const QString link = "ln -s /var/tmp/genuine %1";
-    const QString replaced = "echo planted > %1";
-    for (const bool lvm : {true, false}) {
-        const char* kind = lvm ? "boot archive" : "dump";
-        QTest::newRow(qPrintable(QStringLiteral("%1: a link by nobody").arg(kind)))
-            << lvm << link << true << "is not a regular file";
-        QTest::newRow(qPrintable(QStringLiteral("%1: a file by nobody").arg(kind)))
-            << lvm << replaced << true << "does not belong to root";
-        QTest::newRow(qPrintable(QStringLiteral("%1: writable by others").arg(kind)))
-            << lvm << "chmod 0602 %1" << false << "can be changed by other users";
-        QTest::newRow(qPrintable(QStringLiteral("%1: a second name").arg(kind)))
-            << lvm << "ln %1 /var/tmp/second" << false << "more than one name";
-    }
-}
-
-void SnapshotTest::restoreTrustsOnlyRootsOwnFile()
-{
-    QFETCH(bool, lvm);
-    QFETCH(QString, tamper);
-    QFETCH(bool, byNobody);
-    QFETCH(QString, reason);
-    writeFile("/boot/vmlinuz", "kernel");
-    const std::unique_ptr<Snapshot> snapshot = makeSnapshot(lvm);
-    const QString path = lvm ? bootArchivePath : "/var/tmp/xfssnap-kiv-norvo-update.bin";
-    for (const char* leftover : {"/var/tmp/genuine", "/var/tmp/second"})
-        QFile::remove(leftover);
-    snapshot->create();
-    QVERIFY(lvm || snapshot->exists());
     QVERIFY(QFile::copy(path, "/var/tmp/genuine"));
     QProcess::execute("chmod", {"0644", "/var/tmp/genuine"});
-    if (byNobody) {
-        QFile::remove(path);
-        asNobody(tamper.arg(path));
-    } else {
-        QCOMPARE(QProcess::execute("sh", {"-c", tamper.arg(path)}), 0);
+    for (const QString& tamper : after) {
+        if (tamper.startsWith("as nobody ")) {
+            QFile::remove(path);
+            asNobody(tamper.mid(10).arg(path));
+        } else {
+            QCOMPARE(QProcess::execute("sh", {"-c", tamper.arg(path)}), 0);
+        }
     }
+    m_fakes.activate();
     m_fakes.reset();
-
-    QCOMPARE(snapshot->restore(), Snapshot::Error);
-    QVERIFY2(snapshot->errorText().contains(reason), qPrintable(snapshot->errorText()));
-    QVERIFY(lvm || !snapshot->exists());
-    QCOMPARE(m_fakes.sequence(), QStringList {});
-    QCOMPARE(readFile("/boot/vmlinuz"), QByteArray("kernel"));
+    if (!refused.isEmpty()) {
+        QCOMPARE(made->restore(), Snapshot::Error);
+        QVERIFY2(made->errorText().contains(refused[0]), qPrintable(made->errorText()));
+        QVERIFY(lvm || !made->exists());
+        QCOMPARE(m_fakes.sequence(), QStringList {});
+        QCOMPARE(readFile("/boot/vmlinuz"), QByteArray("kernel"));
+    }
     SnapshotFile::removeAny(path);
     QFile::remove("/var/tmp/second");
 }
