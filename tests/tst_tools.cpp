@@ -16,7 +16,6 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QThread>
 #include <QUrl>
 
 #include "helpercommand.h"
@@ -81,44 +80,20 @@ bool imageMounted()
     return readFile("/proc/self/mounts").contains("/run/norvo-update/");
 }
 
-// python3's web server on a free local port, serving a folder while the object lives.
-class FixtureServer final
+// A local port free now.
+QString freePort()
 {
-public:
-    FixtureServer(const QString& root, bool run)
-    {
-        QTcpServer probe;
-        probe.listen(QHostAddress::LocalHost);
-        m_port = probe.serverPort();
-        probe.close();
-        if (run)
-            m_server.start("python3",
-                {"-m", "http.server", QString::number(m_port), "--bind", "127.0.0.1", "--directory", root});
-    }
-    ~FixtureServer()
-    {
-        m_server.kill();
-        m_server.waitForFinished();
-    }
-    FixtureServer(const FixtureServer&) = delete;
-    FixtureServer& operator=(const FixtureServer&) = delete;
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost);
+    return QString::number(probe.serverPort());
+}
 
-    QString port() const { return QString::number(m_port); }
-    bool waitUntilListening() const
-    {
-        for (const QDeadlineTimer deadline(20000); !deadline.hasExpired(); QThread::msleep(100)) {
-            QTcpSocket socket;
-            socket.connectToHost(QHostAddress::LocalHost, m_port);
-            if (socket.waitForConnected(200))
-                return true;
-        }
-        return false;
-    }
-
-private:
-    QProcess m_server;
-    quint16 m_port = 0;
-};
+bool listening(const QString& port)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port.toUShort());
+    return socket.waitForConnected(1000);
+}
 
 // The tool as the foreground process group of a terminal: a Ctrl-C reaches the whole group.
 class GroupLeaderProcess final : public QProcess
@@ -154,6 +129,10 @@ class ToolsTest final : public QObject
 
 private:
     QTemporaryDir m_fixtures;
+    // python3's web server of the fixtures' folder, and a port nobody listens on.
+    QProcess m_server;
+    QString m_port;
+    QString m_deadPort;
 
     QString fixture(const QString& name) const { return m_fixtures.filePath(name); }
 
@@ -166,6 +145,17 @@ private slots:
         // The tool's work directories and marks stay inside the sandbox too.
         QVERIFY(QDir().mkpath("/run/norvo-update"));
         QVERIFY(sh("mount -t tmpfs norvo-update-tests /run/norvo-update"));
+        m_port = freePort();
+        m_server.start("python3",
+            {"-m", "http.server", m_port, "--bind", "127.0.0.1", "--directory", m_fixtures.path()});
+        QTRY_VERIFY_WITH_TIMEOUT(listening(m_port), 20000);
+        m_deadPort = freePort();
+    }
+
+    void cleanupTestCase()
+    {
+        m_server.kill();
+        m_server.waitForFinished();
     }
 
     void init()
@@ -176,38 +166,16 @@ private slots:
         QFile::remove(log);
     }
 
-    void commandLines_data()
-    {
-        QTest::addColumn<QString>("line");
-        QTest::addColumn<QString>("error");
-        const QString notAName
-            = "-p needs the name of a package (lower-case letters, digits, '+', '.' and '-'), not ";
-        const auto row = [](const char* name, const char* line, const QString& error = {}) {
-            QTest::newRow(name) << QString(line) << error;
-        };
-        row("imitation", "-A -T -K -k -g -m /srv/a.iso ftp://m.example/r -n");
-        row("application update", "-g /srv/a.iso -p kiv-norvo-update");
-        row("switches", "-d");
-        row("name with a plus", "-A /srv/a.iso -p g++");
-        row("no sources", "-A -n", "no update sources given (ISO images or repository addresses, or -r)");
-        row("removal suffix", "-A /srv/a.iso -p kiv-a-", notAName + "kiv-a-");
-        row("pattern", "-A /srv/a.iso -p kiv-*", notAName + "kiv-*");
-        row("version", "-A /srv/a.iso -p kiv-a=2.0", notAName + "kiv-a=2.0");
-        row("unknown option", "-A -x /srv/a.iso", "unknown option -x");
-        row("sources with -r", "-A -r /srv/a.iso",
-            "-r uses the configured repositories and takes no sources");
-        row("checksums with -r", "-A -r -m", "-k, -g and -m apply to given sources, not to -r");
-        row("switch with more", "-d -A", "-d and -e take no other argument");
-    }
+    void commandLines_data() { addRows("tool-options.txt", {"line", "refused"}); }
 
     void commandLines()
     {
-        QFETCH(QString, line);
-        QFETCH(QString, error);
+        QFETCH(QStringList, line);
+        QFETCH(QStringList, refused);
         Options options;
         QString reason;
-        QCOMPARE(parseOptions(line.split(' '), &options, &reason), error.isEmpty());
-        QCOMPARE(reason, error);
+        QCOMPARE(parseOptions(line[0].split(' '), &options, &reason), refused.isEmpty());
+        QCOMPARE(reason, refused.value(0));
     }
 
     void runs_data()
@@ -232,9 +200,6 @@ private slots:
         QFETCH(QStringList, environment);
         QFETCH(QStringList, when);
         QFETCH(QStringList, signal);
-        const bool served = command.join(' ').contains("{PORT}");
-        const FixtureServer server(m_fixtures.path(), served);
-        QVERIFY(!served || server.waitUntilListening());
         static const QString arch
             = QString::fromLatin1(KivAdmin::runHelper("dpkg", {"--print-architecture"}).output).trimmed();
         // A text may be quoted to show a blank at its end.
@@ -244,10 +209,12 @@ private slots:
             return text.replace("{F}", m_fixtures.path())
                 .replace("{F%}", QString::fromLatin1(QUrl::toPercentEncoding(m_fixtures.path(), "/")))
                 .replace("{C}", codename)
-                .replace("{PORT}", server.port())
-                .replace("{DEAD}", server.port())
+                .replace("{PORT}", m_port)
+                .replace("{DEAD}", m_deadPort)
                 .replace("{ARCH}", arch)
-                .replace("{TOOL}", tool);
+                .replace("{TOOL}", tool)
+                .replace("{CTL}", KIV_NORVO_UPDATE_CTL)
+                .replace("{UNITS}", KIV_TOOLS_SOURCE_DIR "/systemd");
         };
         QVERIFY2(before.isEmpty() || sh(fill(before.join(" && "))), qPrintable(before.join(" && ")));
         const auto undoing = qScopeGuard([&] {
@@ -315,8 +282,7 @@ private slots:
         // told at once.
         QVERIFY(!imageMounted());
         QVERIFY(!QFileInfo::exists(QString("/run/norvo-update/%1").arg(process.processId())));
-        QVERIFY2(served || !command.join(' ').contains("{DEAD}") || !deadServer.hasExpired(),
-            "slow on a dead server");
+        QVERIFY2(!command.join(' ').contains("{DEAD}") || !deadServer.hasExpired(), "slow on a dead server");
     }
 
     // A reader that went away (norvo-update ... | head) stops the run like a signal; the reader
@@ -402,31 +368,6 @@ private slots:
         const QStringList lines = run(KIV_SPACE_CALCULATOR, {}).out.split('\n', Qt::SkipEmptyParts);
         QVERIFY(lines.contains("Packages to change: 3"));
         QCOMPARE(lines.value(lines.size() - 1), "1");
-    }
-
-    // No systemd runs as the first process here: the control works on the unit files alone, which
-    // is what systemctl is-enabled then reads.
-    void automaticUpdateIsSwitchedThroughItsUnitFiles()
-    {
-        for (const QString unit : {"norvo-update-service.service", "norvo-update-service.timer"}) {
-            QFile::remove("/etc/systemd/system/" + unit);
-            QVERIFY(QFile::copy(KIV_TOOLS_SOURCE_DIR "/systemd/" + unit, "/etc/systemd/system/" + unit));
-        }
-        const auto enabled = [] { return sh("systemctl is-enabled --quiet norvo-update-service.timer"); };
-        const QString ctl = KIV_NORVO_UPDATE_CTL;
-        QVERIFY(!enabled());
-        QCOMPARE(run(ctl, {"enable"}).exitCode, 0);
-        QVERIFY(enabled());
-        // Around the application's own update: -e brings back only what -d turned off.
-        QCOMPARE(run(tool, {"-d"}).exitCode, 0);
-        QVERIFY(!enabled());
-        QCOMPARE(run(tool, {"-e"}).exitCode, 0);
-        QVERIFY(enabled());
-        QCOMPARE(run(ctl, {"disable"}).exitCode, 0);
-        QCOMPARE(run(tool, {"-e"}).exitCode, 0);
-        QVERIFY(!enabled());
-        QVERIFY(run(ctl, {"status"}).out.startsWith("norvo-update-service.timer: disabled, inactive\n"));
-        QCOMPARE(run(ctl, {"restart"}).exitCode, 2);
     }
 };
 
