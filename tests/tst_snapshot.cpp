@@ -37,7 +37,7 @@ private slots:
     void lvmRestoreNeverLeavesBootEmpty();
     void lvmBootArchiveRoundTripWithRealTar();
 
-    void xfsOnlyACompletedDumpCounts();
+    void xfsHalfADumpGoes();
     void snapshotFilesAreRootsAlone_data();
     void snapshotFilesAreRootsAlone();
     void lvmExistenceIsBounded();
@@ -233,42 +233,20 @@ void SnapshotTest::lvmBootArchiveRoundTripWithRealTar()
         QByteArray("3"));
 }
 
-void SnapshotTest::xfsOnlyACompletedDumpCounts()
+// A completed dump's worth is the real round trip's to show; this is the dump that fails half-way.
+void SnapshotTest::xfsHalfADumpGoes()
 {
     XfsSnapshot snapshot("xfssnap-kiv-norvo-update", "/dev/sda2");
     const QString dump = snapshot.dumpFilePath();
-    QCOMPARE(dump, "/var/tmp/xfssnap-kiv-norvo-update.bin");
-    QVERIFY(!snapshot.exists());
-    QCOMPARE(snapshot.size(), 0.0);
-
-    // xfsdump fails half-way: what it wrote goes.
     QSignalSpy created(&snapshot, &Snapshot::created);
     m_fakes.setScenario("bash",
         QStringLiteral("write %1 half a dump\nerr xfsdump: ERROR: no space left\\n\nexit 1\n").arg(dump));
     snapshot.create();
     QCOMPARE(created.at(0).at(0).value<Snapshot::ErrorCode>(), Snapshot::Error);
     QCOMPARE(snapshot.errorText(), "xfsdump: ERROR: no space left\n");
-    QCOMPARE(m_fakes.calls("bash"),
-        QList<QStringList> {(QStringList {"-c",
-            "xfsdump -l 0 -L session_norvo -M tape_norvo -f "
-            "/var/tmp/xfssnap-kiv-norvo-update.bin /"})});
     QVERIFY(!QFileInfo::exists(dump));
     QVERIFY(!snapshot.exists());
-
-    // A completed dump is root's alone and counts, until its size changes.
-    m_fakes.setScenario("bash", QStringLiteral("write %1 a whole dump\n").arg(dump));
-    snapshot.create();
-    QCOMPARE(created.at(1).at(0).value<Snapshot::ErrorCode>(), Snapshot::Success);
-    QCOMPARE(fileMode(dump), 0600u);
-    QVERIFY(snapshot.exists());
-    QVERIFY(QFile::resize(dump, qint64(3) * 1024 * 1024 * 1024));
-    QCOMPARE(snapshot.size(), 3.0);
-    QVERIFY(!snapshot.exists());
-    QCOMPARE(snapshot.restore(), Snapshot::Error);
-    QVERIFY2(snapshot.errorText().contains("not a complete snapshot"), qPrintable(snapshot.errorText()));
-    QVERIFY(m_fakes.calls("xfsrestore").isEmpty());
-
-    QCOMPARE(snapshot.remove(), Snapshot::Success);
+    QCOMPARE(snapshot.size(), 0.0);
     QCOMPARE(snapshot.remove(), Snapshot::Error);
 }
 
