@@ -113,10 +113,11 @@ Seen LaunchTest::play(
     // What every machine has unless a row says otherwise: an ordinary machine with this program at
     // 0.1.32, a tool that succeeds, switches that end at once, no snapshot volume.
     const QStringList defaults = TestHelpers::ordinaryMachine
-        + QStringList {"dpkg-query@kiv-norvo-update: out ii \\tkiv-norvo-update\\t0.1.32\\n\n",
-            "norvo-update: exit 0\n", "lvs: err   Failed to find logical volume\\n\nexit 5\n",
-            "space_calculator: out 4\\n\n"};
-    m_fakes.addScenarios(defaults);
+        + QStringList {"dpkg-query@kiv-norvo-update: out ii \\tkiv-norvo-update\\t0.1.32\\n",
+            "norvo-update: exit 0", "lvs: err   Failed to find logical volume\\n", "lvs: exit 5",
+            "space_calculator: out 4\\n"};
+    // The row's scripts of a program replace these.
+    m_fakes.addDirectives(defaults);
     m_fakes.addDirectives(QStringList(fakes).replaceInStrings("{FAKES}", m_fakes.directory()));
     Seen seen;
     QEventLoop loop;

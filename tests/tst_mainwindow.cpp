@@ -59,7 +59,7 @@ void MainWindowTest::initTestCase()
 void MainWindowTest::init()
 {
     m_fakes.reset();
-    m_fakes.addScenarios(TestHelpers::ordinaryMachine);
+    m_fakes.addDirectives(TestHelpers::ordinaryMachine);
 }
 
 void MainWindowTest::controlsFollowModeSourcesAndOption_data()
@@ -208,7 +208,8 @@ void MainWindowTest::informationPanel()
     QFile::remove("/etc/norvo_update_version");
     if (!update.isEmpty())
         TestHelpers::writeFile("/etc/norvo_update_version", unescaped(update)[0].toUtf8());
-    m_fakes.setScenario("df", TestHelpers::dfRoot("/dev/sda1", "ext4").replace("15G", available.value(0)));
+    m_fakes.setScenario(
+        "df", TestHelpers::dfRoot("/dev/sda1", "ext4").replace("15G", available.value(0)) + '\n');
     auto window = TestHelpers::makeWindow({});
     QCOMPARE(child<QLabel>(window.get(), "m_sysInfoLabel")->text(), shows.join('\n'));
 }

@@ -17,13 +17,6 @@
 #include "scenariotable.h"
 #include "testfiles.h"
 
-namespace {
-
-// The update tool installed, the service package not.
-const QStringList toolInstalled {"dpkg: exit 0\n", "dpkg-query: exit 1\n"};
-
-} // namespace
-
 // The program's start: single instance, the checks in their order with their warnings, and the
 // restart after it has updated itself. The program runs in the sandbox with fake dpkg, dpkg-query
 // and systemctl; an observer built into it answers its boxes and reports what it showed.
@@ -170,7 +163,7 @@ void StartupTest::checksRunInOrder()
 
 void StartupTest::hangingDpkgDoesNotBlockTheStart()
 {
-    m_fakes->addScenarios(toolInstalled + QStringList {"dpkg: hang\n"});
+    m_fakes->addDirectives({"dpkg: hang", "dpkg-query: exit 1"});
     QElapsedTimer timer;
     timer.start();
     QProcess* program = startProgram();
@@ -182,7 +175,8 @@ void StartupTest::hangingDpkgDoesNotBlockTheStart()
 
 void StartupTest::secondInstanceExitsAtOnceAndAKilledOneDoesNotBlock()
 {
-    m_fakes->addScenarios(toolInstalled);
+    // The update tool installed, the service package not.
+    m_fakes->addDirectives({"dpkg: exit 0", "dpkg-query: exit 1"});
     QProcess* first = startProgram({"KIV_OBSERVER_KEEP_OPEN=1"});
     QTRY_COMPARE_WITH_TIMEOUT(windowsShown(), 1, 20000);
     const pid_t firstPid = journal().value(0).section('\t', 0, 0).toInt();

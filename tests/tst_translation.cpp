@@ -64,7 +64,7 @@ private slots:
     void initTestCase()
     {
         TestHelpers::prepareWindowTests(m_fakes, m_config);
-        m_fakes.addScenarios(TestHelpers::ordinaryMachine);
+        m_fakes.addDirectives(TestHelpers::ordinaryMachine);
         QCOMPARE(QLocale().name(), QStringLiteral("ru_RU"));
     }
 

@@ -46,24 +46,18 @@ void FakeExecutables::setScenario(const QString& name, const QString& scenario, 
     out.write(scenario.toUtf8());
 }
 
-void FakeExecutables::addScenarios(const QStringList& scenarios)
-{
-    for (const QString& line : scenarios) {
-        const QString name = line.section(QStringLiteral(": "), 0, 0);
-        add(name.section(QLatin1Char('@'), 0, 0).section(QLatin1Char('#'), 0, 0));
-        setScenario(name.section(QLatin1Char('#'), 0, 0), line.section(QStringLiteral(": "), 1),
-            name.section(QLatin1Char('#'), 1).toInt());
-    }
-}
-
 void FakeExecutables::addDirectives(const QStringList& directives)
 {
     QMap<QString, QString> scripts;
     for (const QString& line : directives)
         scripts[line.section(QStringLiteral(": "), 0, 0)]
             += line.section(QStringLiteral(": "), 1) + QLatin1Char('\n');
-    for (auto script = scripts.cbegin(); script != scripts.cend(); ++script)
-        addScenarios({script.key() + QStringLiteral(": ") + script.value()});
+    for (auto script = scripts.cbegin(); script != scripts.cend(); ++script) {
+        const QString& name = script.key();
+        add(name.section(QLatin1Char('@'), 0, 0).section(QLatin1Char('#'), 0, 0));
+        setScenario(
+            name.section(QLatin1Char('#'), 0, 0), script.value(), name.section(QLatin1Char('#'), 1).toInt());
+    }
 }
 
 void FakeExecutables::reset()

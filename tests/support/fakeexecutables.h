@@ -17,10 +17,9 @@ public:
     // call only when call is above 0.
     void add(const QString& name, const QString& scenario = QString(), int call = 0);
     void setScenario(const QString& name, const QString& scenario, int call = 0);
-    // Scenarios written as "NAME: scenario", with NAME@LAST for a call whose last argument is LAST
-    // and NAME#N for the N-th call only; the fakes are made where missing.
-    void addScenarios(const QStringList& scenarios);
-    // The same, a directive at a time: "NAME: DIRECTIVE" lines, gathered into one scenario per NAME.
+    // Scenarios given a directive at a time, as "NAME: DIRECTIVE" lines gathered into one scenario
+    // per NAME: NAME@LAST for a call whose last argument is LAST, NAME#N for the N-th call only. The
+    // fakes are made where missing.
     void addDirectives(const QStringList& directives);
 
     // Forgets every recorded call and scenario; the fakes stay.

@@ -21,10 +21,10 @@
 // Small helpers shared by the tests.
 namespace TestHelpers {
 
-// A scripted answer of df whose root file system is on device, of type.
+// A scripted answer (a directive) of df whose root file system is on device, of type.
 inline QString dfRoot(const QString& device, const QString& type)
 {
-    return QStringLiteral("out Filesystem Type Size Used Avail Use% Mounted on\\n%1 %2 20G 5G 15G 25% /\\n\n")
+    return QStringLiteral("out Filesystem Type Size Used Avail Use% Mounted on\\n%1 %2 20G 5G 15G 25% /\\n")
         .arg(device, type);
 }
 
@@ -48,7 +48,7 @@ inline void prepareWindowTests(FakeExecutables& fakes, const QTemporaryDir& sett
 // How those programs answer on an ordinary machine: an ext4 root, release 1.7.5, none of the
 // packages asked about installed.
 inline const QStringList ordinaryMachine {
-    "df: " + dfRoot("/dev/sda1", "ext4"), "dpkg-query: exit 1\n", "lsb_release: out Release:\\t1.7.5\\n\n"};
+    "df: " + dfRoot("/dev/sda1", "ext4"), "dpkg-query: exit 1", "lsb_release: out Release:\\t1.7.5\\n"};
 
 // A shown main window that starts from exactly these settings.
 inline std::unique_ptr<MainWindow> makeWindow(const QVariantMap& settings)
