@@ -62,15 +62,14 @@ void FakeExecutables::addDirectives(const QStringList& directives)
 
 void FakeExecutables::reset()
 {
-    QDir directory(m_directory.path());
-    const QStringList files = directory.entryList(
+    QDir fakes(m_directory.path());
+    const QStringList files = fakes.entryList(
         {QStringLiteral("*.calls"), QStringLiteral("*.scenario"), QStringLiteral("sequence")}, QDir::Files);
     for (const QString& file : files)
-        directory.remove(file);
-    const QStringList folders
-        = directory.entryList({QStringLiteral("*@*")}, QDir::Dirs | QDir::NoDotAndDotDot);
+        fakes.remove(file);
+    const QStringList folders = fakes.entryList({QStringLiteral("*@*")}, QDir::Dirs | QDir::NoDotAndDotDot);
     for (const QString& folder : folders)
-        QDir(directory.filePath(folder)).removeRecursively();
+        QDir(fakes.filePath(folder)).removeRecursively();
 }
 
 QList<QStringList> FakeExecutables::calls(const QString& name) const
@@ -102,14 +101,14 @@ QStringList FakeExecutables::sequence() const
 
 QStringList FakeExecutables::callsInOrder(const QStringList& names) const
 {
-    QMap<QString, QList<QStringList>> calls;
+    QMap<QString, QList<QStringList>> pending;
     for (const QString& name : names)
-        calls.insert(name, this->calls(name));
+        pending.insert(name, calls(name));
     QStringList seen;
     const QStringList called = sequence();
     for (const QString& name : called) {
-        if (calls.contains(name) && !calls[name].isEmpty())
-            seen.append((QStringList {name} + calls[name].takeFirst()).join(QLatin1Char(' ')));
+        if (pending.contains(name) && !pending[name].isEmpty())
+            seen.append((QStringList {name} + pending[name].takeFirst()).join(QLatin1Char(' ')));
     }
     return seen;
 }
