@@ -201,6 +201,7 @@ private slots:
         QFETCH(QStringList, when);
         QFETCH(QStringList, signal);
         QFETCH(QStringList, program);
+        QVERIFY2(exits.size() == 1, "a run says once how the tool ends");
         static const QString arch
             = QString::fromLatin1(KivAdmin::runHelper("dpkg", {"--print-architecture"}).output).trimmed();
         // A text may be quoted to show a blank at its end.
