@@ -118,9 +118,10 @@ QStringList StartupTest::journal() const
 QStringList StartupTest::shownFirst() const
 {
     const QStringList lines = journal();
+    const QString first = lines.value(0).section('\t', 0, 0);
     QStringList events;
     for (const QString& line : lines) {
-        if (line.section('\t', 0, 0) == lines.value(0).section('\t', 0, 0) && !line.contains("\tstart\t"))
+        if (line.section('\t', 0, 0) == first && !line.contains("\tstart\t"))
             events << QString(line.section('\t', 1, 1) + ' ' + line.section('\t', 2)).trimmed();
     }
     return events;

@@ -25,13 +25,11 @@ QString FakeExecutables::sandboxRunPath()
     return QStringLiteral(KIV_TEST_SUPPORT_DIR "/sandbox-run");
 }
 
-void FakeExecutables::add(const QString& name, const QString& scenario, int call)
+void FakeExecutables::add(const QString& name)
 {
     const QString path = m_directory.filePath(name);
     if (!QFile::exists(path))
         QFile::link(fakeProgramPath(), path);
-    if (!scenario.isNull())
-        setScenario(name, scenario, call);
 }
 
 void FakeExecutables::setScenario(const QString& name, const QString& scenario, int call)

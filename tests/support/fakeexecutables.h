@@ -13,9 +13,9 @@ public:
 
     QString directory() const { return m_directory.path(); }
 
-    // Creates the fake program name with the scenario played by every call, or by the call-th
-    // call only when call is above 0.
-    void add(const QString& name, const QString& scenario = QString(), int call = 0);
+    // Creates the fake program name, which ends with 0 until it is given a scenario.
+    void add(const QString& name);
+    // The scenario played by every call of name, or by the call-th call only when call is above 0.
     void setScenario(const QString& name, const QString& scenario, int call = 0);
     // Scenarios given a directive at a time, as "NAME: DIRECTIVE" lines gathered into one scenario
     // per NAME: NAME@LAST for a call whose last argument is LAST, NAME#N for the N-th call only. The

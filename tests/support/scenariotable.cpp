@@ -4,6 +4,16 @@
 #include <QMap>
 #include <QTest>
 
+namespace {
+
+// A run of a table: its name and its lines, groups used in it inserted.
+struct Scenario
+{
+    QString name;
+    QStringList lines;
+};
+
+// The runs of a table; none when the file cannot be read.
 QList<Scenario> readScenarios(const QString& fileName)
 {
     QFile file(QStringLiteral(KIV_TEST_DATA_DIR "/") + fileName);
@@ -40,6 +50,8 @@ QList<Scenario> readScenarios(const QString& fileName)
     }
     return runs;
 }
+
+} // namespace
 
 void addRows(const QString& fileName, const QStringList& keys)
 {
