@@ -1,5 +1,7 @@
 #include "fakeexecutables.h"
 
+#include <sys/stat.h>
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -8,11 +10,8 @@
 FakeExecutables::FakeExecutables()
     : m_directory(QStringLiteral("/tmp/kiv-fakes.XXXXXX"))
 {
-    // Fakes placed in the sandbox for other users must be readable by them.
-    QFile::setPermissions(m_directory.path(),
-        QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner | QFileDevice::ReadOther
-            | QFileDevice::ExeOther | QFileDevice::WriteOther | QFileDevice::ReadGroup | QFileDevice::ExeGroup
-            | QFileDevice::WriteGroup);
+    // Other users run the fakes too (a program started as nobody), and record their calls here.
+    ::chmod(QFile::encodeName(m_directory.path()).constData(), 0777);
 }
 
 QString FakeExecutables::fakeProgramPath()
@@ -61,13 +60,16 @@ void FakeExecutables::addDirectives(const QStringList& directives)
 void FakeExecutables::reset()
 {
     QDir fakes(m_directory.path());
-    const QStringList files = fakes.entryList(
-        {QStringLiteral("*.calls"), QStringLiteral("*.scenario"), QStringLiteral("sequence")}, QDir::Files);
-    for (const QString& file : files)
-        fakes.remove(file);
-    const QStringList folders = fakes.entryList({QStringLiteral("*@*")}, QDir::Dirs | QDir::NoDotAndDotDot);
-    for (const QString& folder : folders)
-        QDir(fakes.filePath(folder)).removeRecursively();
+    const QFileInfoList recorded
+        = fakes.entryInfoList({QStringLiteral("*.calls"), QStringLiteral("*.scenario"),
+                                  QStringLiteral("sequence"), QStringLiteral("*@*")},
+            QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QFileInfo& entry : recorded) {
+        if (entry.isDir())
+            QDir(entry.filePath()).removeRecursively();
+        else
+            QFile::remove(entry.filePath());
+    }
 }
 
 QList<QStringList> FakeExecutables::calls(const QString& name) const
