@@ -27,8 +27,8 @@ private slots:
 
     void helperReportsHowTheCommandEnded()
     {
-        QFETCH(QStringList, fake);
-        QFETCH(QStringList, ends);
+        QFETCH(const Row, row);
+        const QStringList fake = row["fake"];
         m_fakes.setScenario("scripted", fake.join('\n') + '\n');
         QElapsedTimer timer;
         timer.start();
@@ -44,7 +44,7 @@ private slots:
             seen << "not started";
         seen << "said \"" + QString::fromLatin1(result.output).replace('\n', "\\n") + '"'
              << (result.succeeded() ? "succeeded" : "failed");
-        QCOMPARE(seen.join(", "), ends.value(0));
+        QCOMPARE(seen.join(", "), row["ends"].value(0));
         if (!fake.isEmpty())
             QCOMPARE(m_fakes.calls("scripted"), QList<QStringList> {(QStringList {"a b", ""})});
     }
@@ -56,15 +56,13 @@ private slots:
 
     void packageStateFollowsDpkg()
     {
-        QFETCH(QStringList, package);
-        QFETCH(QStringList, fake);
-        QFETCH(QStringList, installed);
-        QFETCH(QStringList, version);
-        m_fakes.setScenario("dpkg-query", fake.join('\n') + '\n');
-        QCOMPARE(PackageManager::isPackageInstalled(package[0], "ii\\s%1"), !installed.isEmpty());
-        QCOMPARE(PackageManager::getInstalledPackagesVersions(package[0]), version);
+        QFETCH(const Row, row);
+        const QString package = row["package"].value(0);
+        m_fakes.setScenario("dpkg-query", row["fake"].join('\n') + '\n');
+        QCOMPARE(PackageManager::isPackageInstalled(package, "ii\\s%1"), row.contains("installed"));
+        QCOMPARE(PackageManager::getInstalledPackagesVersions(package), row["version"]);
         const QStringList expected {
-            "-W", "-f=${db:Status-Abbrev}\\t${Package}\\t${Version}\\n", "--", package[0]};
+            "-W", "-f=${db:Status-Abbrev}\\t${Package}\\t${Version}\\n", "--", package};
         QCOMPARE(m_fakes.calls("dpkg-query"), (QList<QStringList> {expected, expected}));
     }
 

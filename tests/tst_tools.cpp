@@ -13,7 +13,6 @@
 #include <QScopeGuard>
 #include <QSettings>
 #include <QTcpServer>
-#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
@@ -33,29 +32,11 @@ const QString keptList = "/etc/apt/sources.list.d/norvo-update-kept.list";
 const QString codename
     = QSettings("/etc/os-release", QSettings::IniFormat).value("VERSION_CODENAME").toString();
 
-struct ToolRun
+// Runs a program with both its streams read together.
+KivAdmin::HelperResult run(const QString& program, const QStringList& arguments)
 {
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-
-// Runs a program as the window does: standard input an open pipe nobody writes to.
-ToolRun run(const QString& program, const QStringList& arguments)
-{
-    QProcess process;
-    process.start(program, arguments, QIODevice::ReadWrite);
-    ToolRun run;
-    if (!process.waitForFinished(180000)) {
-        process.kill();
-        process.waitForFinished();
-        qWarning("%s did not end within three minutes", qPrintable(program));
-        return run;
-    }
-    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    run.out = QString::fromUtf8(process.readAllStandardOutput());
-    run.err = QString::fromUtf8(process.readAllStandardError());
-    return run;
+    return KivAdmin::runHelper(
+        "sh", QStringList {"-c", "exec \"$0\" \"$@\" 2>&1", program} + arguments, 180000);
 }
 
 // dpkg's status of a package and its version, as "ii 2.0"; empty when it is not installed.
@@ -69,7 +50,7 @@ QString version(const QString& package)
 // Runs shell commands; said, when given, receives what they wrote to either stream.
 bool sh(const QString& command, QByteArray* said = nullptr)
 {
-    const auto result = KivAdmin::runHelper("sh", {"-c", "{ " + command + "\n} 2>&1"}, 120000);
+    const auto result = run("sh", {"-c", command});
     if (said)
         *said = result.output;
     return result.succeeded();
@@ -80,19 +61,12 @@ bool imageMounted()
     return readFile("/proc/self/mounts").contains("/run/norvo-update/");
 }
 
-// A local port free now.
+// A local port free now, where nobody answers.
 QString freePort()
 {
     QTcpServer probe;
     probe.listen(QHostAddress::LocalHost);
     return QString::number(probe.serverPort());
-}
-
-bool listening(const QString& port)
-{
-    QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, port.toUShort());
-    return socket.waitForConnected(1000);
 }
 
 // The tool as the foreground process group of a terminal: a Ctrl-C reaches the whole group.
@@ -145,10 +119,12 @@ private slots:
         // The tool's work directories and marks stay inside the sandbox too.
         QVERIFY(QDir().mkpath("/run/norvo-update"));
         QVERIFY(sh("mount -t tmpfs norvo-update-tests /run/norvo-update"));
-        m_port = freePort();
+        // The server takes a free port and names it once it listens.
         m_server.start("python3",
-            {"-m", "http.server", m_port, "--bind", "127.0.0.1", "--directory", m_fixtures.path()});
-        QTRY_VERIFY_WITH_TIMEOUT(listening(m_port), 20000);
+            {"-u", "-m", "http.server", "0", "--bind", "127.0.0.1", "--directory", m_fixtures.path()});
+        QByteArray said;
+        QTRY_VERIFY_WITH_TIMEOUT((said += m_server.readAllStandardOutput()).contains(") ..."), 20000);
+        m_port = QString::fromLatin1(said).section(" port ", 1).section(' ', 0, 0);
         m_deadPort = freePort();
     }
 
@@ -170,12 +146,11 @@ private slots:
 
     void commandLines()
     {
-        QFETCH(QStringList, line);
-        QFETCH(QStringList, refused);
+        QFETCH(const Row, row);
         Options options;
         QString reason;
-        QCOMPARE(parseOptions(line[0].split(' '), &options, &reason), refused.isEmpty());
-        QCOMPARE(reason, refused.value(0));
+        QCOMPARE(parseOptions(row["line"][0].split(' '), &options, &reason), !row.contains("refused"));
+        QCOMPARE(reason, row["refused"].value(0));
     }
 
     void runs_data()
@@ -187,20 +162,8 @@ private slots:
 
     void runs()
     {
-        QFETCH(QStringList, command);
-        QFETCH(QStringList, exits);
-        QFETCH(QStringList, says);
-        QFETCH(QStringList, does);
-        QFETCH(QStringList, then);
-        QFETCH(QStringList, check);
-        QFETCH(QStringList, before);
-        QFETCH(QStringList, undo);
-        QFETCH(QStringList, meanwhile);
-        QFETCH(QStringList, fake);
-        QFETCH(QStringList, environment);
-        QFETCH(QStringList, when);
-        QFETCH(QStringList, signal);
-        QFETCH(QStringList, program);
+        QFETCH(const Row, row);
+        const QStringList command = row["command"], exits = row["exits"], when = row["when"];
         QVERIFY2(exits.size() == 1, "a run says once how the tool ends");
         static const QString arch
             = QString::fromLatin1(KivAdmin::runHelper("dpkg", {"--print-architecture"}).output).trimmed();
@@ -218,10 +181,11 @@ private slots:
                 .replace("{CTL}", KIV_NORVO_UPDATE_CTL)
                 .replace("{UNITS}", KIV_TOOLS_SOURCE_DIR "/systemd");
         };
-        QVERIFY2(before.isEmpty() || sh(fill(before.join(" && "))), qPrintable(before.join(" && ")));
+        QVERIFY2(!row.contains("before") || sh(fill(row["before"].join(" && "))),
+            qPrintable(row["before"].join(" && ")));
         const auto undoing = qScopeGuard([&] {
-            if (!undo.isEmpty())
-                sh(fill(undo.join("; ")));
+            if (row.contains("undo"))
+                sh(fill(row["undo"].join("; ")));
         });
         QStringList arguments;
         for (const QString& argument : QProcess::splitCommand(command.value(0)))
@@ -229,20 +193,20 @@ private slots:
         // Shutdown and sleep are held off through systemd-inhibit, which needs logind: a fake stands
         // in for it and records when the lock is taken and released.
         QTemporaryDir fakes;
-        for (const QString& program : fake + QStringList {"systemd-inhibit fake-systemd-inhibit"})
+        for (const QString& program : row["fake"] + QStringList {"systemd-inhibit fake-systemd-inhibit"})
             QFile::link(
                 KIV_TEST_TOOLS_DIR "/" + program.section(' ', 1), fakes.filePath(program.section(' ', 0, 0)));
         QProcessEnvironment variables = QProcessEnvironment::systemEnvironment();
         variables.insert("PATH", fakes.path() + ':' + variables.value("PATH"));
         variables.insert("KIV_INHIBIT_LOG", fixture("inhibit.log"));
-        for (const QString& variable : environment.join(' ').split(' ', Qt::SkipEmptyParts))
+        for (const QString& variable : row["environment"].join(' ').split(' ', Qt::SkipEmptyParts))
             variables.insert(variable.section('=', 0, 0), fill(variable.section('=', 1)));
         QFile::remove(fixture("inhibit.log"));
 
         const QDeadlineTimer deadServer(10000);
         GroupLeaderProcess process;
         process.setProcessEnvironment(variables);
-        process.start(program.isEmpty() ? tool : QString(KIV_SPACE_CALCULATOR), arguments);
+        process.start(!row.contains("program") ? tool : QString(KIV_SPACE_CALCULATOR), arguments);
         // A row that fails half-way lets the tool end its work, so that the next rows find dpkg free.
         const auto stop = qScopeGuard([&process] {
             if (process.state() != QProcess::NotRunning && ::kill(pid_t(process.processId()), SIGTERM) == 0)
@@ -254,11 +218,11 @@ private slots:
             QTRY_VERIFY_WITH_TIMEOUT(
                 (output += process.readAllStandardOutput()).contains(fill(unescaped(when)[0]).toUtf8()),
                 60000);
-            for (const QString& fact : unescaped(meanwhile))
+            for (const QString& fact : unescaped(row["meanwhile"]))
                 QVERIFY2(holds(fill(fact), &found), qPrintable(fact + " | " + found));
             // "INT to the group" goes to the tool's process group, as Ctrl-C on a terminal does.
             const pid_t pid = pid_t(process.processId());
-            for (const QString& sent : signal)
+            for (const QString& sent : row["signal"])
                 ::kill(sent.endsWith("group") ? -pid : pid, sent.startsWith("INT") ? SIGINT : SIGTERM);
         }
         if (!process.waitForFinished(180000)) {
@@ -270,15 +234,15 @@ private slots:
             = QString::fromUtf8(output + process.readAllStandardOutput() + process.readAllStandardError());
         QVERIFY2(process.exitStatus() == QProcess::NormalExit && process.exitCode() == exits.value(0).toInt(),
             qPrintable(QString::number(process.exitCode()) + ": " + said));
-        for (const QString& text : unescaped(says))
+        for (const QString& text : unescaped(row["says"]))
             QVERIFY2(said.contains(fill(text)), qPrintable(text + " | " + said));
-        for (const QString& text : unescaped(does))
+        for (const QString& text : unescaped(row["does"]))
             QVERIFY2(!said.contains(fill(text.section("not say ", 1))), qPrintable(text + " | " + said));
-        for (const QString& fact : unescaped(then))
+        for (const QString& fact : unescaped(row["then"]))
             QVERIFY2(holds(fill(fact), &found), qPrintable(fact + " | " + found));
-        for (const QString& commands : qAsConst(check)) {
-            QByteArray output;
-            QVERIFY2(sh(fill(commands), &output), qPrintable(commands + " | " + QString::fromUtf8(output)));
+        for (const QString& commands : row["check"]) {
+            QByteArray printed;
+            QVERIFY2(sh(fill(commands), &printed), qPrintable(commands + " | " + QString::fromUtf8(printed)));
         }
         // However the run ended, what it mounted and its work folder are gone; a dead server is
         // told at once.
@@ -291,7 +255,7 @@ private slots:
     // here ends before the tool starts, so that its first line meets a closed pipe.
     void closedOutputStopsTheRun()
     {
-        const ToolRun ran = run("bash",
+        const auto ran = run("bash",
             {"-c", "exec 1> >(true); wait $!; exec \"$0\" \"$@\"", tool, "-A", "-n", fixture("good.iso")});
         QCOMPARE(ran.exitCode, 128 + SIGPIPE);
         QVERIFY(!imageMounted());
@@ -313,41 +277,30 @@ private slots:
         const int inherited = ::open("/run/norvo-update/norvo-update.lock", O_RDWR | O_CLOEXEC);
         const auto close = qScopeGuard([inherited] { ::close(inherited); });
         QVERIFY(inherited >= 0 && ::flock(inherited, LOCK_EX | LOCK_NB) == 0);
-        const ToolRun next = run(tool, {"-A", "-n", fixture("good.iso")});
-        QVERIFY2(next.exitCode == 0, qPrintable(next.err));
-        QVERIFY(
-            next.out.contains("Cleaned up after an earlier run that ended abruptly (process " + pid + ")."));
+        const auto next = run(tool, {"-A", "-n", fixture("good.iso")});
+        QVERIFY2(next.exitCode == 0, next.output.constData());
+        QVERIFY(QString::fromUtf8(next.output)
+                    .contains("Cleaned up after an earlier run that ended abruptly (process " + pid + ")."));
         QVERIFY(!imageMounted());
         QVERIFY(!QFileInfo::exists("/run/norvo-update/" + pid));
     }
 
-    void refusesWhileAnotherPackageManagerWorks_data()
-    {
-        QTest::addColumn<QString>("lock");
-        QTest::addColumn<QString>("message");
-        const QString pid = QString::number(getpid());
-        QTest::newRow("dpkg's lock") << "/var/lib/dpkg/lock-frontend"
-                                     << "another package manager is working: tst_tools (process " + pid
-                + ") holds /var/lib/dpkg/lock-frontend";
-        QTest::newRow("another update") << "/run/norvo-update/norvo-update.lock"
-                                        << "another update is running (process " + pid + ")";
-    }
-
     void refusesWhileAnotherPackageManagerWorks()
     {
-        QFETCH(QString, lock);
-        QFETCH(QString, message);
-        const int fd = ::open(QFile::encodeName(lock).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0640);
-        QVERIFY(fd >= 0);
-        const auto unlock = qScopeGuard([fd] { ::close(fd); });
-        struct flock held = {};
-        held.l_type = F_WRLCK;
-        held.l_whence = SEEK_SET;
-        QCOMPARE(fcntl(fd, F_SETLK, &held), 0);
-        const ToolRun ran = run(tool, {"-A", fixture("good.iso")});
-        QCOMPARE(ran.exitCode, 4);
-        QVERIFY2(ran.err.contains(message), qPrintable(ran.err));
-        QCOMPARE(version("kiv-a"), "ii 1.0");
+        const QString holder = "(process " + QString::number(getpid()) + ")";
+        const std::pair<QString, QString> locks[] {{"/var/lib/dpkg/lock-frontend",
+                                                       "another package manager is working: tst_tools "
+                                                           + holder + " holds /var/lib/dpkg/lock-frontend"},
+            {"/run/norvo-update/norvo-update.lock", "another update is running " + holder}};
+        for (const auto& [lock, message] : locks) {
+            const int fd = ::open(QFile::encodeName(lock).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0640);
+            const auto unlock = qScopeGuard([fd] { ::close(fd); });
+            QVERIFY(fd >= 0 && ::lockf(fd, F_TLOCK, 0) == 0);
+            const auto ran = run(tool, {"-A", fixture("good.iso")});
+            QCOMPARE(ran.exitCode, 4);
+            QVERIFY2(QString::fromUtf8(ran.output).contains(message), ran.output.constData());
+            QCOMPARE(version("kiv-a"), "ii 1.0");
+        }
     }
 };
 

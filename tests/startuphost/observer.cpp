@@ -1,8 +1,7 @@
 // Watches the program's real entry from inside its process, for the start-up tests: it writes
 // to the journal named by KIV_OBSERVER_JOURNAL when the process starts, every message box it
-// answers with OK, and the main window once it is shown. With the window shown it closes it, or
-// keeps it open minimised (KIV_OBSERVER_KEEP_OPEN; "raised" is written should anything bring it
-// back).
+// answers with OK, and the main window once it is shown. With the window shown it closes it,
+// unless KIV_OBSERVER_KEEP_OPEN is set.
 
 #include <unistd.h>
 
@@ -27,15 +26,6 @@ void journal(const QString& event, const QString& details = QString())
     file.write(line.toUtf8() + '\n');
 }
 
-void actOnWindow(QWidget* window)
-{
-    if (qEnvironmentVariableIsEmpty("KIV_OBSERVER_KEEP_OPEN")) {
-        window->close();
-    } else {
-        window->showMinimized();
-    }
-}
-
 void observe()
 {
     if (qEnvironmentVariableIsEmpty("KIV_OBSERVER_JOURNAL"))
@@ -44,12 +34,7 @@ void observe()
     auto* timer = new QTimer(qApp);
     QObject::connect(timer, &QTimer::timeout, qApp, []() {
         static QPointer<QWidget> answeredBox;
-        static QPointer<QWidget> keptWindow;
         static bool windowSeen = false;
-        if (keptWindow && !keptWindow->isMinimized()) {
-            journal(QStringLiteral("raised"));
-            keptWindow = nullptr;
-        }
         QWidget* modal = QApplication::activeModalWidget();
         if (auto* box = qobject_cast<QMessageBox*>(modal); box && box != answeredBox) {
             answeredBox = box;
@@ -68,9 +53,8 @@ void observe()
             if (!windowSeen && window->inherits("MainWindow") && window->isVisible()) {
                 windowSeen = true;
                 journal(QStringLiteral("window"), window->windowTitle());
-                actOnWindow(window);
-                if (!qEnvironmentVariableIsEmpty("KIV_OBSERVER_KEEP_OPEN") && window->isMinimized())
-                    keptWindow = window;
+                if (qEnvironmentVariableIsEmpty("KIV_OBSERVER_KEEP_OPEN"))
+                    window->close();
             }
         }
     });

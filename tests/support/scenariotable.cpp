@@ -45,8 +45,8 @@ QList<Scenario> readScenarios(const QString& fileName)
         }
         if (kind == QLatin1String("group"))
             groups.insert(scenario.name, scenario.lines);
-        else if (kind == QLatin1String("run"))
-            runs.append(scenario);
+        else if (kind == QLatin1String("run") || !scenario.lines.isEmpty())
+            runs.append(scenario); // lines without a head come as a run without a name
     }
     return runs;
 }
@@ -55,27 +55,24 @@ QList<Scenario> readScenarios(const QString& fileName)
 
 void addRows(const QString& fileName, const QStringList& keys)
 {
-    // QtTest keeps the columns' names by pointer, for the whole run.
-    static QByteArrayList names;
-    for (const QString& key : keys) {
-        names << key.toUtf8();
-        QTest::addColumn<QStringList>(names.constLast().constData());
-    }
+    QTest::addColumn<Row>("row");
     const QList<Scenario> table = readScenarios(fileName);
     if (table.isEmpty())
         QTest::qFail(qPrintable(fileName + QStringLiteral(" holds no runs")), __FILE__, __LINE__);
     for (const Scenario& run : table) {
-        QVector<QStringList> values(keys.size());
+        if (run.name.isEmpty())
+            return QTest::qFail(
+                qPrintable(fileName + QStringLiteral(": lines outside a run: ") + run.lines[0]), __FILE__,
+                __LINE__);
+        Row row;
         for (const QString& line : run.lines) {
-            const int column = keys.indexOf(line.section(QLatin1Char(' '), 0, 0));
-            if (column < 0)
+            const QString key = line.section(QLatin1Char(' '), 0, 0);
+            if (!keys.contains(key))
                 return QTest::qFail(
                     qPrintable(run.name + QStringLiteral(": what is ") + line), __FILE__, __LINE__);
-            values[column] << line.section(QLatin1Char(' '), 1);
+            row[key] << line.section(QLatin1Char(' '), 1);
         }
-        QTestData& row = QTest::newRow(qPrintable(run.name));
-        for (const QStringList& value : qAsConst(values))
-            row << value;
+        QTest::newRow(qPrintable(run.name)) << row;
     }
 }
 

@@ -66,40 +66,31 @@ inline std::unique_ptr<MainWindow> makeWindow(const QVariantMap& settings)
     return window;
 }
 
-// Runs action and hands the first modal widget shown meanwhile to answer, which must close it.
-inline void whenModal(const std::function<void(QWidget*)>& answer, const std::function<void()>& action)
-{
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, [&]() {
-        if (QWidget* modal = QApplication::activeModalWidget()) {
-            poll.stop();
-            answer(modal);
-        }
-    });
-    poll.start(20);
-    action();
-}
-
 // Runs action and clicks the button of that text in the message box it shows. Returns the box's
 // title, text, informative text and buttons; nothing when no box came. A box without that button
 // is rejected, so that the test goes on.
 inline QStringList answerBox(const QString& button, const std::function<void()>& action)
 {
     QStringList seen;
-    whenModal(
-        [&](QWidget* modal) {
-            auto* box = qobject_cast<QMessageBox*>(modal);
-            if (!box)
-                return void(modal->close());
-            seen << box->windowTitle() << box->text() << box->informativeText();
-            QAbstractButton* chosen = nullptr;
-            for (QAbstractButton* candidate : box->buttons()) {
-                seen << candidate->text().remove('&');
-                chosen = seen.last() == button ? candidate : chosen;
-            }
-            chosen ? chosen->click() : box->reject();
-        },
-        action);
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&]() {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (!modal)
+            return;
+        poll.stop();
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        if (!box)
+            return void(modal->close());
+        seen << box->windowTitle() << box->text() << box->informativeText();
+        QAbstractButton* chosen = nullptr;
+        for (QAbstractButton* candidate : box->buttons()) {
+            seen << candidate->text().remove('&');
+            chosen = seen.last() == button ? candidate : chosen;
+        }
+        chosen ? chosen->click() : box->reject();
+    });
+    poll.start(20);
+    action();
     return seen;
 }
 
