@@ -166,6 +166,19 @@ private slots:
         QCOMPARE(snapshot.remove(), Snapshot::Error);
     }
 
+    void lvmExistenceIsBounded()
+    {
+        // A hanging lvs would freeze the window: it is stopped after the helpers' 30 s and reads as no.
+        m_fakes.setScenario("lvs", "hang\n");
+        LvmSnapshot snapshot("lvsnap-kiv-norvo-update", "/dev/mapper/vg0-root", 6);
+        QElapsedTimer timer;
+        timer.start();
+        QVERIFY(!snapshot.exists());
+        QVERIFY2(timer.elapsed() < 45000, qPrintable(QString::number(timer.elapsed())));
+        QVERIFY2(snapshot.errorText().contains("did not finish within 30 seconds"),
+            qPrintable(snapshot.errorText()));
+    }
+
     void snapshotFilesAreRootsAlone_data()
     {
         addRows("snapshot-files.txt", {"snapshot", "before", "after", "refused"});

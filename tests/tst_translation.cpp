@@ -6,7 +6,6 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTextBrowser>
 
 #include "fakeexecutables.h"
 #include "kivintegration.h"
@@ -94,19 +93,6 @@ private slots:
 
         const QStringList english = untranslated(texts);
         QVERIFY2(english.isEmpty(), qPrintable(english.join(QStringLiteral(" | "))));
-    }
-
-    void helpIsInRussian()
-    {
-        kivHelpShow("snapshot");
-        QTextBrowser* page = nullptr;
-        for (QWidget* window : QApplication::topLevelWidgets())
-            page = page || !window->isVisible() ? page : window->findChild<QTextBrowser*>("HelpBrowser");
-        QVERIFY(page);
-        QCOMPARE(page->window()->windowTitle(), "Справка: Kiv norvo update");
-        for (const char* heading : {"Экран настройки", "Параметры (экспертный режим)",
-                 "Снимки и восстановление", "После неудачного обновления"})
-            QVERIFY2(page->toPlainText().contains(QString::fromUtf8(heading)), heading);
     }
 
 private:
