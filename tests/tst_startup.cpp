@@ -50,8 +50,7 @@ class StartupTest final : public QObject
                 || ::chown(QFile::encodeName(runtime).constData(), 65534, 65534) != 0)
                 qWarning("cannot give %s to nobody", qPrintable(runtime));
             environment.insert("XDG_RUNTIME_DIR", runtime);
-            command = QStringList {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"}
-                + command;
+            command = TestHelpers::asNobody + command;
         }
         auto* process = new QProcess;
         process->setProcessEnvironment(environment);

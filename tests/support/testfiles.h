@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QStringList>
 
 namespace TestHelpers {
 
@@ -32,5 +33,8 @@ inline uint fileMode(const QString& path)
     struct stat status = {};
     return ::lstat(QFile::encodeName(path).constData(), &status) == 0 ? status.st_mode & 07777 : 0;
 }
+
+// The command line that runs what follows it as user nobody, as any local user could.
+inline const QStringList asNobody {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
 
 } // namespace TestHelpers
