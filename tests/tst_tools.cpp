@@ -209,7 +209,8 @@ private slots:
         process.start(!row.contains("program") ? tool : QString(KIV_SPACE_CALCULATOR), arguments);
         // A row that fails half-way lets the tool end its work, so that the next rows find dpkg free.
         const auto stop = qScopeGuard([&process] {
-            if (process.state() != QProcess::NotRunning && ::kill(pid_t(process.processId()), SIGTERM) == 0)
+            const pid_t pid = pid_t(process.processId());
+            if (process.state() != QProcess::NotRunning && pid > 0 && ::kill(pid, SIGTERM) == 0)
                 process.waitForFinished(120000);
         });
         QByteArray output;
@@ -222,6 +223,7 @@ private slots:
                 QVERIFY2(holds(fill(fact), &found), qPrintable(fact + " | " + found));
             // "INT to the group" goes to the tool's process group, as Ctrl-C on a terminal does.
             const pid_t pid = pid_t(process.processId());
+            QVERIFY2(pid > 0 || row["signal"].isEmpty(), "the tool ended before it could be signalled");
             for (const QString& sent : row["signal"])
                 ::kill(sent.endsWith("group") ? -pid : pid, sent.startsWith("INT") ? SIGINT : SIGTERM);
         }

@@ -11,7 +11,11 @@ FakeExecutables::FakeExecutables()
     : m_directory(QStringLiteral("/tmp/kiv-fakes.XXXXXX"))
 {
     // Other users run the fakes too (a program started as nobody), and record their calls here.
-    ::chmod(QFile::encodeName(m_directory.path()).constData(), 0777);
+    // They run a copy of the fake program: the source tree may lie where only root can enter.
+    const QString copy = m_directory.filePath(QStringLiteral(".fake-program"));
+    if (::chmod(QFile::encodeName(m_directory.path()).constData(), 0777) != 0
+        || !QFile::copy(fakeProgramPath(), copy) || ::chmod(QFile::encodeName(copy).constData(), 0755) != 0)
+        qFatal("cannot make the fakes' folder %s usable by every user", qPrintable(m_directory.path()));
 }
 
 QString FakeExecutables::fakeProgramPath()
@@ -28,7 +32,7 @@ void FakeExecutables::add(const QString& name)
 {
     const QString path = m_directory.filePath(name);
     if (!QFile::exists(path))
-        QFile::link(fakeProgramPath(), path);
+        QFile::link(QStringLiteral(".fake-program"), path);
 }
 
 void FakeExecutables::setScenario(const QString& name, const QString& scenario, int call)
