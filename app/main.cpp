@@ -1,5 +1,7 @@
 #include <unistd.h>
 
+#include <cstdio>
+
 #include <QIcon>
 #include <QMessageBox>
 #include <QProcess>
@@ -27,6 +29,11 @@ int main(int argc, char** argv)
     {
         QtSingleApplication application(argc, argv, true);
         kivInit("0.1.32", "Kiv norvo update");
+        if (!application.refusal().isEmpty()) {
+            std::fprintf(stderr, "%s\n", qPrintable(application.refusal()));
+            QMessageBox::critical(nullptr, QObject::tr("Warning!"), application.refusal());
+            return 0;
+        }
         if (application.isRunning()) {
             application.activateWindow();
             return -1;

@@ -15,12 +15,17 @@
 
 namespace {
 
-// A folder of the user's alone, so that nobody else can hold or fake the lock.
-bool isPrivateFolder(const QString& path)
+// The package's name, not argv[0]: started through a link of another name, the program must
+// still find the instance that runs.
+constexpr char instanceName[] = "kiv-norvo-update";
+
+// A folder that only the user can change, so that nobody else can hold or fake the lock; others
+// may look into it (as into /run/kiv-norvo-update when it was made 0755).
+bool isUsersOwnFolder(const QString& path)
 {
     struct stat status = {};
     return ::lstat(QFile::encodeName(path).constData(), &status) == 0 && S_ISDIR(status.st_mode)
-        && status.st_uid == ::geteuid() && (status.st_mode & 077) == 0;
+        && status.st_uid == ::geteuid() && (status.st_mode & 022) == 0;
 }
 
 // The same place however the program was started: from a login shell, through pkexec (which
@@ -28,15 +33,14 @@ bool isPrivateFolder(const QString& path)
 QString instanceDirectory()
 {
     if (::geteuid() == 0) {
-        const QString folder = QStringLiteral("/run/") + QCoreApplication::applicationName();
+        const QString folder = QStringLiteral("/run/") + QLatin1String(instanceName);
         ::mkdir(QFile::encodeName(folder).constData(), 0700);
         return folder;
     }
     const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    if (!runtime.isEmpty() && isPrivateFolder(runtime))
+    if (!runtime.isEmpty() && isUsersOwnFolder(runtime))
         return runtime;
-    const QString folder
-        = QStringLiteral("/tmp/%1-%2").arg(QCoreApplication::applicationName()).arg(::geteuid());
+    const QString folder = QStringLiteral("/tmp/%1-%2").arg(QLatin1String(instanceName)).arg(::geteuid());
     ::mkdir(QFile::encodeName(folder).constData(), 0700);
     return folder;
 }
@@ -65,7 +69,7 @@ bool takeLock(QLockFile* lock, const QString& path)
 QtSingleApplication::QtSingleApplication(int& argc, char** argv, bool GUIenabled)
     : QApplication(argc, argv, GUIenabled)
 {
-    const QString id = QCoreApplication::applicationName() + QLatin1Char('-') + QString::number(::geteuid());
+    const QString id = QLatin1String(instanceName) + QLatin1Char('-') + QString::number(::geteuid());
     const QString directory = instanceDirectory();
     m_socketName = directory + QLatin1Char('/') + id + QStringLiteral(".socket");
     const QString lockPath = directory + QLatin1Char('/') + id + QStringLiteral(".lock");
@@ -73,7 +77,13 @@ QtSingleApplication::QtSingleApplication(int& argc, char** argv, bool GUIenabled
     // A lock is stale only when its process is gone, never because the instance ran for long.
     m_lock->setStaleLockTime(0);
     // In a folder somebody else controls no instance can be sure to be the only one: none starts.
-    m_isPrimary = isPrivateFolder(directory) && takeLock(m_lock, lockPath);
+    if (!isUsersOwnFolder(directory)) {
+        m_refusal = tr("The program cannot start: its lock folder %1 must belong to you and be writable "
+                       "by you alone. Correct its owner and mode, or remove it, and start the program again.")
+                        .arg(directory);
+        return;
+    }
+    m_isPrimary = takeLock(m_lock, lockPath);
     if (!m_isPrimary)
         return;
 

@@ -20,7 +20,9 @@ public:
     ~QtSingleApplication() override;
 
     // True when another instance of this user already runs.
-    bool isRunning() const { return !m_isPrimary; }
+    bool isRunning() const { return !m_isPrimary && m_refusal.isEmpty(); }
+    // Why no instance can start here, ready to be shown; empty when it can.
+    QString refusal() const { return m_refusal; }
 
     // The window raised when a later instance sends a message.
     void setActivationWindow(QWidget* window, bool activateOnMessage = true);
@@ -38,6 +40,7 @@ private:
     QLockFile* m_lock = nullptr;
     QLocalServer* m_server = nullptr;
     bool m_isPrimary = false;
+    QString m_refusal;
     QPointer<QWidget> m_activationWindow;
     bool m_activateOnMessage = false;
 };

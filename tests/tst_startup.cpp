@@ -27,12 +27,16 @@ class StartupTest final : public QObject
     std::unique_ptr<QTemporaryDir> m_shared;
     QList<QProcess*> m_programs;
 
-    QProcess* startProgram(const QStringList& extraEnvironment = {}, bool asNobody = false)
+    // Started by root unless asNobody; with instancesMode, in a /run of its own where the folder of
+    // the instances' lock has that mode; with a name, through a copy of that name.
+    QProcess* startProgram(const QStringList& extraEnvironment = {}, bool asNobody = false,
+        const QString& instancesMode = {}, const QString& name = {})
     {
         // An ordinary user runs a copy in the test's own folder: the build tree may lie where
         // only root can enter.
-        const QString program
-            = asNobody ? copyForEveryone(KIV_OBSERVED_PROGRAM) : QString(KIV_OBSERVED_PROGRAM);
+        const QString program = asNobody || !name.isEmpty()
+            ? copyForEveryone(KIV_OBSERVED_PROGRAM, name.isEmpty() ? "kiv-norvo-update" : name)
+            : QString(KIV_OBSERVED_PROGRAM);
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("KIV_FAKE_DIR", m_fakes->directory());
         environment.insert("QT_QPA_PLATFORM", "offscreen");
@@ -54,18 +58,24 @@ class StartupTest final : public QObject
             environment.insert("XDG_RUNTIME_DIR", runtime);
             command = TestHelpers::asNobody + command;
         }
+        QStringList sandbox {"--"};
+        if (!instancesMode.isEmpty()) {
+            sandbox = QStringList {"--overlay", "/run", "--", "sh", "-c",
+                "mkdir -p /run/kiv-norvo-update && chmod " + instancesMode
+                    + " /run/kiv-norvo-update && exec \"$@\"",
+                "sh"};
+        }
         auto* process = new QProcess;
         process->setProcessEnvironment(environment);
-        process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process->start(FakeExecutables::sandboxRunPath(), QStringList("--") + command);
+        process->start(FakeExecutables::sandboxRunPath(), sandbox + command);
         m_programs.append(process);
         return process;
     }
 
-    QString copyForEveryone(const QString& program) const
+    QString copyForEveryone(const QString& program, const QString& name) const
     {
         const QString folder = m_shared->filePath("bin");
-        const QString copy = folder + '/' + QFileInfo(program).fileName();
+        const QString copy = folder + '/' + name;
         if (QFile::exists(copy))
             return copy;
         if (!QDir().mkpath(folder) || !QFile::copy(program, copy)
@@ -119,16 +129,22 @@ private slots:
         m_programs.clear();
     }
 
-    void checksRunInOrder_data() { addRows("startup-checks.txt", {"nobody", "fake", "shown", "call"}); }
+    void checksRunInOrder_data()
+    {
+        addRows("startup-checks.txt", {"nobody", "instances", "fake", "shown", "says", "call"});
+    }
 
     void checksRunInOrder()
     {
         QFETCH(const Row, row);
         m_fakes->addDirectives(row["fake"]);
-        QProcess* program = startProgram({}, row.contains("nobody"));
+        QProcess* program = startProgram({}, row.contains("nobody"), row["instances"].value(0));
         QVERIFY(program->waitForFinished(60000));
         QCOMPARE(program->exitStatus(), QProcess::NormalExit);
         QCOMPARE(program->exitCode(), 0);
+        const QString errors = QString::fromUtf8(program->readAllStandardError());
+        for (const QString& text : row["says"])
+            QVERIFY2(errors.contains(text), qPrintable(text + " | " + errors));
         QCOMPARE(shownFirst(), row["shown"]);
         // The window asks dpkg-query about other packages too.
         QCOMPARE(m_fakes->callsInOrder({"dpkg", "dpkg-query", "systemctl"})
@@ -144,9 +160,9 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(windowsShown(), 1, 20000);
         QCOMPARE(journal().value(0).section('\t', 0, 0), QString::number(first->processId()));
 
-        // The second comes through pkexec, without the first one's runtime directory, and makes no
-        // check of its own.
-        QProcess* second = startProgram({"XDG_RUNTIME_DIR=", "TMPDIR=/var/tmp"});
+        // The second comes through pkexec, without the first one's runtime directory, and through
+        // a link of another name; it makes no check of its own.
+        QProcess* second = startProgram({"XDG_RUNTIME_DIR=", "TMPDIR=/var/tmp"}, false, {}, "kiv-update");
         QVERIFY(second->waitForFinished(20000));
         QCOMPARE(second->exitCode(), 255); // -1
         QCOMPARE(m_fakes->calls("dpkg").size(), 1);

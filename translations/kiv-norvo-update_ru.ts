@@ -476,6 +476,13 @@ Please, check &apos;norvo-update-service&apos; status</source>
     </message>
 </context>
 <context>
+    <name>QtSingleApplication</name>
+    <message>
+        <source>The program cannot start: its lock folder %1 must belong to you and be writable by you alone. Correct its owner and mode, or remove it, and start the program again.</source>
+        <translation>Программа не может запуститься: её папка блокировки %1 должна принадлежать вам и быть доступной для записи только вам. Исправьте её владельца и права доступа или удалите её и запустите программу снова.</translation>
+    </message>
+</context>
+<context>
     <name>Snapshot</name>
     <message>
         <source>Empty command line</source>
