@@ -2,13 +2,15 @@
 
 #include <cerrno>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
-#include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QList>
 
 namespace {
 
@@ -17,10 +19,50 @@ constexpr char completeMark[] = "trusted.kiv-norvo-update.complete";
 // A user who keeps planting something at the name between removal and creation gives up the race
 // long before this.
 constexpr int creationAttempts = 5;
+// Likewise for a user who keeps adding entries to a folder while root empties it.
+constexpr int removalPasses = 5;
 
 bool lstatPath(const QString& path, struct stat* status)
 {
     return ::lstat(QFile::encodeName(path).constData(), status) == 0;
+}
+
+// Removes the entry name of the open folder parent; a folder with everything in it. It works on
+// descriptors and never follows a link, so a user who renames folders and plants links inside the
+// tree while root removes it cannot send the removal anywhere else; nor does it enter another file
+// system. Entries that appear meanwhile are removed in a later pass.
+bool removeEntry(int parent, const char* name)
+{
+    if (::unlinkat(parent, name, 0) == 0 || errno == ENOENT)
+        return true;
+    if (errno != EISDIR)
+        return false;
+    struct stat parentStatus = {};
+    struct stat status = {};
+    const int folder = ::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (folder < 0)
+        return errno == ENOENT;
+    DIR* entries = ::fdopendir(folder);
+    if (!entries) {
+        ::close(folder);
+        return false;
+    }
+    bool emptied = ::fstat(parent, &parentStatus) == 0 && ::fstat(folder, &status) == 0
+        && status.st_dev == parentStatus.st_dev;
+    for (int pass = 0; emptied && pass < removalPasses; ++pass) {
+        QList<QByteArray> names;
+        ::rewinddir(entries);
+        while (const dirent* entry = ::readdir(entries)) {
+            if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+                names.append(QByteArray(entry->d_name));
+        }
+        if (names.isEmpty())
+            break;
+        for (const QByteArray& entry : qAsConst(names))
+            emptied = emptied && removeEntry(folder, entry.constData());
+    }
+    ::closedir(entries);
+    return emptied && (::unlinkat(parent, name, AT_REMOVEDIR) == 0 || errno == ENOENT);
 }
 
 } // namespace
@@ -32,12 +74,13 @@ QString SnapshotFile::systemError()
 
 bool SnapshotFile::removeAny(const QString& path)
 {
-    struct stat status = {};
-    if (!lstatPath(path, &status))
-        return errno == ENOENT;
-    if (S_ISDIR(status.st_mode))
-        return QDir(path).removeRecursively();
-    return ::unlink(QFile::encodeName(path).constData()) == 0 || errno == ENOENT;
+    const int parent
+        = ::open(QFile::encodeName(QFileInfo(path).path()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (parent < 0)
+        return false;
+    const bool removed = removeEntry(parent, QFile::encodeName(QFileInfo(path).fileName()).constData());
+    ::close(parent);
+    return removed;
 }
 
 QString SnapshotFile::createPrivate(const QString& path)

@@ -1,4 +1,10 @@
+#include <atomic>
+#include <climits>
 #include <memory>
+#include <poll.h>
+#include <sys/inotify.h>
+#include <thread>
+#include <unistd.h>
 
 #include <QDir>
 #include <QFile>
@@ -175,6 +181,41 @@ private slots:
         QVERIFY2(timer.elapsed() < 45000, qPrintable(QString::number(timer.elapsed())));
         QVERIFY2(snapshot.errorText().contains("did not finish within 30 seconds"),
             qPrintable(snapshot.errorText()));
+    }
+
+    // A user plants two folders at the name; the moment root starts removing inside one, the other
+    // is renamed away and a link to a folder of root's takes its place. Nothing of root's may go.
+    void plantedTreeIsRemovedWithoutFollowingLinks()
+    {
+        const QString planted = QString(bootArchivePath) + '/';
+        for (int i = 0; i < 200; ++i)
+            writeFile(QString("/etc/kiv-victims/%1").arg(i), "victim\n");
+        for (int i = 0; i < 2000; ++i) {
+            writeFile(planted + QString("a/%1").arg(i), "");
+            writeFile(planted + QString("b/%1").arg(i), "");
+        }
+        const int watcher = ::inotify_init1(IN_CLOEXEC);
+        const int watches[] = {::inotify_add_watch(watcher, qPrintable(planted + 'a'), IN_DELETE),
+            ::inotify_add_watch(watcher, qPrintable(planted + 'b'), IN_DELETE)};
+        QVERIFY(watcher >= 0 && watches[0] >= 0 && watches[1] >= 0);
+        std::atomic_bool swapped {false};
+        std::thread attacker([&]() {
+            alignas(inotify_event) char event[sizeof(inotify_event) + NAME_MAX + 1];
+            pollfd ready {watcher, POLLIN, 0};
+            if (::poll(&ready, 1, 60000) != 1 || ::read(watcher, event, sizeof event) <= 0)
+                return;
+            const QString other
+                = planted + (reinterpret_cast<inotify_event*>(event)->wd == watches[0] ? 'b' : 'a');
+            swapped = ::rename(qPrintable(other), qPrintable(other + ".moved")) == 0
+                && ::symlink("/etc/kiv-victims", qPrintable(other)) == 0;
+        });
+        const QString reason = SnapshotFile::createPrivate(bootArchivePath);
+        attacker.join();
+        ::close(watcher);
+        QVERIFY(swapped);
+        QCOMPARE(QDir("/etc/kiv-victims").entryList(QDir::Files).size(), 200);
+        QCOMPARE(reason, QString());
+        QVERIFY(QFileInfo(bootArchivePath).isFile());
     }
 
     void snapshotFilesAreRootsAlone_data()
