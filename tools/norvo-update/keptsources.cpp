@@ -48,10 +48,16 @@ QString copyOf(const Repository& repository, const QString& target)
         || QFileInfo(target).fileName().startsWith(QLatin1Char('.')))
         throw Failure {ExitCode::updateFailed, QStringLiteral("refusing to keep a copy in %1").arg(target)};
     QDir(target).removeRecursively();
+    // apt trusts the copy, so it is root's and only root can change it, whatever the owners, modes
+    // and links of its source: no ownership or mode kept, links replaced by what they point to,
+    // and created under a mask that takes away the write bits of the others.
+    const mode_t previousMask = ::umask(022);
+    const auto restoreMask = qScopeGuard([previousMask] { ::umask(previousMask); });
     QDir().mkpath(target);
     ChildRun copy;
     copy.program = QStringLiteral("cp");
-    copy.arguments = QStringList {QStringLiteral("-a"), repository.localRoot + QStringLiteral("/."), target};
+    copy.arguments = QStringList {QStringLiteral("-R"), QStringLiteral("-L"),
+        QStringLiteral("--preserve=timestamps"), repository.localRoot + QStringLiteral("/."), target};
     copy.timeoutMs = 60 * 60 * 1000; // a whole image on a slow disk
     if (!runChild(copy).succeeded)
         throw Failure {
