@@ -28,8 +28,9 @@
 namespace {
 
 const QString stateDirectory = QStringLiteral("/run/norvo-update");
-// Written by -d when it disabled the timer, so that -e enables only what -d disabled.
-const QString timerMark = stateDirectory + QStringLiteral("/timer-disabled-by-update");
+// Written by -d when it disabled the timer, so that -e enables only what -d disabled. It lies
+// where a reboot keeps it: a crash and a reboot between the two must not leave the timer off.
+const QString timerMark = QStringLiteral("/var/lib/norvo-update/timer-disabled-by-update");
 const QString archivesDirectory = QStringLiteral("/var/cache/norvo-update/archives");
 // Private copies of images that others could change between their check and their use.
 const QString imagesDirectory = QStringLiteral("/var/cache/norvo-update/images");
@@ -61,12 +62,18 @@ int switchTimer(Options::TimerSwitch timerSwitch)
             say(QStringLiteral("The automatic update is not enabled; nothing to disable."));
             return 0;
         }
-        if (!UpdateTimer::disable(&error))
+        // The mark first: a timer switched off without it would never be switched on again.
+        QFile mark(timerMark);
+        if (!QDir().mkpath(QFileInfo(timerMark).path()) || !mark.open(QIODevice::WriteOnly))
+            throw Failure {ExitCode::updateFailed,
+                QStringLiteral("cannot disable the automatic update: %1: %2")
+                    .arg(timerMark, mark.errorString())};
+        mark.close();
+        if (!UpdateTimer::disable(&error)) {
+            QFile::remove(timerMark);
             throw Failure {
                 ExitCode::updateFailed, QStringLiteral("cannot disable the automatic update: %1").arg(error)};
-        QDir().mkpath(stateDirectory);
-        QFile mark(timerMark);
-        mark.open(QIODevice::WriteOnly);
+        }
         say(QStringLiteral("The automatic update is disabled until norvo-update -e."));
         return 0;
     }
