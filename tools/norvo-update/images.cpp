@@ -103,12 +103,17 @@ void copyPrivately(int source, const struct stat& status, const QString& image, 
 
 ImageInUse imageToCheck(const QString& image, const QString& copyDirectory, int index)
 {
-    const int fd = ::open(QFile::encodeName(image).constData(), O_RDONLY | O_CLOEXEC);
+    // Without blocking: opening a FIFO that anyone who owns the image's folder can make would
+    // wait for a writer for ever, with the update lock held.
+    const int fd = ::open(QFile::encodeName(image).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     struct stat status = {};
     if (fd < 0 || ::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-        if (fd >= 0)
+        const bool found = fd >= 0;
+        if (found)
             ::close(fd);
-        throw Failure {ExitCode::updateFailed, QStringLiteral("image %1 not found").arg(image)};
+        throw Failure {ExitCode::updateFailed,
+            found ? QStringLiteral("image %1 is not a regular file").arg(image)
+                  : QStringLiteral("image %1 not found").arg(image)};
     }
     ImageInUse use {image, image};
     if (!onlyRootCanChange(status, image)) {
