@@ -106,10 +106,10 @@ QString spaceShortage(const QList<SpaceNeed>& needs)
     for (const FileSystem& fileSystem : qAsConst(fileSystems)) {
         if (fileSystem.needed == 0 || fileSystem.needed + marginBytes <= fileSystem.available)
             continue;
-        shortages << QStringLiteral("%1 needs %2 MB, %3 MB are free")
-                         .arg(fileSystem.paths.join(QStringLiteral(" and ")))
-                         .arg((fileSystem.needed + marginBytes + 999999) / 1000000)
-                         .arg(fileSystem.available / 1000000);
+        shortages << QStringLiteral("%1 needs %2, %3 are free")
+                         .arg(fileSystem.paths.join(QStringLiteral(" and ")),
+                             sizeText(fileSystem.needed + marginBytes, Rounding::up),
+                             sizeText(fileSystem.available, Rounding::down));
     }
     return shortages.join(QStringLiteral("; "));
 }

@@ -67,11 +67,9 @@ void copyPrivately(int source, const struct stat& status, const QString& image, 
     if (::statvfs(QFile::encodeName(folder).constData(), &room) == 0
         && qint64(room.f_bavail) * qint64(room.f_frsize) < qint64(status.st_size))
         throw Failure {ExitCode::notEnoughSpace,
-            QStringLiteral(
-                "not enough free space for a private copy of %1 in %2: it needs %3 MB, %4 MB are free")
-                .arg(image, folder)
-                .arg(qint64(status.st_size) / 1000000)
-                .arg(qint64(room.f_bavail) * qint64(room.f_frsize) / 1000000)};
+            QStringLiteral("not enough free space for a private copy of %1 in %2: it needs %3, %4 are free")
+                .arg(image, folder, sizeText(qint64(status.st_size), Rounding::up),
+                    sizeText(qint64(room.f_bavail) * qint64(room.f_frsize), Rounding::down))};
     const int output = ::open(
         QFile::encodeName(target).constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (output < 0)
