@@ -139,11 +139,24 @@ void MainWindow::showError(QString error)
     }
 
     // Only the snapshot this run took can undo it; an older one would put back an older system.
-    if (m_snapshot && m_update.snapshotTaken() && m_snapshot->exists())
+    const bool snapshotOfThisRun = m_snapshot && m_update.snapshotTaken() && m_snapshot->exists();
+    if (snapshotOfThisRun && m_update.changedNothing()) {
+        // Restoring would reboot in the middle of whatever kept the tool from starting (another
+        // update, say), for a system that is as the snapshot has it.
+        QString text
+            = error + tr("\nThe update tool changed nothing on the system, so there is nothing to restore.");
+        if (m_snapshot->remove() == Snapshot::Success)
+            text += tr("\nThe snapshot taken for this update (%1) was removed.").arg(m_snapshot->name());
+        else
+            text += tr("\nThe snapshot taken for this update (%1) could not be removed: %2")
+                        .arg(m_snapshot->name(), m_snapshot->errorText());
+        QMessageBox::critical(this, title, text, QMessageBox::Ok);
+    } else if (snapshotOfThisRun) {
         offerRestore(
             title, error + tr(" Do you want to restore the system from a snapshot (system will be reboot)?"));
-    else
+    } else {
         QMessageBox::critical(this, title, error, QMessageBox::Ok);
+    }
 
     if (m_expertMode)
         ui->m_setupWidget->setEnabled(true);

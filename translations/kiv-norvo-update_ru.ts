@@ -314,6 +314,24 @@ It is not removed by itself; remove it when it is no longer needed.</source>
         <translation>Снимок системы (%1) от прошлого обновления всё ещё хранится: %2.
 Сам он не удаляется; удалите его, когда он станет не нужен.</translation>
     </message>
+    <message>
+        <source>
+The update tool changed nothing on the system, so there is nothing to restore.</source>
+        <translation>
+Средство обновления ничего не изменило в системе, восстанавливать нечего.</translation>
+    </message>
+    <message>
+        <source>
+The snapshot taken for this update (%1) was removed.</source>
+        <translation>
+Снимок, сделанный для этого обновления (%1), удалён.</translation>
+    </message>
+    <message>
+        <source>
+The snapshot taken for this update (%1) could not be removed: %2</source>
+        <translation>
+Снимок, сделанный для этого обновления (%1), не удалось удалить: %2</translation>
+    </message>
 </context>
 <context>
     <name>NorvoUpdate</name>

@@ -130,6 +130,11 @@ bool NorvoUpdate::snapshotTaken() const
     return m_snapshotTaken;
 }
 
+bool NorvoUpdate::changedNothing() const
+{
+    return m_changedNothing;
+}
+
 bool NorvoUpdate::isRunning() const
 {
     return m_process.state() != QProcess::NotRunning;
@@ -199,6 +204,7 @@ void NorvoUpdate::finished(int exitCode, QProcess::ExitStatus exitStatus)
         return;
     }
     if (exitCode != 0) {
+        m_changedNothing = exitCode >= 2 && exitCode <= 5;
         emit errorMsg(tr("The update is not success!"));
         return;
     }
@@ -306,6 +312,7 @@ void NorvoUpdate::runTool(const QStringList& arguments)
     endLeftoverProcess();
     m_process.blockSignals(false);
     m_stopped = false;
+    m_changedNothing = false;
     emit logUpdated(tr("Command line: %1 %2\n").arg(m_process.program(), arguments.join(QLatin1Char(' '))));
     m_process.setArguments(arguments);
     m_process.start(QIODevice::ReadWrite);

@@ -52,6 +52,10 @@ public:
     QSharedPointer<Snapshot> snapshot() const;
     // The snapshot step of the run started last made the snapshot.
     bool snapshotTaken() const;
+    // The update tool ended its last command with a code that means it changed nothing: a bad
+    // command line (2), a missing or wrong checksum (3), another package manager or update at
+    // work (4), not enough room (5). After those the system is as the snapshot has it.
+    bool changedNothing() const;
     // The update tool runs.
     bool isRunning() const;
     // The snapshot step runs on the worker thread.
@@ -128,6 +132,7 @@ private:
     QElapsedTimer m_time;
     SnapshotFillWatch m_fillWatch;
     bool m_snapshotTaken = false;
+    bool m_changedNothing = false;
     bool m_takingSnapshot = false;
     QString m_version;
     bool m_waitingForSwitch = false;
