@@ -103,6 +103,23 @@ void MainWindow::startUpdate()
         }
     }
 
+    const bool takesSnapshot
+        = m_snapshot && (!m_expertMode || (!m_imitation && ui->m_snapCheckBox->isChecked()));
+    // A snapshot that is still there was kept on purpose (the restore question dismissed, a restore
+    // that failed, a run that never ended): it may hold the good system, and a new one would replace
+    // it by the system as it is now. No is the default and keeps it.
+    if (takesSnapshot && m_snapshot->exists()
+        && QMessageBox::question(this, tr("Update confirmation"),
+               tr("A system snapshot (%1) from an earlier update is still kept. The snapshot of this update "
+                  "replaces it with one of the system as it is now.\nReplace it? No keeps it and cancels the "
+                  "update.")
+                   .arg(m_snapshot->name()),
+               QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
+            != QMessageBox::Yes) {
+        abandon();
+        return;
+    }
+
     m_logWidget->setInfoText(tr("Do not shutdown and reboot the system!"));
     m_logWidget->clearLog();
     if (m_expertMode) {
@@ -117,7 +134,7 @@ void MainWindow::startUpdate()
         queue.append(m_imitation ? NorvoUpdate::ProgramUpdateImitation : NorvoUpdate::ProgramUpdate);
     if (!m_expertMode) {
         queue.append(NorvoUpdate::Imitation);
-        if (m_snapshot)
+        if (takesSnapshot)
             queue.append(NorvoUpdate::CreateSnapshot);
         queue.append(NorvoUpdate::Update);
     } else if (m_imitation) {
@@ -125,7 +142,7 @@ void MainWindow::startUpdate()
         if (restart & 2)
             queue.append(NorvoUpdate::Update);
     } else {
-        if (m_snapshot && ui->m_snapCheckBox->isChecked())
+        if (takesSnapshot)
             queue.append(NorvoUpdate::CreateSnapshot);
         queue.append(NorvoUpdate::Update);
     }

@@ -332,6 +332,12 @@ The snapshot taken for this update (%1) could not be removed: %2</source>
         <translation>
 Снимок, сделанный для этого обновления (%1), не удалось удалить: %2</translation>
     </message>
+    <message>
+        <source>A system snapshot (%1) from an earlier update is still kept. The snapshot of this update replaces it with one of the system as it is now.
+Replace it? No keeps it and cancels the update.</source>
+        <translation>Снимок системы (%1) от прежнего обновления всё ещё хранится. Снимок этого обновления заменит его снимком системы в её нынешнем состоянии.
+Заменить его? «Нет» сохраняет его и отменяет обновление.</translation>
+    </message>
 </context>
 <context>
     <name>NorvoUpdate</name>
