@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QRegularExpression>
 #include <QTime>
+#include <QUrl>
 
 #include "helpercommand.h"
 #include "lvmsnapshot.h"
@@ -313,8 +314,25 @@ void NorvoUpdate::runTool(const QStringList& arguments)
     m_process.blockSignals(false);
     m_stopped = false;
     m_changedNothing = false;
-    emit logUpdated(tr("Command line: %1 %2\n").arg(m_process.program(), arguments.join(QLatin1Char(' '))));
-    m_process.setArguments(arguments);
+    // Any local user reads a command line (ps): an address goes there without its password, and
+    // with it in the tool's environment, which only root can read.
+    QStringList shown;
+    QStringList logins;
+    for (const QString& argument : arguments) {
+        QUrl address(argument, QUrl::TolerantMode);
+        if (address.isValid() && !address.password().isEmpty() && !address.isLocalFile()) {
+            logins << argument;
+            address.setPassword(QString());
+            shown << address.toString();
+        } else {
+            shown << argument;
+        }
+    }
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("NORVO_UPDATE_LOGINS"), logins.join(QLatin1Char('\n')));
+    m_process.setProcessEnvironment(environment);
+    emit logUpdated(tr("Command line: %1 %2\n").arg(m_process.program(), shown.join(QLatin1Char(' '))));
+    m_process.setArguments(shown);
     m_process.start(QIODevice::ReadWrite);
 }
 

@@ -30,16 +30,6 @@ QStringList linesOf(const QString& path)
     return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
-// The address's login in apt's auth.conf form; empty when it has no password.
-QString credentialsLine(const QUrl& url)
-{
-    if (url.password().isEmpty())
-        return QString();
-    return QStringLiteral("machine %1%2 login %3 password %4")
-        .arg(url.host(), url.port() == -1 ? QString() : QStringLiteral(":%1").arg(url.port()), url.userName(),
-            url.password());
-}
-
 QString copyOf(const Repository& repository, const QString& target)
 {
     say(QStringLiteral("Keeping %1 in %2...").arg(repository.source, target));
@@ -132,11 +122,11 @@ void keepSources(const QList<Repository>& repositories, const QString& workDirec
             }
             repository.uri = QStringLiteral("file:") + target;
         } else {
-            QUrl url(repository.uri, QUrl::TolerantMode);
-            const QString login = credentialsLine(url);
+            const QString login = loginLine(repository.uri);
             if (!login.isEmpty()) {
                 if (!credentials.contains(login))
                     credentials << login;
+                QUrl url(repository.uri, QUrl::TolerantMode);
                 url.setUserInfo(QString());
                 repository.uri = url.toString();
             }

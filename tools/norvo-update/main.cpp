@@ -229,6 +229,17 @@ int main(int argc, char* argv[])
         return ExitCode::usage;
     }
 
+    // A command line is for every local user to read: the window gives addresses without their
+    // passwords there, and the addresses with them in the environment, which only root can read.
+    const QStringList logins
+        = qEnvironmentVariable("NORVO_UPDATE_LOGINS").split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    for (QString& source : options.sources) {
+        for (const QString& login : logins) {
+            if (login != source && withoutPassword(login) == source)
+                source = login;
+        }
+    }
+
     QStringList shownArguments;
     for (const QString& argument : arguments)
         shownArguments << withoutPassword(argument);

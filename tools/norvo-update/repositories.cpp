@@ -78,10 +78,22 @@ Probe download(const QString& url, const QString& target)
     run.program = QStringLiteral("/usr/lib/apt/apt-helper");
     run.arguments = QStringList {QStringLiteral("-o"), QStringLiteral("APT::Sandbox::User=root"),
         QStringLiteral("-o"), QStringLiteral("Acquire::Retries=0")};
+    // Every local user can read a command line: the password goes to apt in a file of root's.
+    const QString login = loginLine(url);
+    if (!login.isEmpty()) {
+        const QString logins = QFileInfo(target).path() + QStringLiteral("/download-logins.conf");
+        QFile file(logins);
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)
+            || !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)
+            || file.write((login + QLatin1Char('\n')).toUtf8()) < 0)
+            throw Failure {ExitCode::updateFailed, QStringLiteral("cannot write %1").arg(logins)};
+        run.arguments << QStringLiteral("-o") << QStringLiteral("Dir::Etc::netrc=") + logins;
+    }
     for (const char* scheme : {"http", "https", "ftp"})
         run.arguments << QStringLiteral("-o")
                       << QStringLiteral("Acquire::%1::Timeout=15").arg(QLatin1String(scheme));
-    run.arguments << QStringLiteral("-qq") << QStringLiteral("download-file") << url << target;
+    run.arguments << QStringLiteral("-qq") << QStringLiteral("download-file") << withoutPassword(url)
+                  << target;
     run.environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
     run.captureOutput = true;
     run.captureErrors = true;
@@ -127,6 +139,16 @@ QString withoutPassword(const QString& address)
         return address;
     url.setPassword(QString());
     return url.toString();
+}
+
+QString loginLine(const QString& address)
+{
+    const QUrl url(address, QUrl::TolerantMode);
+    if (!url.isValid() || url.password().isEmpty())
+        return QString();
+    return QStringLiteral("machine %1%2 login %3 password %4")
+        .arg(url.host(), url.port() == -1 ? QString() : QStringLiteral(":%1").arg(url.port()), url.userName(),
+            url.password());
 }
 
 ReleaseInfo parseRelease(const QByteArray& text)

@@ -22,6 +22,8 @@ struct Repository
 QString encodedUri(const QString& uri);
 // An address as it may be shown and logged: without a password.
 QString withoutPassword(const QString& address);
+// The address's login in the form of apt's auth.conf; empty when it has no password.
+QString loginLine(const QString& address);
 
 // The fields of a Release (or InRelease) file that tell what a suite is.
 struct ReleaseInfo
