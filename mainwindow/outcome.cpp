@@ -67,6 +67,8 @@ void MainWindow::finishRun()
 {
     setIsCrashed(m_keepCrashMarker);
     setRunSnapshotTaken(m_keepCrashMarker);
+    // Only a restart carries the stopped service on to the next start; it sets it again after this.
+    setServiceStoppedForRun(false);
     m_update.setSignalsIgnored(false);
 }
 
@@ -114,7 +116,6 @@ void MainWindow::showSuccess()
     box.exec();
 
     finishRun();
-    setServiceStoppedForRun(false);
     if (reboot && reboot->isChecked())
         rebootSystem();
 
@@ -205,7 +206,6 @@ void MainWindow::snapshotCreated(Snapshot::ErrorCode error)
 void MainWindow::newVersionInstalled(QString newVersion)
 {
     m_logWidget->completeProgress();
-    finishRun();
     const QString text = tr(
         "The application has been updated to version %1. Restart the application for the changes to take effect.\n")
                              .arg(newVersion);
@@ -230,6 +230,7 @@ void MainWindow::newVersionInstalled(QString newVersion)
         QCoreApplication::exit(restartExitCode);
         return;
     }
+    // Declined: the run goes on here, still marked as running and deaf to termination signals.
     m_update.nextCommand();
 }
 

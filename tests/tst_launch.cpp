@@ -143,7 +143,7 @@ class LaunchTest final : public QObject
             : QStringList();
         window.reset();
         seen.dumpKept = QFileInfo::exists(dump);
-        for (const char* key : {"IsCrashed", "RestartMode"})
+        for (const char* key : {"IsCrashed", "RestartMode", "ServiceStopped"})
             seen.settings.insert(key, QSettings().value(key, 0).toInt());
         return seen;
     }
@@ -194,7 +194,7 @@ private slots:
             = play(settingsOf(row["settings"]), row["fake"], row["press"].value(0), unescaped(row["answer"]));
         QVERIFY2(seen.boxes == unescaped(row["box"]), qPrintable("boxes seen:\n" + seen.boxes.join("\n---\n")));
         QVERIFY2(seen.calls == row["call"], qPrintable("calls made:\n" + seen.calls.join("\n")));
-        QVariantMap leftForNextStart {{"IsCrashed", 0}, {"RestartMode", 0}};
+        QVariantMap leftForNextStart {{"IsCrashed", 0}, {"RestartMode", 0}, {"ServiceStopped", 0}};
         leftForNextStart.insert(settingsOf(row["left"]));
         QCOMPARE(seen.settings, leftForNextStart);
         QCOMPARE(seen.ended, !row.contains("ends") ? -1 : row["ends"][0] == "reboot" ? 0 : restartExitCode);

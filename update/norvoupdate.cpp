@@ -1,6 +1,7 @@
 #include "norvoupdate.h"
 
 #include <csignal>
+#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QRegularExpression>
@@ -25,9 +26,11 @@ constexpr double smallestSnapshotGb = 6;
 
 void ToolProcess::setupChildProcess()
 {
-    // Runs in the child between fork and exec: only async-signal-safe calls.
-    for (const int signal : {SIGQUIT, SIGINT, SIGTERM, SIGHUP})
-        ::signal(signal, SIG_DFL);
+    // Runs in the child between fork and exec: only async-signal-safe calls. A session of its own
+    // keeps a Ctrl-C or a closed terminal from reaching the tool and, through it, dpkg; SIGTERM,
+    // with which stop() ends it, is the one signal it gets back.
+    ::setsid();
+    ::signal(SIGTERM, SIG_DFL);
 }
 
 NorvoUpdate::NorvoUpdate(QObject* parent)

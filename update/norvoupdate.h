@@ -10,9 +10,9 @@
 #include "snapshot.h"
 #include "snapshotfillwatch.h"
 
-// The process the update tool runs in. The program ignores the termination signals during a run,
-// and a child would inherit that; the tool gets their default handling back, so that stop() can
-// end it.
+// The process the update tool runs in: a session of its own, which no terminal signal reaches.
+// The program ignores the termination signals during a run, and a child would inherit that; the
+// tool gets SIGTERM's default handling back, so that stop() can end it.
 class ToolProcess final : public QProcess
 {
     Q_OBJECT
