@@ -137,7 +137,7 @@ class LaunchTest final : public QObject
             QTest::qWait(20);
         // The calls that change the machine or run the update.
         seen.calls = m_fakes.callsInOrder({"norvo-update", "norvo-update-ctl", "tar", "lvcreate", "lvremove",
-            "lvconvert", "bash", "xfsrestore", "reboot"});
+            "lvconvert", "bash", "xfsrestore", "reboot", "dpkg"});
         seen.logged = window
             ? TestHelpers::child<QPlainTextEdit>(window.get(), "m_logTextEdit")->toPlainText().split('\n')
             : QStringList();
@@ -192,7 +192,8 @@ private slots:
             TestHelpers::writeFile(text.section(": ", 0, 0), text.section(": ", 1).toUtf8());
         const Seen seen
             = play(settingsOf(row["settings"]), row["fake"], row["press"].value(0), unescaped(row["answer"]));
-        QVERIFY2(seen.boxes == unescaped(row["box"]), qPrintable("boxes seen:\n" + seen.boxes.join("\n---\n")));
+        QVERIFY2(
+            seen.boxes == unescaped(row["box"]), qPrintable("boxes seen:\n" + seen.boxes.join("\n---\n")));
         QVERIFY2(seen.calls == row["call"], qPrintable("calls made:\n" + seen.calls.join("\n")));
         QVariantMap leftForNextStart {{"IsCrashed", 0}, {"RestartMode", 0}, {"ServiceStopped", 0}};
         leftForNextStart.insert(settingsOf(row["left"]));

@@ -338,6 +338,20 @@ Replace it? No keeps it and cancels the update.</source>
         <translation>Снимок системы (%1) от прежнего обновления всё ещё хранится. Снимок этого обновления заменит его снимком системы в её нынешнем состоянии.
 Заменить его? «Нет» сохраняет его и отменяет обновление.</translation>
     </message>
+    <message>
+        <source>
+Waiting for the update tool to end...
+</source>
+        <translation>
+Ожидание завершения средства обновления...
+</translation>
+    </message>
+    <message>
+        <source>
+The update tool has not ended within 15 minutes and may still be changing the system.</source>
+        <translation>
+Средство обновления не завершилось за 15 минут и, возможно, всё ещё изменяет систему.</translation>
+    </message>
 </context>
 <context>
     <name>NorvoUpdate</name>

@@ -4,8 +4,10 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QRegularExpression>
 #include <QTime>
+#include <QTimer>
 #include <QUrl>
 
 #include "helpercommand.h"
@@ -150,6 +152,17 @@ void NorvoUpdate::stop()
     // The tool's further output and exit report nothing; the queue stays.
     m_stopped = true;
     m_process.terminate();
+}
+
+bool NorvoUpdate::waitForToolEnd(int timeoutMs)
+{
+    if (m_process.state() == QProcess::NotRunning)
+        return true;
+    QEventLoop loop;
+    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+    connect(&m_process, qOverload<int, QProcess::ExitStatus>(&QProcess::finished), &loop, &QEventLoop::quit);
+    loop.exec();
+    return m_process.state() == QProcess::NotRunning;
 }
 
 QString NorvoUpdate::bulletinNumber(const QString& text) const

@@ -63,6 +63,9 @@ public:
     // Silences the tool's process and asks the tool to terminate; the queue stays. After the
     // application's own update the automatic update is switched back on once the tool has ended.
     void stop();
+    // Waits, with events processed, until the tool has ended or timeoutMs have passed; true when
+    // no tool runs.
+    bool waitForToolEnd(int timeoutMs);
     // The bulletin number in a system information text, null when there is none.
     QString bulletinNumber(const QString& text) const;
     // Ignores SIGQUIT, SIGINT, SIGTERM and SIGHUP for the whole process, or restores their
