@@ -182,7 +182,8 @@ private slots:
     void runs_data()
     {
         addRows("window-runs.txt",
-            {"settings", "fake", "file", "press", "answer", "box", "call", "left", "ends", "logged", "dump"});
+            {"settings", "fake", "file", "press", "answer", "box", "call", "left", "ends", "logged",
+                "unlogged", "dump"});
     }
 
     void runs()
@@ -202,6 +203,9 @@ private slots:
         QCOMPARE(seen.dumpKept, row["dump"] == QStringList {"kept"});
         for (const QString& text : unescaped(row["logged"]))
             QVERIFY2(seen.logged.contains(text), qPrintable(text + " | " + seen.logged.join('\n')));
+        for (const QString& text : unescaped(row["unlogged"]))
+            QVERIFY2(
+                !seen.logged.join('\n').contains(text), qPrintable(text + " | " + seen.logged.join('\n')));
     }
 
     void closeRefusedWhileTheToolRuns()

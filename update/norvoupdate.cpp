@@ -274,7 +274,10 @@ void NorvoUpdate::errorOccurred(QProcess::ProcessError error)
 
 void NorvoUpdate::elapsed()
 {
-    emit logUpdated(elapsedText(m_time.elapsed()));
+    // The snapshot ticks for every command it runs, also for the window's questions and removals
+    // outside the snapshot step, which have no time of their own to show.
+    if (m_takingSnapshot)
+        emit logUpdated(elapsedText(m_time.elapsed()));
 }
 
 QString NorvoUpdate::elapsedText(qint64 milliseconds)
