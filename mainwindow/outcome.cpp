@@ -288,6 +288,20 @@ void MainWindow::restoreAndReboot()
 
 void MainWindow::offerRestoreAtStartup()
 {
+    if (m_snapshot && m_snapshot->recoverInterruptedRestore()) {
+        // Only an explicit Yes restores; anything else keeps the snapshot, the one way back.
+        if (QMessageBox::question(this, tr("Error"),
+                tr("A restore from the system snapshot (%1) did not end: the system may be partly "
+                   "restored.\nDo you want to restore the system from the snapshot again (system will be "
+                   "reboot)? No keeps the snapshot.")
+                    .arg(m_snapshot->name()),
+                QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
+            == QMessageBox::Yes) {
+            m_logWidget->addText(tr("\nRestore...\n"));
+            restoreAndReboot();
+        }
+        return;
+    }
     if (!m_snapshot || !m_snapshot->exists()) {
         setSnapshotAnnounced(false);
         return;

@@ -32,6 +32,9 @@ public:
     virtual void create() = 0;
     virtual ErrorCode remove() = 0;
     virtual ErrorCode restore() = 0;
+    // Puts in order what a restore that never ended (power lost, the program killed) left behind,
+    // so that the snapshot can be restored again; true when there was such a restore.
+    virtual bool recoverInterruptedRestore() { return false; }
     // Runs one command line, split into program and arguments as QProcess splits a command
     // (blanks separate words, double quotes keep one), without a shell and without a time limit;
     // emits timeout() for every full second it runs. Whatever the command creates is root's alone.

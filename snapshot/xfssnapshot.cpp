@@ -111,6 +111,28 @@ Snapshot::ErrorCode XfsSnapshot::remove()
     return QFile::remove(dumpFilePath()) ? Success : Error;
 }
 
+bool XfsSnapshot::recoverInterruptedRestore()
+{
+    // During a restore the dump has a second name, and xfsrestore, once it ends, puts an empty
+    // file at the first; it keeps its state in a folder of the restored root, which makes the next
+    // run try to resume. A restore that never ended leaves all of that.
+    const QString path = dumpFilePath();
+    const QString kept = path + QStringLiteral(".restoring");
+    struct stat keptStatus = {};
+    if (::lstat(QFile::encodeName(kept).constData(), &keptStatus) != 0 || !S_ISREG(keptStatus.st_mode)
+        || keptStatus.st_uid != 0)
+        return false;
+    struct stat pathStatus = {};
+    const bool secondName = ::lstat(QFile::encodeName(path).constData(), &pathStatus) == 0
+        && pathStatus.st_ino == keptStatus.st_ino && pathStatus.st_dev == keptStatus.st_dev;
+    if (secondName)
+        ::unlink(QFile::encodeName(kept).constData());
+    else
+        ::rename(QFile::encodeName(kept).constData(), QFile::encodeName(path).constData());
+    SnapshotFile::removeAny(QStringLiteral("/xfsrestorehousekeepingdir"));
+    return true;
+}
+
 Snapshot::ErrorCode XfsSnapshot::restore()
 {
     const QString path = dumpFilePath();

@@ -352,6 +352,12 @@ The update tool has not ended within 15 minutes and may still be changing the sy
         <translation>
 Средство обновления не завершилось за 15 минут и, возможно, всё ещё изменяет систему.</translation>
     </message>
+    <message>
+        <source>A restore from the system snapshot (%1) did not end: the system may be partly restored.
+Do you want to restore the system from the snapshot again (system will be reboot)? No keeps the snapshot.</source>
+        <translation>Восстановление из снимка системы (%1) не было завершено: система может быть восстановлена лишь частично.
+Восстановить систему из снимка заново (система будет перезагружена)? «Нет» сохраняет снимок.</translation>
+    </message>
 </context>
 <context>
     <name>NorvoUpdate</name>

@@ -1,6 +1,6 @@
 // Takes, restores or measures the XFS snapshot of "/" with the program's own XfsSnapshot, for the
 // system test that runs it in a chroot whose root is a real XFS file system.
-//   snapshot-tool create|restore|size|exists
+//   snapshot-tool create|restore|size|exists|recover
 
 #include <cstdio>
 
@@ -26,8 +26,10 @@ int main(int argc, char** argv)
         return 0;
     } else if (command == QLatin1String("exists")) {
         return snapshot.exists() ? 0 : 1;
+    } else if (command == QLatin1String("recover")) {
+        return snapshot.recoverInterruptedRestore() ? 0 : 1;
     } else {
-        std::fprintf(stderr, "usage: snapshot-tool create|restore|size|exists\n");
+        std::fprintf(stderr, "usage: snapshot-tool create|restore|size|exists|recover\n");
         return 2;
     }
     std::fputs(qPrintable(snapshot.outputText()), stdout);
