@@ -276,11 +276,15 @@ void MainWindow::restoreAndReboot()
         rebootSystem();
         return;
     }
-    // A restore that failed changed nothing that a reboot would fix: the snapshot and the crash
-    // marker stay, so that the next start offers the restore again.
-    m_keepCrashMarker = true;
-    const QString text
-        = tr("The system was not restored from the snapshot (%1) and will not be rebooted.\n%2")
+    // A restore that failed before it changed anything keeps the snapshot and the crash marker, so
+    // that the next start offers the restore again. One that failed half-way is never started again:
+    // the box says what is left to do before the reboot.
+    const bool halfDone = m_snapshot->isRestoreHalfDone();
+    m_keepCrashMarker = !halfDone;
+    const QString text = halfDone
+        ? tr("The restore from the snapshot (%1) is half done, and the system will not be rebooted.\n%2")
+              .arg(m_snapshot->name(), m_snapshot->errorText().trimmed())
+        : tr("The system was not restored from the snapshot (%1) and will not be rebooted.\n%2")
               .arg(m_snapshot->name(), m_snapshot->errorText().trimmed());
     m_logWidget->addText(QStringLiteral("\n") + text + QStringLiteral("\n"));
     QMessageBox::critical(this, tr("Restore error"), text, QMessageBox::Ok);

@@ -1,7 +1,10 @@
 #include "lvmsnapshot.h"
 
+#include <cstdio>
+
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 
 #include "helpercommand.h"
@@ -12,6 +15,28 @@ namespace {
 QString bootArchive()
 {
     return QString::fromLatin1(bootArchivePath);
+}
+
+// On /boot's own file system, so that the files extracted there take the place of /boot's by
+// renaming alone, which needs no room and cannot fail half-way for want of it.
+const QString staging = QStringLiteral("/boot/.kiv-norvo-update-restore");
+const QString replaced = QStringLiteral("/boot/.kiv-norvo-update-replaced");
+
+// Moves every entry of from into to, but those named in keep; the first that cannot be moved ends
+// it, with the system's words.
+QString moveEntries(const QString& from, const QString& to, const QStringList& keep = {})
+{
+    const QStringList entries
+        = QDir(from).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    for (const QString& entry : entries) {
+        if (keep.contains(entry))
+            continue;
+        if (::rename(QFile::encodeName(from + QLatin1Char('/') + entry).constData(),
+                QFile::encodeName(to + QLatin1Char('/') + entry).constData())
+            != 0)
+            return QStringLiteral("%1/%2: %3").arg(from, entry, SnapshotFile::systemError());
+    }
+    return QString();
 }
 
 } // namespace
@@ -82,8 +107,10 @@ Snapshot::ErrorCode LvmSnapshot::remove()
 
 Snapshot::ErrorCode LvmSnapshot::restore()
 {
-    // The archive is proved readable and complete before anything changes, so a restore without a
-    // usable archive leaves both the volume and /boot as they are.
+    m_halfDone = false;
+    // The archive is proved readable and complete, and /boot extracted beside the present one,
+    // before anything changes: a restore that fails before the merge leaves the volume and /boot
+    // as they are.
     if (!QFile::exists(bootArchive())) {
         m_errorText = tr("The archive of /boot (%1) is missing.").arg(bootArchive());
         return Error;
@@ -94,14 +121,51 @@ Snapshot::ErrorCode LvmSnapshot::restore()
         return Error;
     if (execute(QStringLiteral("tar -tzf %1").arg(bootArchive())) == Error)
         return Error;
-    if (execute(QStringLiteral("lvconvert --merge ") + snapshotPath()) == Error)
+    const auto removeStaging = [] {
+        SnapshotFile::removeAny(staging);
+        SnapshotFile::removeAny(replaced);
+    };
+    removeStaging();
+    if (!QDir().mkpath(staging) || !QDir().mkpath(replaced)) {
+        m_errorText = tr("%1 cannot be made to extract /boot into.").arg(staging);
+        removeStaging();
         return Error;
-    QDir(QStringLiteral("/boot")).removeRecursively();
-    const ErrorCode result = execute(
-        QStringLiteral("tar --xattrs --xattrs-include=security.{ZLAB,AUDIT,DEF_AUDIT} --acls -xzf %1 -C /")
-            .arg(bootArchive()));
-    // A failed extraction keeps the archive, so that /boot can be extracted again by hand.
-    if (result == Success)
-        QFile::remove(bootArchive());
-    return result;
+    }
+    if (execute(QStringLiteral(
+            "tar --xattrs --xattrs-include=security.{ZLAB,AUDIT,DEF_AUDIT} --acls -xzf %1 -C %2")
+                    .arg(bootArchive(), staging))
+        == Error) {
+        removeStaging();
+        return Error;
+    }
+    if (!QFileInfo(staging + QStringLiteral("/boot")).isDir()) {
+        m_errorText = tr("The archive %1 holds no /boot.").arg(bootArchive());
+        removeStaging();
+        return Error;
+    }
+    if (execute(QStringLiteral("lvconvert --merge ") + snapshotPath()) == Error) {
+        removeStaging();
+        return Error;
+    }
+    // From here the merge is done at the next boot, whatever else happens: a failure leaves the
+    // restore half done.
+    m_halfDone = true;
+    const QString boot = QStringLiteral("/boot");
+    QString failure = moveEntries(boot, replaced,
+        {QFileInfo(staging).fileName(), QFileInfo(replaced).fileName(), QStringLiteral("lost+found")});
+    if (failure.isEmpty())
+        failure = moveEntries(staging + boot, boot);
+    if (!failure.isEmpty()) {
+        // The archive stays, so that /boot can be extracted by hand before the reboot.
+        m_errorText
+            = tr("The snapshot volume %1 will be merged back at the next boot, but /boot could not be "
+                 "replaced (%2). Before any reboot, put /boot back by hand: tar --xattrs --acls -xzf %3 "
+                 "-C /")
+                  .arg(snapshotPath(), failure, bootArchive());
+        return Error;
+    }
+    m_halfDone = false;
+    removeStaging();
+    QFile::remove(bootArchive());
+    return Success;
 }

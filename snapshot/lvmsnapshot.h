@@ -22,6 +22,7 @@ public:
     void create() override;
     ErrorCode remove() override;
     ErrorCode restore() override;
+    bool isRestoreHalfDone() const override { return m_halfDone; }
 
     // The device path of the snapshot volume: /dev/<volume group>/<name>.
     QString snapshotPath() const;
@@ -31,4 +32,5 @@ public:
 
 private:
     QString m_volumeGroup;
+    bool m_halfDone = false;
 };

@@ -35,6 +35,9 @@ public:
     // Puts in order what a restore that never ended (power lost, the program killed) left behind,
     // so that the snapshot can be restored again; true when there was such a restore.
     virtual bool recoverInterruptedRestore() { return false; }
+    // The last restore failed after it had changed the system (the merge of a volume scheduled for
+    // the next boot): it must not be started again, and what is left to do is in errorText().
+    virtual bool isRestoreHalfDone() const { return false; }
     // Runs one command line, split into program and arguments as QProcess splits a command
     // (blanks separate words, double quotes keep one), without a shell and without a time limit;
     // emits timeout() for every full second it runs. Whatever the command creates is root's alone.

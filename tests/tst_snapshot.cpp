@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -105,7 +106,7 @@ private slots:
 
     void lvmRestoreNeverLeavesBootEmpty_data()
     {
-        addRows("lvm-restores.txt", {"archive", "fails", "runs", "boot", "kept"});
+        addRows("lvm-restores.txt", {"archive", "fails", "runs", "boot", "kept", "half"});
     }
 
     void lvmRestoreNeverLeavesBootEmpty()
@@ -117,7 +118,14 @@ private slots:
         const QString failure = "err failed\\n\nexit 2\n";
         m_fakes.setScenario("tar", fails.contains("list") ? failure : "", 1);
         m_fakes.setScenario("lvconvert", fails.contains("merge") ? failure : "");
-        m_fakes.setScenario("tar", fails.contains("extract") ? failure : "", 2);
+        m_fakes.setScenario("tar",
+            fails.contains("extract") ? failure : "run mkdir -p /boot/.kiv-norvo-update-restore/boot/grub\n",
+            2);
+        // An immutable file cannot be moved, not even by root.
+        const bool immutable
+            = fails.contains("swap") && QProcess::execute("chattr", {"+i", "/boot/vmlinuz"}) == 0;
+        const auto mutableAgain = qScopeGuard([] { QProcess::execute("chattr", {"-i", "/boot/vmlinuz"}); });
+        QVERIFY(immutable || !fails.contains("swap"));
 
         LvmSnapshot snapshot("lvsnap-kiv-norvo-update", "/dev/mapper/vg0-root", 6);
         const Snapshot::ErrorCode result = snapshot.restore();
@@ -125,7 +133,15 @@ private slots:
         QCOMPARE(snapshot.errorText().isEmpty(), result == Snapshot::Success);
         QCOMPARE(m_fakes.callsInOrder({"tar", "lvconvert"}), row["runs"]);
         QCOMPARE(QFile::exists("/boot/vmlinuz"), row.contains("boot"));
+        QCOMPARE(QFileInfo("/boot/grub").isDir(), result == Snapshot::Success);
         QCOMPARE(QFile::exists(bootArchivePath), row.contains("kept"));
+        QCOMPARE(snapshot.isRestoreHalfDone(), row.contains("half"));
+        if (row.contains("half")) {
+            QVERIFY2(snapshot.errorText().contains(
+                         "Before any reboot, put /boot back by hand: tar --xattrs --acls -xzf "
+                         + QString(bootArchivePath)),
+                qPrintable(snapshot.errorText()));
+        }
     }
 
     void lvmBootArchiveRoundTripWithRealTar()
@@ -150,7 +166,9 @@ private slots:
         QCOMPARE(readFile("/boot/vmlinuz-6.1.0-13-amd64"), QByteArray(200000, 'k'));
         QCOMPARE(readFile("/boot/grub/grub.cfg"), QByteArray("menuentry 'Norvo' {}\n"));
         QVERIFY(!QFile::exists("/boot/initrd.img-6.1.0-14-amd64"));
-        QVERIFY(!QFile::exists("/boot/lost+found/lost"));
+        QCOMPARE(readFile("/boot/lost+found/lost"), QByteArray("not archived\n"));
+        QCOMPARE(QDir("/boot").entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+            QStringList({"grub", "lost+found", "vmlinuz", "vmlinuz-6.1.0-13-amd64"}));
         QVERIFY(!QFile::exists(bootArchivePath));
     }
 

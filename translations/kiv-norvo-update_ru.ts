@@ -11,6 +11,18 @@
         <source>the LVM volume %1 and the archive %2</source>
         <translation>том LVM %1 и архив %2</translation>
     </message>
+    <message>
+        <source>%1 cannot be made to extract /boot into.</source>
+        <translation>Не удалось создать %1 для извлечения /boot.</translation>
+    </message>
+    <message>
+        <source>The archive %1 holds no /boot.</source>
+        <translation>Архив %1 не содержит /boot.</translation>
+    </message>
+    <message>
+        <source>The snapshot volume %1 will be merged back at the next boot, but /boot could not be replaced (%2). Before any reboot, put /boot back by hand: tar --xattrs --acls -xzf %3 -C /</source>
+        <translation>Том снимка %1 будет слит обратно при следующей загрузке, но /boot заменить не удалось (%2). До любой перезагрузки восстановите /boot вручную: tar --xattrs --acls -xzf %3 -C /</translation>
+    </message>
 </context>
 <context>
     <name>MainWindow</name>
@@ -357,6 +369,12 @@ The update tool has not ended within 15 minutes and may still be changing the sy
 Do you want to restore the system from the snapshot again (system will be reboot)? No keeps the snapshot.</source>
         <translation>Восстановление из снимка системы (%1) не было завершено: система может быть восстановлена лишь частично.
 Восстановить систему из снимка заново (система будет перезагружена)? «Нет» сохраняет снимок.</translation>
+    </message>
+    <message>
+        <source>The restore from the snapshot (%1) is half done, and the system will not be rebooted.
+%2</source>
+        <translation>Восстановление из снимка (%1) выполнено наполовину, система не будет перезагружена.
+%2</translation>
     </message>
 </context>
 <context>
