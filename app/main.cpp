@@ -68,8 +68,16 @@ int main(int argc, char** argv)
     // never finds this one still running.
     if (result == restartExitCode) {
         const QStringList command = QProcess::splitCommand(applicationName);
-        if (!command.isEmpty())
-            QProcess::startDetached(command.first(), command.mid(1));
+        if (!command.isEmpty() && QProcess::startDetached(command.first(), command.mid(1)))
+            return 0;
+        // Said, never silent: the update goes on only when the program is started again.
+        QApplication application(argc, argv);
+        kivInit("0.1.32", "Kiv norvo update");
+        const QString text = QObject::tr(
+            "The program could not be started again to carry on with the update. Start it yourself: it carries "
+            "on where it stopped.");
+        std::fprintf(stderr, "%s\n", qPrintable(text));
+        QMessageBox::critical(nullptr, QObject::tr("Warning!"), text);
         return 0;
     }
     return result;

@@ -246,7 +246,13 @@ void MainWindow::newVersionInstalled(QString newVersion)
 void MainWindow::rebootSystem()
 {
     saveSettings();
-    m_update.reboot();
+    if (m_update.reboot())
+        return;
+    const QString text = tr("The machine could not be rebooted: the reboot command could not be started. "
+                            "Reboot it yourself to finish.");
+    m_logWidget->addText(QStringLiteral("\n") + text + QStringLiteral("\n"));
+    QMessageBox::critical(this, tr("Reboot error"), text, QMessageBox::Ok);
+    QCoreApplication::exit(0);
 }
 
 void MainWindow::offerRestore(const QString& title, const QString& text)

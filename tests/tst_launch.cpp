@@ -4,6 +4,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -182,13 +183,23 @@ private slots:
     void runs_data()
     {
         addRows("window-runs.txt",
-            {"settings", "fake", "file", "press", "answer", "box", "call", "left", "ends", "logged",
-                "unlogged", "dump"});
+            {"settings", "fake", "unreachable", "file", "press", "answer", "box", "call", "left", "ends",
+                "logged", "unlogged", "dump"});
     }
 
     void runs()
     {
         QFETCH(const Row, row);
+        // A program that cannot be started: only the fakes are on PATH, so no real one is found.
+        const QByteArray path = qgetenv("PATH");
+        const auto reachableAgain = qScopeGuard([this, path] {
+            qputenv("PATH", path);
+            m_fakes.add("reboot");
+        });
+        for (const QString& program : row["unreachable"]) {
+            QFile::remove(m_fakes.directory() + '/' + program);
+            qputenv("PATH", m_fakes.directory().toLocal8Bit());
+        }
         for (const QString& text : unescaped(row["file"]))
             TestHelpers::writeFile(text.section(": ", 0, 0), text.section(": ", 1).toUtf8());
         const Seen seen

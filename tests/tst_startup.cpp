@@ -26,6 +26,8 @@ class StartupTest final : public QObject
     std::unique_ptr<FakeExecutables> m_fakes;
     std::unique_ptr<QTemporaryDir> m_shared;
     QList<QProcess*> m_programs;
+    // The program itself is not on its PATH, so that it cannot start itself again.
+    bool m_offPath = false;
 
     // Started by root unless asNobody; with instancesMode, in a /run of its own where the folder of
     // the instances' lock has that mode; with a name, through a copy of that name.
@@ -47,7 +49,9 @@ class StartupTest final : public QObject
         // Only the fakes and the program itself are on its PATH, so a program that is not faked is
         // missing.
         QStringList command {"/usr/bin/env",
-            "PATH=" + m_fakes->directory() + ':' + QFileInfo(program).absolutePath(), program};
+            "PATH=" + m_fakes->directory()
+                + (m_offPath ? QString() : ':' + QFileInfo(program).absolutePath()),
+            program};
         if (asNobody) {
             // A runtime directory of its own, so that another run on the machine is not taken for a
             // running instance.
@@ -111,6 +115,7 @@ private slots:
     void init()
     {
         m_fakes = std::make_unique<FakeExecutables>();
+        m_offPath = false;
         m_shared = std::make_unique<QTemporaryDir>("/tmp/kiv-startup.XXXXXX");
         // Shared with an unprivileged run, which writes the journal here.
         ::chmod(QFile::encodeName(m_shared->path()).constData(), 0777);
@@ -131,14 +136,17 @@ private slots:
 
     void checksRunInOrder_data()
     {
-        addRows("startup-checks.txt", {"nobody", "instances", "fake", "shown", "says", "call"});
+        addRows("startup-checks.txt", {"nobody", "instances", "restart", "fake", "shown", "says", "call"});
     }
 
     void checksRunInOrder()
     {
         QFETCH(const Row, row);
         m_fakes->addDirectives(row["fake"]);
-        QProcess* program = startProgram({}, row.contains("nobody"), row["instances"].value(0));
+        m_offPath = row.contains("restart");
+        QProcess* program
+            = startProgram(m_offPath ? QStringList {"KIV_OBSERVER_EXIT_CODE=100"} : QStringList {},
+                row.contains("nobody"), row["instances"].value(0));
         QVERIFY(program->waitForFinished(60000));
         QCOMPARE(program->exitStatus(), QProcess::NormalExit);
         QCOMPARE(program->exitCode(), 0);

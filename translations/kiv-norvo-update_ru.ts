@@ -376,6 +376,14 @@ Do you want to restore the system from the snapshot again (system will be reboot
         <translation>Восстановление из снимка (%1) выполнено наполовину, система не будет перезагружена.
 %2</translation>
     </message>
+    <message>
+        <source>The machine could not be rebooted: the reboot command could not be started. Reboot it yourself to finish.</source>
+        <translation>Компьютер не удалось перезагрузить: команду перезагрузки не удалось запустить. Перезагрузите его сами, чтобы завершить.</translation>
+    </message>
+    <message>
+        <source>Reboot error</source>
+        <translation>Ошибка перезагрузки</translation>
+    </message>
 </context>
 <context>
     <name>NorvoUpdate</name>
@@ -535,6 +543,10 @@ Do you want to restore the system from the snapshot again (system will be reboot
 Please, check &apos;norvo-update-service&apos; status</source>
         <translation>Служба автоматического обновления активна!
 Проверьте состояние «norvo-update-service».</translation>
+    </message>
+    <message>
+        <source>The program could not be started again to carry on with the update. Start it yourself: it carries on where it stopped.</source>
+        <translation>Программу не удалось запустить снова, чтобы продолжить обновление. Запустите её сами: она продолжит с того места, где остановилась.</translation>
     </message>
 </context>
 <context>

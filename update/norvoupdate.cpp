@@ -181,11 +181,13 @@ void NorvoUpdate::setSignalsIgnored(bool ignore)
         sigaction(signal, &action, nullptr);
 }
 
-void NorvoUpdate::reboot()
+bool NorvoUpdate::reboot()
 {
     setSignalsIgnored(false);
-    QProcess::startDetached(QStringLiteral("reboot"), {});
+    if (!QProcess::startDetached(QStringLiteral("reboot"), {}))
+        return false;
     QCoreApplication::exit(0);
+    return true;
 }
 
 void NorvoUpdate::readStdOut()

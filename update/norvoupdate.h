@@ -71,8 +71,9 @@ public:
     // Ignores SIGQUIT, SIGINT, SIGTERM and SIGHUP for the whole process, or restores their
     // default handling.
     void setSignalsIgnored(bool ignore);
-    // Starts the machine's reboot and ends the event loop.
-    void reboot();
+    // Starts the machine's reboot and ends the event loop; false, with the loop going on, when the
+    // reboot could not be started.
+    bool reboot();
 
     // The system information panel: release, security level and edition, the installed
     // cumulative update, the free space on the root partition (systeminformation.cpp).
