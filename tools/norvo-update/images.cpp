@@ -20,10 +20,20 @@ namespace {
 // Hashing a large image on a slow disk takes minutes; a digest that takes longer than this is lost.
 constexpr int checksumTimeoutMs = 60 * 60 * 1000;
 
+// A regular file's contents; nothing for anything else, which is never waited for: a FIFO that
+// anyone who owns the image's folder can put at a checksum file's name would block for ever.
 QByteArray readFile(const QString& path)
 {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    struct stat status = {};
+    QFile file;
+    if (fd < 0 || ::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)
+        || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        if (fd >= 0)
+            ::close(fd);
+        return QByteArray();
+    }
+    return file.readAll();
 }
 
 // A digest as the checksum tools print it: the first word, in lower case.
