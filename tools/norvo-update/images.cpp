@@ -14,27 +14,12 @@
 #include "childrun.h"
 #include "console.h"
 #include "helpercommand.h"
+#include "regularfile.h"
 
 namespace {
 
 // Hashing a large image on a slow disk takes minutes; a digest that takes longer than this is lost.
 constexpr int checksumTimeoutMs = 60 * 60 * 1000;
-
-// A regular file's contents; nothing for anything else, which is never waited for: a FIFO that
-// anyone who owns the image's folder can put at a checksum file's name would block for ever.
-QByteArray readFile(const QString& path)
-{
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    struct stat status = {};
-    QFile file;
-    if (fd < 0 || ::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)
-        || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        if (fd >= 0)
-            ::close(fd);
-        return QByteArray();
-    }
-    return file.readAll();
-}
 
 // A digest as the checksum tools print it: the first word, in lower case.
 QString firstWord(const QByteArray& text)
@@ -152,7 +137,7 @@ void verifyImages(const QList<ImageInUse>& images, const QStringList& extensions
                     QStringLiteral("no %1 checksum file for %2 (looked for %2.%3 and the name without .iso)")
                         .arg(name, image.source, extension)};
             // The file holds the digest first: alone, or as the checksum tools print it.
-            const QString expected = firstWord(readFile(checksumFile));
+            const QString expected = firstWord(readRegularFile(checksumFile));
             ChildRun run;
             run.program
                 = extension == QLatin1String("gost") ? QStringLiteral("gost12sum") : QStringLiteral("md5sum");

@@ -9,6 +9,7 @@
 #include "childrun.h"
 #include "console.h"
 #include "helpercommand.h"
+#include "regularfile.h"
 
 namespace {
 
@@ -38,12 +39,11 @@ QList<Repository> suitesOf(const QString& source, const QString& root)
         // Images link "stable" and the like to the codename's directory; read each suite once.
         if (suite.isSymLink())
             continue;
-        QFile release(suite.filePath() + QStringLiteral("/Release"));
-        if (!release.exists())
-            release.setFileName(suite.filePath() + QStringLiteral("/InRelease"));
-        if (!release.open(QIODevice::ReadOnly))
-            continue;
-        const ReleaseInfo info = parseRelease(release.readAll());
+        QString release = suite.filePath() + QStringLiteral("/Release");
+        if (!QFile::exists(release))
+            release = suite.filePath() + QStringLiteral("/InRelease");
+        // Nothing to read, or anything but a regular file, gives no components: the suite is left out.
+        const ReleaseInfo info = parseRelease(readRegularFile(release));
         Repository repository;
         repository.source = source;
         repository.uri = QStringLiteral("copy:") + root;
@@ -103,12 +103,6 @@ Probe download(const QString& url, const QString& target)
     if (!probe.found)
         probe.unreachable = unreachableReason(QString::fromUtf8(result.errors));
     return probe;
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 } // namespace
@@ -206,7 +200,7 @@ QList<Repository> findNetworkRepositories(
             QStringLiteral(
                 "href=\"(?:\\./)?([A-Za-z0-9][A-Za-z0-9._-]*)/\"|^d\\S+\\s.*\\s([A-Za-z0-9][A-Za-z0-9._-]*)\\r?$"),
             QRegularExpression::MultilineOption);
-        QRegularExpressionMatchIterator it = entry.globalMatch(QString::fromUtf8(readFile(index)));
+        QRegularExpressionMatchIterator it = entry.globalMatch(QString::fromUtf8(readRegularFile(index)));
         while (it.hasNext()) {
             const QRegularExpressionMatch match = it.next();
             const QString name = match.captured(1).isEmpty() ? match.captured(2) : match.captured(1);
@@ -225,7 +219,7 @@ QList<Repository> findNetworkRepositories(
         refuseUnreachable(probe);
         if (!probe.found)
             continue;
-        const ReleaseInfo info = parseRelease(readFile(release));
+        const ReleaseInfo info = parseRelease(readRegularFile(release));
         if (info.components.isEmpty() || codenames.contains(info.codename))
             continue;
         // A mirror carries other releases too; only this one's keeps the system on its release.
