@@ -192,11 +192,13 @@ private slots:
         QFETCH(const Row, row);
         // A program that cannot be started: only the fakes are on PATH, so no real one is found.
         const QByteArray path = qgetenv("PATH");
-        const auto reachableAgain = qScopeGuard([this, path] {
+        const QStringList unreachable = row["unreachable"];
+        const auto reachableAgain = qScopeGuard([this, path, unreachable] {
             qputenv("PATH", path);
-            m_fakes.add("reboot");
+            for (const QString& program : unreachable)
+                m_fakes.add(program);
         });
-        for (const QString& program : row["unreachable"]) {
+        for (const QString& program : unreachable) {
             QFile::remove(m_fakes.directory() + '/' + program);
             qputenv("PATH", m_fakes.directory().toLocal8Bit());
         }
