@@ -20,6 +20,13 @@ void warn(const char* text)
         nullptr, QObject::tr("Warning!"), QObject::tr(text), QMessageBox::Ok, QMessageBox::NoButton);
 }
 
+// A start that cannot go on says why where a terminal and a desktop both see it.
+void refuse(const QString& text)
+{
+    std::fprintf(stderr, "%s\n", qPrintable(text));
+    QMessageBox::critical(nullptr, QObject::tr("Warning!"), text);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -30,8 +37,7 @@ int main(int argc, char** argv)
         QtSingleApplication application(argc, argv, true);
         kivInit("0.1.32", "Kiv norvo update");
         if (!application.refusal().isEmpty()) {
-            std::fprintf(stderr, "%s\n", qPrintable(application.refusal()));
-            QMessageBox::critical(nullptr, QObject::tr("Warning!"), application.refusal());
+            refuse(application.refusal());
             return 0;
         }
         if (application.isRunning()) {
@@ -73,11 +79,8 @@ int main(int argc, char** argv)
         // Said, never silent: the update goes on only when the program is started again.
         QApplication application(argc, argv);
         kivInit("0.1.32", "Kiv norvo update");
-        const QString text = QObject::tr(
-            "The program could not be started again to carry on with the update. Start it yourself: it carries "
-            "on where it stopped.");
-        std::fprintf(stderr, "%s\n", qPrintable(text));
-        QMessageBox::critical(nullptr, QObject::tr("Warning!"), text);
+        refuse(QObject::tr("The program could not be started again to carry on with the update. Start it "
+                           "yourself: it carries on where it stopped."));
         return 0;
     }
     return result;

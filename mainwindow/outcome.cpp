@@ -172,12 +172,12 @@ void MainWindow::showDpkgError()
     // A restore or Exit under a dpkg that still writes would break what it writes: the outcome
     // waits for the tool, which lets dpkg finish the package under way and configure what it
     // unpacked. That takes minutes on a slow machine; past the bound the administrator decides.
-    constexpr int toolEndTimeoutMs = 15 * 60 * 1000;
+    constexpr int toolEndTimeoutMinutes = 15;
     QString error = tr("Dpkg error: please, contact your administrator");
     m_logWidget->addText(tr("\nWaiting for the update tool to end...\n"));
-    if (!m_update.waitForToolEnd(toolEndTimeoutMs))
-        error
-            += tr("\nThe update tool has not ended within 15 minutes and may still be changing the system.");
+    if (!m_update.waitForToolEnd(toolEndTimeoutMinutes * 60 * 1000))
+        error += tr("\nThe update tool has not ended within %1 minutes and may still be changing the system.")
+                     .arg(toolEndTimeoutMinutes);
     showError(error);
 }
 

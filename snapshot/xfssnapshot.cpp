@@ -116,21 +116,33 @@ bool XfsSnapshot::recoverInterruptedRestore()
     // During a restore the dump has a second name, and xfsrestore, once it ends, puts an empty
     // file at the first; it keeps its state in a folder of the restored root, which makes the next
     // run try to resume. A restore that never ended leaves all of that.
-    const QString path = dumpFilePath();
-    const QString kept = path + QStringLiteral(".restoring");
     struct stat keptStatus = {};
-    if (::lstat(QFile::encodeName(kept).constData(), &keptStatus) != 0 || !S_ISREG(keptStatus.st_mode)
-        || keptStatus.st_uid != 0)
+    if (::lstat(QFile::encodeName(keptDumpPath()).constData(), &keptStatus) != 0
+        || !S_ISREG(keptStatus.st_mode) || keptStatus.st_uid != 0)
         return false;
-    struct stat pathStatus = {};
-    const bool secondName = ::lstat(QFile::encodeName(path).constData(), &pathStatus) == 0
-        && pathStatus.st_ino == keptStatus.st_ino && pathStatus.st_dev == keptStatus.st_dev;
-    if (secondName)
-        ::unlink(QFile::encodeName(kept).constData());
-    else
-        ::rename(QFile::encodeName(kept).constData(), QFile::encodeName(path).constData());
+    giveDumpItsNameBack();
     SnapshotFile::removeAny(QStringLiteral("/xfsrestorehousekeepingdir"));
     return true;
+}
+
+QString XfsSnapshot::keptDumpPath() const
+{
+    return dumpFilePath() + QStringLiteral(".restoring");
+}
+
+void XfsSnapshot::giveDumpItsNameBack()
+{
+    const QByteArray path = QFile::encodeName(dumpFilePath());
+    const QByteArray kept = QFile::encodeName(keptDumpPath());
+    struct stat keptStatus = {};
+    struct stat pathStatus = {};
+    const bool secondName = ::lstat(kept.constData(), &keptStatus) == 0
+        && ::lstat(path.constData(), &pathStatus) == 0 && keptStatus.st_ino == pathStatus.st_ino
+        && keptStatus.st_dev == pathStatus.st_dev;
+    if (secondName)
+        ::unlink(kept.constData());
+    else
+        ::rename(kept.constData(), path.constData());
 }
 
 Snapshot::ErrorCode XfsSnapshot::restore()
@@ -144,21 +156,13 @@ Snapshot::ErrorCode XfsSnapshot::restore()
 
     // The dump holds its own file, empty as it was when the dump began, and xfsrestore puts that
     // empty file in its place. A second name keeps the dump, which then takes its name back.
-    const QString kept = path + QStringLiteral(".restoring");
+    const QString kept = keptDumpPath();
     if (!SnapshotFile::removeAny(kept)
         || ::link(QFile::encodeName(path).constData(), QFile::encodeName(kept).constData()) != 0) {
         m_errorText = tr("%1 cannot be kept during the restore: %2").arg(path, SnapshotFile::systemError());
         return Error;
     }
     const ErrorCode result = execute(QStringLiteral("xfsrestore -f %1 /").arg(path));
-    struct stat keptStatus = {};
-    struct stat pathStatus = {};
-    const bool untouched = ::lstat(QFile::encodeName(kept).constData(), &keptStatus) == 0
-        && ::lstat(QFile::encodeName(path).constData(), &pathStatus) == 0
-        && keptStatus.st_ino == pathStatus.st_ino && keptStatus.st_dev == pathStatus.st_dev;
-    if (untouched)
-        ::unlink(QFile::encodeName(kept).constData());
-    else
-        ::rename(QFile::encodeName(kept).constData(), QFile::encodeName(path).constData());
+    giveDumpItsNameBack();
     return result;
 }

@@ -27,4 +27,9 @@ public:
 private:
     // Empty when the dump fits where it goes, otherwise why it does not, with both figures.
     QString checkRoom() const;
+    // The dump's second name during a restore: xfsrestore puts an empty file at the first.
+    QString keptDumpPath() const;
+    // After a restore, ended or not: the second name goes, or takes the first back from the empty
+    // file xfsrestore left there.
+    void giveDumpItsNameBack();
 };

@@ -360,9 +360,9 @@ Waiting for the update tool to end...
     </message>
     <message>
         <source>
-The update tool has not ended within 15 minutes and may still be changing the system.</source>
+The update tool has not ended within %1 minutes and may still be changing the system.</source>
         <translation>
-Средство обновления не завершилось за 15 минут и, возможно, всё ещё изменяет систему.</translation>
+Средство обновления не завершилось за %1 мин. и, возможно, всё ещё изменяет систему.</translation>
     </message>
     <message>
         <source>A restore from the system snapshot (%1) did not end: the system may be partly restored.
