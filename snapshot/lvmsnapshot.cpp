@@ -1,48 +1,12 @@
 #include "lvmsnapshot.h"
 
-#include <cstdio>
-
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QRegularExpression>
 
 #include "helpercommand.h"
-#include "snapshotfile.h"
-
-namespace {
-
-QString bootArchive()
-{
-    return QString::fromLatin1(bootArchivePath);
-}
-
-// On /boot's own file system, so that the files extracted there take the place of /boot's by
-// renaming alone, which needs no room and cannot fail half-way for want of it.
-const QString staging = QStringLiteral("/boot/.kiv-norvo-update-restore");
-const QString replaced = QStringLiteral("/boot/.kiv-norvo-update-replaced");
-
-// Moves every entry of from into to, but those named in keep; the first that cannot be moved ends
-// it, with the system's words.
-QString moveEntries(const QString& from, const QString& to, const QStringList& keep = {})
-{
-    const QStringList entries
-        = QDir(from).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-    for (const QString& entry : entries) {
-        if (keep.contains(entry))
-            continue;
-        if (::rename(QFile::encodeName(from + QLatin1Char('/') + entry).constData(),
-                QFile::encodeName(to + QLatin1Char('/') + entry).constData())
-            != 0)
-            return QStringLiteral("%1/%2: %3").arg(from, entry, SnapshotFile::systemError());
-    }
-    return QString();
-}
-
-} // namespace
 
 LvmSnapshot::LvmSnapshot(const QString& name, const QString& device, double size)
-    : Snapshot(name, device, size)
+    : BootArchivingSnapshot(name, device, size)
 {
     // Device-mapper names double the hyphens inside volume-group and volume names and join the
     // two with a single one: /dev/mapper/vg--sys-root is /dev/vg-sys/root.
@@ -78,19 +42,7 @@ bool LvmSnapshot::exists()
 
 void LvmSnapshot::create()
 {
-    // /boot holds the boot loader's password file: its archive is created by root, for root alone.
-    m_errorText = SnapshotFile::createPrivate(bootArchive());
-    if (!m_errorText.isEmpty()) {
-        emit created(Error);
-        return;
-    }
-    ErrorCode result = execute(
-        QStringLiteral("tar --xattrs --acls -czpf %1 --exclude=/boot/lost+found /boot").arg(bootArchive()));
-    if (result == Success) {
-        m_errorText = SnapshotFile::checkPrivate(bootArchive());
-        if (!m_errorText.isEmpty())
-            result = Error;
-    }
+    ErrorCode result = archiveBoot();
     if (result == Success)
         result = execute(
             QStringLiteral("lvcreate -L %1GB -s -n %2 -p r %3").arg(m_size, 0, 'g', 6).arg(m_name, m_device));
@@ -111,51 +63,17 @@ Snapshot::ErrorCode LvmSnapshot::restore()
     // The archive is proved readable and complete, and /boot extracted beside the present one,
     // before anything changes: a restore that fails before the merge leaves the volume and /boot
     // as they are.
-    if (!QFile::exists(bootArchive())) {
-        m_errorText = tr("The archive of /boot (%1) is missing.").arg(bootArchive());
+    if (stageBoot() == Error)
         return Error;
-    }
-    // Anything another user could have put or changed there would be extracted over / as root.
-    m_errorText = SnapshotFile::checkGenuine(bootArchive());
-    if (!m_errorText.isEmpty())
-        return Error;
-    if (execute(QStringLiteral("tar -tzf %1").arg(bootArchive())) == Error)
-        return Error;
-    const auto removeStaging = [] {
-        SnapshotFile::removeAny(staging);
-        SnapshotFile::removeAny(replaced);
-    };
-    removeStaging();
-    if (!QDir().mkpath(staging) || !QDir().mkpath(replaced)) {
-        m_errorText = tr("%1 cannot be made to extract /boot into.").arg(staging);
-        removeStaging();
-        return Error;
-    }
-    if (execute(QStringLiteral(
-            "tar --xattrs --xattrs-include=security.{ZLAB,AUDIT,DEF_AUDIT} --acls -xzf %1 -C %2")
-                    .arg(bootArchive(), staging))
-        == Error) {
-        removeStaging();
-        return Error;
-    }
-    if (!QFileInfo(staging + QStringLiteral("/boot")).isDir()) {
-        m_errorText = tr("The archive %1 holds no /boot.").arg(bootArchive());
-        removeStaging();
-        return Error;
-    }
     if (execute(QStringLiteral("lvconvert --merge ") + snapshotPath()) == Error) {
-        removeStaging();
+        removeStagedBoot();
         return Error;
     }
     // From here the merge is done at the next boot, whatever else happens: a failure leaves the
     // restore half done.
-    m_halfDone = true;
-    const QString boot = QStringLiteral("/boot");
-    QString failure = moveEntries(boot, replaced,
-        {QFileInfo(staging).fileName(), QFileInfo(replaced).fileName(), QStringLiteral("lost+found")});
-    if (failure.isEmpty())
-        failure = moveEntries(staging + boot, boot);
+    const QString failure = swapInStagedBoot();
     if (!failure.isEmpty()) {
+        m_halfDone = true;
         // The archive stays, so that /boot can be extracted by hand before the reboot.
         m_errorText
             = tr("The snapshot volume %1 will be merged back at the next boot, but /boot could not be "
@@ -164,8 +82,30 @@ Snapshot::ErrorCode LvmSnapshot::restore()
                   .arg(snapshotPath(), failure, bootArchive());
         return Error;
     }
-    m_halfDone = false;
-    removeStaging();
     QFile::remove(bootArchive());
     return Success;
+}
+
+QStringList LvmSnapshot::fillCommand() const
+{
+    return {QStringLiteral("lvs"), QStringLiteral("--noheadings"), QStringLiteral("-o"),
+        QStringLiteral("data_percent"), volumeName()};
+}
+
+double LvmSnapshot::fillPercent(const QByteArray& output) const
+{
+    bool isNumber = false;
+    const double percent = QString::fromLatin1(output)
+                               .trimmed()
+                               .replace(QLatin1Char(','), QLatin1Char('.'))
+                               .toDouble(&isNumber);
+    return isNumber ? percent : -1;
+}
+
+QString LvmSnapshot::fillWarning(double percent) const
+{
+    return tr("The snapshot volume %1 is %2% full. A full snapshot can no longer be restored: "
+              "\"lvextend -L +2G %1\" makes it larger.\n")
+        .arg(volumeName())
+        .arg(percent, 0, 'f', 1);
 }

@@ -1,14 +1,10 @@
 #pragma once
 
-#include "snapshot.h"
-
-// Where the archive of /boot is kept beside the snapshot volume. It is a gzip-compressed tar
-// archive, whatever its name says.
-inline constexpr char bootArchivePath[] = "/var/tmp/boot_snap.tar.bz2";
+#include "bootarchive.h"
 
 // A read-only LVM snapshot volume of the root logical volume, with an archive of /boot (which
 // lies outside the root volume) taken at the same moment.
-class LvmSnapshot final : public Snapshot
+class LvmSnapshot final : public BootArchivingSnapshot
 {
     Q_OBJECT
 
@@ -22,7 +18,9 @@ public:
     void create() override;
     ErrorCode remove() override;
     ErrorCode restore() override;
-    bool isRestoreHalfDone() const override { return m_halfDone; }
+    QStringList fillCommand() const override;
+    double fillPercent(const QByteArray& output) const override;
+    QString fillWarning(double percent) const override;
 
     // The device path of the snapshot volume: /dev/<volume group>/<name>.
     QString snapshotPath() const;
@@ -32,5 +30,4 @@ public:
 
 private:
     QString m_volumeGroup;
-    bool m_halfDone = false;
 };

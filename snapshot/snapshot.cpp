@@ -38,6 +38,16 @@ double Snapshot::size() const
     return m_size;
 }
 
+double Snapshot::fillPercent(const QByteArray& /*output*/) const
+{
+    return -1;
+}
+
+QString Snapshot::fillWarning(double /*percent*/) const
+{
+    return QString();
+}
+
 Snapshot::ErrorCode Snapshot::execute(const QString& commandLine)
 {
     return executeWithin(commandLine, -1);
@@ -45,23 +55,29 @@ Snapshot::ErrorCode Snapshot::execute(const QString& commandLine)
 
 Snapshot::ErrorCode Snapshot::executeWithin(const QString& commandLine, int timeoutMs)
 {
-    m_errorText.clear();
-    m_outputText.clear();
     const QStringList words = QProcess::splitCommand(commandLine);
     if (words.isEmpty()) {
+        m_outputText.clear();
         m_errorText = tr("Empty command line");
         return Error;
     }
+    return executeWithin(words.first(), words.mid(1), timeoutMs);
+}
 
+Snapshot::ErrorCode Snapshot::executeWithin(
+    const QString& program, const QStringList& arguments, int timeoutMs)
+{
+    m_errorText.clear();
+    m_outputText.clear();
     PrivateProcess process;
-    process.start(words.first(), words.mid(1), QIODevice::ReadWrite);
+    process.start(program, arguments, QIODevice::ReadWrite);
     QElapsedTimer running;
     running.start();
     while (!process.waitForFinished(1000)) {
         // A program that never started never finishes either: end the wait and name it.
         if (process.error() == QProcess::FailedToStart) {
             m_errorText
-                = tr("The program \"%1\" could not be started: %2").arg(words.first(), process.errorString());
+                = tr("The program \"%1\" could not be started: %2").arg(program, process.errorString());
             return Error;
         }
         if (process.state() == QProcess::NotRunning)
@@ -70,7 +86,7 @@ Snapshot::ErrorCode Snapshot::executeWithin(const QString& commandLine, int time
             process.kill();
             process.waitForFinished(1000);
             m_errorText = tr("\"%1\" did not finish within %2 seconds and was stopped.")
-                              .arg(words.first())
+                              .arg(program)
                               .arg(timeoutMs / 1000);
             return Error;
         }

@@ -38,6 +38,12 @@ public:
     // The last restore failed after it had changed the system (the merge of a volume scheduled for
     // the next boot): it must not be started again, and what is left to do is in errorText().
     virtual bool isRestoreHalfDone() const { return false; }
+    // While the update writes, the room the snapshot depends on can run out: a command whose
+    // output tells how full it is (none when nothing can run out), that output read as a
+    // percentage (negative when unreadable), and what the log says at a level worth a warning.
+    virtual QStringList fillCommand() const { return {}; }
+    virtual double fillPercent(const QByteArray& output) const;
+    virtual QString fillWarning(double percent) const;
     // Runs one command line, split into program and arguments as QProcess splits a command
     // (blanks separate words, double quotes keep one), without a shell and without a time limit;
     // emits timeout() for every full second it runs. Whatever the command creates is root's alone.
@@ -55,6 +61,8 @@ Q_SIGNALS:
 protected:
     // Like execute(), but a command still running after timeoutMs is killed and counts as failed.
     ErrorCode executeWithin(const QString& commandLine, int timeoutMs);
+    // The same for a program and its arguments, which reach it as they are; -1 for no limit.
+    ErrorCode executeWithin(const QString& program, const QStringList& arguments, int timeoutMs);
 
     double m_size = 0;
     QString m_name;

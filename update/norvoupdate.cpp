@@ -367,9 +367,8 @@ void NorvoUpdate::runUpdate()
 {
     emit logUpdated(tr("Update...\n"));
     runTool(toolArguments(ToolCall::Update));
-    // The update writes to the snapshot's origin: a snapshot that fills up is lost.
-    if (const auto lvm = qSharedPointerDynamicCast<LvmSnapshot>(m_snapshot); lvm && m_snapshotTaken)
-        m_fillWatch.start(lvm->volumeName());
+    if (m_snapshot && m_snapshotTaken)
+        m_fillWatch.start(m_snapshot);
 }
 
 void NorvoUpdate::runProgramUpdate(bool imitation)

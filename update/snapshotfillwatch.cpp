@@ -21,14 +21,16 @@ SnapshotFillWatch::SnapshotFillWatch(QObject* parent)
     // Never read on the window's thread, and bounded like every helper command.
     m_deadline.setSingleShot(true);
     m_deadline.setInterval(KivAdmin::helperTimeoutMs);
-    connect(&m_deadline, &QTimer::timeout, &m_lvs, &QProcess::kill);
+    connect(&m_deadline, &QTimer::timeout, &m_probe, &QProcess::kill);
     connect(
-        &m_lvs, qOverload<int, QProcess::ExitStatus>(&QProcess::finished), this, &SnapshotFillWatch::read);
+        &m_probe, qOverload<int, QProcess::ExitStatus>(&QProcess::finished), this, &SnapshotFillWatch::read);
 }
 
-void SnapshotFillWatch::start(const QString& volume)
+void SnapshotFillWatch::start(const QSharedPointer<const Snapshot>& snapshot)
 {
-    m_volume = volume;
+    if (snapshot->fillCommand().isEmpty())
+        return;
+    m_snapshot = snapshot;
     m_warned = 0;
     m_interval.start();
     check();
@@ -38,33 +40,29 @@ void SnapshotFillWatch::stop()
 {
     m_interval.stop();
     m_deadline.stop();
-    if (m_lvs.state() != QProcess::NotRunning) {
-        m_lvs.kill();
-        m_lvs.waitForFinished(1000);
+    if (m_probe.state() != QProcess::NotRunning) {
+        m_probe.kill();
+        m_probe.waitForFinished(1000);
     }
 }
 
 void SnapshotFillWatch::check()
 {
-    if (m_lvs.state() != QProcess::NotRunning)
+    if (m_probe.state() != QProcess::NotRunning)
         return;
-    m_lvs.start(QStringLiteral("lvs"),
-        {QStringLiteral("--noheadings"), QStringLiteral("-o"), QStringLiteral("data_percent"), m_volume});
+    const QStringList command = m_snapshot->fillCommand();
+    m_probe.start(command.first(), command.mid(1));
     m_deadline.start();
 }
 
 void SnapshotFillWatch::read(int exitCode, QProcess::ExitStatus exitStatus)
 {
     m_deadline.stop();
-    const QByteArray output = m_lvs.readAllStandardOutput();
+    const QByteArray output = m_probe.readAllStandardOutput();
     if (exitStatus != QProcess::NormalExit || exitCode != 0 || !m_interval.isActive())
         return;
-    bool isNumber = false;
-    const double percent = QString::fromLatin1(output)
-                               .trimmed()
-                               .replace(QLatin1Char(','), QLatin1Char('.'))
-                               .toDouble(&isNumber);
-    if (!isNumber)
+    const double percent = m_snapshot->fillPercent(output);
+    if (percent < 0)
         return;
     // The highest level the volume has reached, 0 for none.
     const auto highest = std::find_if(std::rbegin(warningLevels), std::rend(warningLevels),
@@ -73,8 +71,5 @@ void SnapshotFillWatch::read(int exitCode, QProcess::ExitStatus exitStatus)
     if (reached <= m_warned)
         return;
     m_warned = reached;
-    emit warning(tr("The snapshot volume %1 is %2% full. A full snapshot can no longer be restored: "
-                    "\"lvextend -L +2G %1\" makes it larger.\n")
-                     .arg(m_volume)
-                     .arg(percent, 0, 'f', 1));
+    emit warning(m_snapshot->fillWarning(percent));
 }

@@ -2,11 +2,14 @@
 
 #include <QObject>
 #include <QProcess>
+#include <QSharedPointer>
 #include <QTimer>
 
-// Watches how full an LVM snapshot volume grows while the update writes to its origin. A snapshot
-// that fills up becomes invalid and can no longer be merged back, just when it is needed, so the
-// administrator is told in time to grow it.
+#include "snapshot.h"
+
+// Watches how full the room a snapshot depends on grows while the update writes (an LVM snapshot
+// volume that fills up can no longer be merged back; a btrfs file system that fills up fails the
+// update half-way), so that the administrator is told in time.
 class SnapshotFillWatch final : public QObject
 {
     Q_OBJECT
@@ -14,8 +17,9 @@ class SnapshotFillWatch final : public QObject
 public:
     explicit SnapshotFillWatch(QObject* parent = nullptr);
 
-    // Reads the fill level of volume (VOLUME_GROUP/NAME) now and every few seconds.
-    void start(const QString& volume);
+    // Reads the fill level of the snapshot's room now and every few seconds; nothing for a kind
+    // that has none.
+    void start(const QSharedPointer<const Snapshot>& snapshot);
     void stop();
 
 Q_SIGNALS:
@@ -26,10 +30,10 @@ private:
     void check();
     void read(int exitCode, QProcess::ExitStatus exitStatus);
 
-    QProcess m_lvs;
+    QProcess m_probe;
     QTimer m_interval;
     QTimer m_deadline;
-    QString m_volume;
+    QSharedPointer<const Snapshot> m_snapshot;
     // The highest warning level already reported.
     int m_warned = 0;
 };

@@ -1,0 +1,105 @@
+#include "bootarchive.h"
+
+#include <cstdio>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include "snapshotfile.h"
+
+namespace {
+
+// On /boot's own file system, so that the files extracted there take the place of /boot's by
+// renaming alone, which needs no room and cannot fail half-way for want of it.
+const QString staging = QStringLiteral("/boot/.kiv-norvo-update-restore");
+const QString replaced = QStringLiteral("/boot/.kiv-norvo-update-replaced");
+
+// Moves every entry of from into to, but those named in keep; the first that cannot be moved ends
+// it, with the system's words.
+QString moveEntries(const QString& from, const QString& to, const QStringList& keep = {})
+{
+    const QStringList entries
+        = QDir(from).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    for (const QString& entry : entries) {
+        if (keep.contains(entry))
+            continue;
+        if (::rename(QFile::encodeName(from + QLatin1Char('/') + entry).constData(),
+                QFile::encodeName(to + QLatin1Char('/') + entry).constData())
+            != 0)
+            return QStringLiteral("%1/%2: %3").arg(from, entry, SnapshotFile::systemError());
+    }
+    return QString();
+}
+
+} // namespace
+
+QString BootArchivingSnapshot::bootArchive()
+{
+    return QString::fromLatin1(bootArchivePath);
+}
+
+Snapshot::ErrorCode BootArchivingSnapshot::archiveBoot()
+{
+    // /boot holds the boot loader's password file: its archive is created by root, for root alone.
+    m_errorText = SnapshotFile::createPrivate(bootArchive());
+    if (!m_errorText.isEmpty())
+        return Error;
+    if (execute(QStringLiteral("tar --xattrs --acls -czpf %1 --exclude=/boot/lost+found /boot")
+                    .arg(bootArchive()))
+        == Error)
+        return Error;
+    m_errorText = SnapshotFile::checkPrivate(bootArchive());
+    return m_errorText.isEmpty() ? Success : Error;
+}
+
+Snapshot::ErrorCode BootArchivingSnapshot::stageBoot()
+{
+    if (!QFile::exists(bootArchive())) {
+        m_errorText = tr("The archive of /boot (%1) is missing.").arg(bootArchive());
+        return Error;
+    }
+    // Anything another user could have put or changed there would be extracted over / as root.
+    m_errorText = SnapshotFile::checkGenuine(bootArchive());
+    if (!m_errorText.isEmpty())
+        return Error;
+    if (execute(QStringLiteral("tar -tzf %1").arg(bootArchive())) == Error)
+        return Error;
+    removeStagedBoot();
+    if (!QDir().mkpath(staging) || !QDir().mkpath(replaced)) {
+        m_errorText = tr("%1 cannot be made to extract /boot into.").arg(staging);
+        removeStagedBoot();
+        return Error;
+    }
+    if (execute(QStringLiteral(
+            "tar --xattrs --xattrs-include=security.{ZLAB,AUDIT,DEF_AUDIT} --acls -xzf %1 -C %2")
+                    .arg(bootArchive(), staging))
+        == Error) {
+        removeStagedBoot();
+        return Error;
+    }
+    if (!QFileInfo(staging + QStringLiteral("/boot")).isDir()) {
+        m_errorText = tr("The archive %1 holds no /boot.").arg(bootArchive());
+        removeStagedBoot();
+        return Error;
+    }
+    return Success;
+}
+
+QString BootArchivingSnapshot::swapInStagedBoot()
+{
+    const QString boot = QStringLiteral("/boot");
+    QString failure = moveEntries(boot, replaced,
+        {QFileInfo(staging).fileName(), QFileInfo(replaced).fileName(), QStringLiteral("lost+found")});
+    if (failure.isEmpty())
+        failure = moveEntries(staging + boot, boot);
+    if (failure.isEmpty())
+        removeStagedBoot();
+    return failure;
+}
+
+void BootArchivingSnapshot::removeStagedBoot()
+{
+    SnapshotFile::removeAny(staging);
+    SnapshotFile::removeAny(replaced);
+}
