@@ -110,6 +110,8 @@ private:
     void restoreAndReboot();
     void rebootSystem();
     void offerRestoreAtStartup();
+    // After a restore that swapped a btrfs root, the root it replaced is kept until deleted.
+    void offerToDeleteReplacedRoot();
     bool isSnapshotVolumeListed();
 
     QString m_validatorLogPath = QStringLiteral("/var/log/libnorvoupdatechecks.log");

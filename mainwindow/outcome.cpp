@@ -7,6 +7,7 @@
 #include <QMessageBox>
 #include <QProcess>
 
+#include "btrfssnapshot.h"
 #include "helpercommand.h"
 #include "kivintegration.h"
 #include "lvmsnapshot.h"
@@ -296,8 +297,36 @@ void MainWindow::restoreAndReboot()
     QMessageBox::critical(this, tr("Restore error"), text, QMessageBox::Ok);
 }
 
+void MainWindow::offerToDeleteReplacedRoot()
+{
+    const auto btrfs = qSharedPointerDynamicCast<BtrfsSnapshot>(m_snapshot);
+    if (!btrfs)
+        return;
+    const BtrfsSnapshot::ReplacedRoot replaced = btrfs->replacedRoot();
+    if (replaced.subvolume.isEmpty())
+        return;
+    const QString room = replaced.exclusiveBytes < 0
+        ? tr("an unknown amount of room")
+        : tr("%1 MB of room of its own").arg(replaced.exclusiveBytes / (1024 * 1024));
+    // Only an explicit Yes deletes: the replaced root is all that is left of the failed update.
+    const bool deleteIt
+        = QMessageBox::question(this, kivAppDescription(),
+              tr("The system was restored from its snapshot. The root it replaced is kept as the "
+                 "btrfs subvolume %1 on %2, holding %3.\nDo you want to delete it? No keeps it, "
+                 "and it is not asked again.")
+                  .arg(replaced.subvolume, replaced.device, room),
+              QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
+        == QMessageBox::Yes;
+    if (btrfs->settleReplacedRoot(deleteIt) == Snapshot::Error)
+        QMessageBox::critical(this, tr("Error"),
+            tr("The btrfs subvolume %1 could not be deleted: %2")
+                .arg(replaced.subvolume, btrfs->errorText().trimmed()),
+            QMessageBox::Ok);
+}
+
 void MainWindow::offerRestoreAtStartup()
 {
+    offerToDeleteReplacedRoot();
     if (m_snapshot && m_snapshot->recoverInterruptedRestore()) {
         // Only an explicit Yes restores; anything else keeps the snapshot, the one way back.
         if (QMessageBox::question(this, tr("Error"),
@@ -335,6 +364,9 @@ void MainWindow::offerRestoreAtStartup()
 
 bool MainWindow::isSnapshotVolumeListed()
 {
+    // exists() has found the btrfs snapshot by what it is: read-only, and taken of this root.
+    if (qSharedPointerDynamicCast<BtrfsSnapshot>(m_snapshot))
+        return true;
     const RootFileSystem root = detectRootFileSystem();
     const auto lvm = qSharedPointerDynamicCast<LvmSnapshot>(m_snapshot);
     if (!lvm || !root.isValid() || !root.isLvm())

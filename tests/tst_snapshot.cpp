@@ -13,6 +13,7 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include "btrfssnapshot.h"
 #include "fakeexecutables.h"
 #include "lvmsnapshot.h"
 #include "rootfilesystem.h"
@@ -186,6 +187,35 @@ private slots:
         QVERIFY(!snapshot.exists());
         QCOMPARE(snapshot.size(), 0.0);
         QCOMPARE(snapshot.remove(), Snapshot::Error);
+    }
+
+    // How full the room is that a snapshot needs while the update writes, as the watch reads it.
+    void fillLevels_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QByteArray>("output");
+        QTest::addColumn<QString>("percent");
+        QFile usage(KIV_TEST_DATA_DIR "/recorded/btrfs-filesystem-usage.out");
+        QVERIFY(usage.open(QIODevice::ReadOnly));
+        const QByteArray recorded = usage.readAll();
+        QTest::newRow("btrfs usage as btrfs-progs prints it") << "btrfs" << recorded << "17.2";
+        QTest::newRow("btrfs usage without the device size")
+            << "btrfs" << QByteArray(recorded).replace("Device size", "Size") << "unreadable";
+        QTest::newRow("lvs with a decimal comma") << "lvm" << QByteArray("  85,20\n") << "85.2";
+        QTest::newRow("lvs without a figure") << "lvm" << QByteArray("\n") << "unreadable";
+    }
+
+    void fillLevels()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QByteArray, output);
+        QFETCH(QString, percent);
+        const std::unique_ptr<Snapshot> snapshot = kind == "lvm"
+            ? std::unique_ptr<Snapshot>(
+                std::make_unique<LvmSnapshot>("lvsnap-kiv-norvo-update", "/dev/mapper/vg0-root", 6))
+            : std::make_unique<BtrfsSnapshot>("btrfssnap-kiv-norvo-update", "/dev/sda2", 6);
+        const double read = snapshot->fillPercent(output);
+        QCOMPARE(read < 0 ? QString("unreadable") : QString::number(read, 'f', 1), percent);
     }
 
     void lvmExistenceIsBounded()

@@ -2,14 +2,10 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="ru_RU">
 <context>
-    <name>LvmSnapshot</name>
+    <name>BootArchivingSnapshot</name>
     <message>
         <source>The archive of /boot (%1) is missing.</source>
         <translation>Архив /boot (%1) отсутствует.</translation>
-    </message>
-    <message>
-        <source>the LVM volume %1 and the archive %2</source>
-        <translation>том LVM %1 и архив %2</translation>
     </message>
     <message>
         <source>%1 cannot be made to extract /boot into.</source>
@@ -19,9 +15,107 @@
         <source>The archive %1 holds no /boot.</source>
         <translation>Архив %1 не содержит /boot.</translation>
     </message>
+</context>
+<context>
+    <name>BtrfsSnapshot</name>
+    <message>
+        <source>%1 cannot be made: %2</source>
+        <translation>Не удалось создать %1: %2</translation>
+    </message>
+    <message>
+        <source>The top level of the btrfs file system %1 cannot be mounted: %2</source>
+        <translation>Не удалось смонтировать верхний уровень файловой системы btrfs %1: %2</translation>
+    </message>
+    <message>
+        <source>The mount of / cannot be read: %1</source>
+        <translation>Не удалось узнать, что смонтировано в /: %1</translation>
+    </message>
+    <message>
+        <source>/ is not mounted from a btrfs file system.</source>
+        <translation>В / смонтирована не файловая система btrfs.</translation>
+    </message>
+    <message>
+        <source>The root is the top level of its btrfs file system, which a restore cannot swap for a snapshot: no snapshot is taken. A root in a subvolume of its own (such as @rootfs) can have one.</source>
+        <translation>Корень — верхний уровень своей файловой системы btrfs, и при восстановлении его нельзя заменить снимком: снимок не создаётся. Корень в собственном подтоме (например, @rootfs) снимок иметь может.</translation>
+    </message>
+    <message>
+        <source>The root is mounted by its subvolume ID (subvolid=), which would find the replaced root again after a restore: no snapshot is taken. Mount it by name (subvol=%1) in /etc/fstab and the boot loader to have one.</source>
+        <translation>Корень смонтирован по идентификатору подтома (subvolid=), по которому после восстановления снова нашёлся бы заменённый корень: снимок не создаётся. Чтобы снимок был возможен, монтируйте корень по имени (subvol=%1) в /etc/fstab и в загрузчике.</translation>
+    </message>
+    <message>
+        <source>&quot;btrfs subvolume show /&quot; names no UUID and ID of the root subvolume.</source>
+        <translation>«btrfs subvolume show /» не сообщает UUID и идентификатор корневого подтома.</translation>
+    </message>
+    <message>
+        <source>the read-only btrfs subvolume %1 beside the root subvolume %2 on %3</source>
+        <translation>подтом btrfs %1 только для чтения рядом с корневым подтомом %2 на %3</translation>
+    </message>
+    <message>
+        <source>%1 and the archive %2</source>
+        <translation>%1 и архив %2</translation>
+    </message>
+    <message>
+        <source>The free space of the btrfs file system of / cannot be read.</source>
+        <translation>Не удалось узнать свободное место файловой системы btrfs в /.</translation>
+    </message>
+    <message>
+        <source>Not enough room on the btrfs file system of / for the update: it needs about %1 MB of data and %2 MB of metadata, %3 MB and %4 MB are free.</source>
+        <translation>На файловой системе btrfs в / не хватает места для обновления: нужно около %1 МБ для данных и %2 МБ для метаданных, свободно %3 МБ и %4 МБ.</translation>
+    </message>
+    <message>
+        <source>Something that is not a snapshot taken by this program stands at %1 on %2: move it away or delete it to have a snapshot.</source>
+        <translation>На месте %1 на %2 находится что-то, что не является снимком этой программы: переместите или удалите это, чтобы снимок был возможен.</translation>
+    </message>
+    <message>
+        <source>There is no snapshot of the root taken by this program at %1 on %2.</source>
+        <translation>Снимка корня, созданного этой программой, нет на месте %1 на %2.</translation>
+    </message>
+    <message>
+        <source>The restored root cannot be marked: %1</source>
+        <translation>Не удалось пометить восстановленный корень: %1</translation>
+    </message>
+    <message>
+        <source>The subvolumes nested in the root cannot be carried over to the restored root (%1).</source>
+        <translation>Вложенные в корень подтома не удалось перенести в восстановленный корень (%1).</translation>
+    </message>
+    <message>
+        <source>The restored root cannot take the place of %1: %2</source>
+        <translation>Восстановленный корень не удалось поставить на место %1: %2</translation>
+    </message>
+    <message>
+        <source>the restored root is not the default subvolume yet (btrfs subvolume set-default %1: %2)</source>
+        <translation>восстановленный корень ещё не стал подтомом по умолчанию (btrfs subvolume set-default %1: %2)</translation>
+    </message>
+    <message>
+        <source>/boot could not be replaced (%1); put it back by hand: tar --xattrs --acls -xzf %2 -C /</source>
+        <translation>/boot заменить не удалось (%1); восстановите его вручную: tar --xattrs --acls -xzf %2 -C /</translation>
+    </message>
+    <message>
+        <source>The restored root takes the place of %1 at the next boot, but %2. Do that before any reboot.</source>
+        <translation>Восстановленный корень займёт место %1 при следующей загрузке, но %2. Сделайте это до любой перезагрузки.</translation>
+    </message>
+    <message>
+        <source>The btrfs file system of / is %1% full. An update that runs out of room there fails half-way; the snapshot (%2) is the way back then.
+</source>
+        <translation>Файловая система btrfs в / заполнена на %1%. Обновление, которому не хватит места, прервётся на полпути; тогда вернуть систему можно из снимка (%2).
+</translation>
+    </message>
+</context>
+<context>
+    <name>LvmSnapshot</name>
+    <message>
+        <source>the LVM volume %1 and the archive %2</source>
+        <translation>том LVM %1 и архив %2</translation>
+    </message>
     <message>
         <source>The snapshot volume %1 will be merged back at the next boot, but /boot could not be replaced (%2). Before any reboot, put /boot back by hand: tar --xattrs --acls -xzf %3 -C /</source>
         <translation>Том снимка %1 будет слит обратно при следующей загрузке, но /boot заменить не удалось (%2). До любой перезагрузки восстановите /boot вручную: tar --xattrs --acls -xzf %3 -C /</translation>
+    </message>
+    <message>
+        <source>The snapshot volume %1 is %2% full. A full snapshot can no longer be restored: &quot;lvextend -L +2G %1&quot; makes it larger.
+</source>
+        <translation>Том снимка %1 заполнен на %2%. Из заполненного снимка восстановить систему уже нельзя: увеличить его можно командой «lvextend -L +2G %1».
+</translation>
     </message>
 </context>
 <context>
@@ -384,6 +478,24 @@ Do you want to restore the system from the snapshot again (system will be reboot
         <source>Reboot error</source>
         <translation>Ошибка перезагрузки</translation>
     </message>
+    <message>
+        <source>an unknown amount of room</source>
+        <translation>неизвестный объём места</translation>
+    </message>
+    <message>
+        <source>%1 MB of room of its own</source>
+        <translation>%1 МБ собственного места</translation>
+    </message>
+    <message>
+        <source>The system was restored from its snapshot. The root it replaced is kept as the btrfs subvolume %1 on %2, holding %3.
+Do you want to delete it? No keeps it, and it is not asked again.</source>
+        <translation>Система восстановлена из снимка. Заменённый корень сохранён как подтом btrfs %1 на %2 и занимает %3.
+Удалить его? «Нет» сохраняет его, и вопрос больше не задаётся.</translation>
+    </message>
+    <message>
+        <source>The btrfs subvolume %1 could not be deleted: %2</source>
+        <translation>Подтом btrfs %1 удалить не удалось: %2</translation>
+    </message>
 </context>
 <context>
     <name>NorvoUpdate</name>
@@ -616,15 +728,6 @@ Please, check &apos;norvo-update-service&apos; status</source>
     <message>
         <source>%1 cannot be marked as complete: %2</source>
         <translation>Не удалось отметить %1 как завершённый: %2</translation>
-    </message>
-</context>
-<context>
-    <name>SnapshotFillWatch</name>
-    <message>
-        <source>The snapshot volume %1 is %2% full. A full snapshot can no longer be restored: &quot;lvextend -L +2G %1&quot; makes it larger.
-</source>
-        <translation>Том снимка %1 заполнен на %2%. Из заполненного снимка восстановить систему уже нельзя: увеличить его можно командой «lvextend -L +2G %1».
-</translation>
     </message>
 </context>
 <context>

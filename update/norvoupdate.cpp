@@ -10,6 +10,7 @@
 #include <QTimer>
 #include <QUrl>
 
+#include "btrfssnapshot.h"
 #include "helpercommand.h"
 #include "lvmsnapshot.h"
 #include "packagemanager.h"
@@ -39,7 +40,12 @@ NorvoUpdate::NorvoUpdate(QObject* parent)
     : QObject(parent)
 {
     const RootFileSystem root = detectRootFileSystem();
-    if (root.isValid() && root.isLvm()) {
+    // A btrfs snapshot needs no room in a volume group, so it is taken on a mapped device too.
+    if (root.isValid() && root.type() == QLatin1String("btrfs")) {
+        const double size = qMax(double(calculateSnapshotSize()), smallestSnapshotGb);
+        m_snapshot.reset(
+            new BtrfsSnapshot(QStringLiteral("btrfssnap-kiv-norvo-update"), root.device(), size));
+    } else if (root.isValid() && root.isLvm()) {
         const double size = qMax(double(calculateSnapshotSize()), smallestSnapshotGb);
         m_snapshot.reset(new LvmSnapshot(QStringLiteral("lvsnap-kiv-norvo-update"), root.device(), size));
     } else if (root.isValid() && root.type() == QLatin1String("xfs")) {

@@ -1,0 +1,604 @@
+#include "btrfssnapshot.h"
+
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+
+#include "helpercommand.h"
+#include "snapshotfile.h"
+
+namespace {
+
+constexpr qint64 mebibyte = 1024 * 1024;
+constexpr qint64 gibibyte = 1024 * mebibyte;
+// The top level's own subvolume ID on every btrfs file system.
+constexpr char topLevelId[] = "5";
+// Set by a restore on the root it puts in place, naming the root it replaced; only root can write
+// the trusted namespace.
+constexpr char replacedMark[] = "trusted.kiv-norvo-update.replaced";
+
+// A field of "btrfs subvolume show" or "btrfs filesystem usage", such as "UUID" or "Device size".
+QString field(const QString& output, const QString& name)
+{
+    const QRegularExpression line(QStringLiteral("^\\s*%1:\\s*(\\S+)").arg(QRegularExpression::escape(name)),
+        QRegularExpression::MultilineOption);
+    return line.match(output).captured(1);
+}
+
+// findmnt -P escapes blanks and other bytes as \xNN.
+QString unescaped(const QString& value)
+{
+    QByteArray bytes;
+    const QByteArray raw = value.toUtf8();
+    for (int i = 0; i < raw.size(); ++i) {
+        if (raw.at(i) == '\\' && i + 3 < raw.size() && raw.at(i + 1) == 'x') {
+            bytes.append(char(raw.mid(i + 2, 2).toInt(nullptr, 16)));
+            i += 3;
+        } else {
+            bytes.append(raw.at(i));
+        }
+    }
+    return QString::fromUtf8(bytes);
+}
+
+QString readMark(const QString& path)
+{
+    char value[1024] = {};
+    const ssize_t length
+        = ::lgetxattr(QFile::encodeName(path).constData(), replacedMark, value, sizeof value - 1);
+    return length > 0 ? QString::fromUtf8(value, int(length)) : QString();
+}
+
+bool isMountPoint(const QString& path)
+{
+    struct stat folder = {};
+    struct stat parent = {};
+    return ::stat(QFile::encodeName(path).constData(), &folder) == 0
+        && ::stat(QFile::encodeName(path + QStringLiteral("/..")).constData(), &parent) == 0
+        && folder.st_dev != parent.st_dev;
+}
+
+// What "btrfs filesystem usage -b" says about the room left, in bytes.
+struct Usage
+{
+    qint64 size = -1;
+    qint64 dataFree = -1;
+    qint64 metadataFree = -1;
+};
+
+Usage readUsage(const QString& output)
+{
+    Usage usage;
+    bool known = false;
+    usage.size = field(output, QStringLiteral("Device size")).toLongLong(&known);
+    if (!known)
+        return Usage();
+    usage.dataFree = field(output, QStringLiteral("Free (estimated)")).toLongLong(&known);
+    if (!known)
+        return Usage();
+    // Metadata grows into unallocated space, each byte stored as many times as its profile says
+    // (twice for DUP); the global reserve is btrfs's own and never available to the update.
+    static const QRegularExpression metadata(
+        QStringLiteral("^Metadata,[^:]*:\\s*Size:(\\d+), Used:(\\d+)"), QRegularExpression::MultilineOption);
+    const QRegularExpressionMatch allocated = metadata.match(output);
+    const double ratio = field(output, QStringLiteral("Metadata ratio")).toDouble();
+    const qint64 unallocated = field(output, QStringLiteral("Device unallocated")).toLongLong();
+    if (allocated.hasMatch() && ratio >= 1)
+        usage.metadataFree = allocated.captured(1).toLongLong() - allocated.captured(2).toLongLong()
+            - field(output, QStringLiteral("Global reserve")).toLongLong() + qint64(unallocated / ratio);
+    return usage;
+}
+
+} // namespace
+
+// The file system's top level mounted for as long as an operation needs it: the snapshot and the
+// replaced root lie beside the root subvolume, which only the top level shows.
+class BtrfsSnapshot::TopLevel final
+{
+public:
+    explicit TopLevel(BtrfsSnapshot* snapshot)
+        : m_snapshot(snapshot)
+    {
+        const QString path = topLevelMountPoint();
+        if (!QDir().mkpath(path)
+            || !QFile::setPermissions(
+                path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner)) {
+            m_snapshot->m_errorText = tr("%1 cannot be made: %2").arg(path, SnapshotFile::systemError());
+            return;
+        }
+        // A run killed while it was mounted left it.
+        if (isMountPoint(path))
+            m_snapshot->executeWithin(
+                QStringLiteral("umount"), {QStringLiteral("-l"), path}, KivAdmin::helperTimeoutMs);
+        m_mounted = m_snapshot->executeWithin(QStringLiteral("mount"),
+                        {QStringLiteral("-t"), QStringLiteral("btrfs"), QStringLiteral("-o"),
+                            QStringLiteral("subvolid=%1,nodev,nosuid,noexec").arg(QLatin1String(topLevelId)),
+                            m_snapshot->m_device, path},
+                        KivAdmin::helperTimeoutMs)
+            == Success;
+        if (!m_mounted)
+            m_snapshot->m_errorText = tr("The top level of the btrfs file system %1 cannot be mounted: %2")
+                                          .arg(m_snapshot->m_device, m_snapshot->m_errorText.trimmed());
+    }
+
+    ~TopLevel()
+    {
+        if (!m_mounted)
+            return;
+        // What the operation has to say stays.
+        const QString errorText = m_snapshot->m_errorText;
+        const QString outputText = m_snapshot->m_outputText;
+        if (m_snapshot->executeWithin(
+                QStringLiteral("umount"), {topLevelMountPoint()}, KivAdmin::helperTimeoutMs)
+            == Error)
+            m_snapshot->executeWithin(QStringLiteral("umount"), {QStringLiteral("-l"), topLevelMountPoint()},
+                KivAdmin::helperTimeoutMs);
+        m_snapshot->m_errorText = errorText;
+        m_snapshot->m_outputText = outputText;
+    }
+
+    bool isMounted() const { return m_mounted; }
+
+private:
+    Q_DECLARE_TR_FUNCTIONS(BtrfsSnapshot)
+
+    BtrfsSnapshot* m_snapshot;
+    bool m_mounted = false;
+};
+
+BtrfsSnapshot::BtrfsSnapshot(const QString& name, const QString& device, double size)
+    : BootArchivingSnapshot(name, device, size)
+{ }
+
+QString BtrfsSnapshot::topLevelMountPoint()
+{
+    return QStringLiteral("/run/kiv-norvo-update/btrfs");
+}
+
+QString BtrfsSnapshot::rootName() const
+{
+    return QFileInfo(m_rootSubvolume).fileName();
+}
+
+QString BtrfsSnapshot::besideRoot(const QString& name) const
+{
+    const QString parent = QFileInfo(m_rootSubvolume).path();
+    return topLevelMountPoint() + QLatin1Char('/')
+        + (parent == QLatin1String(".") ? name : parent + QLatin1Char('/') + name);
+}
+
+bool BtrfsSnapshot::isBootSeparate() const
+{
+    struct stat root = {};
+    struct stat boot = {};
+    // A separate file system or a subvolume of its own: either way not in the root's snapshot.
+    return ::stat("/", &root) == 0 && ::stat("/boot", &boot) == 0 && root.st_dev != boot.st_dev;
+}
+
+bool BtrfsSnapshot::readLayout()
+{
+    if (executeWithin(QStringLiteral("findmnt"),
+            {QStringLiteral("-n"), QStringLiteral("-v"), QStringLiteral("-P"), QStringLiteral("-o"),
+                QStringLiteral("SOURCE,FSTYPE,FSROOT"), QStringLiteral("--mountpoint"), QStringLiteral("/")},
+            KivAdmin::helperTimeoutMs)
+        == Error) {
+        m_errorText = tr("The mount of / cannot be read: %1").arg(m_errorText.trimmed());
+        return false;
+    }
+    // The last mount on / is the one seen there.
+    const QString mount = m_outputText.trimmed().section(QLatin1Char('\n'), -1);
+    QHash<QString, QString> values;
+    static const QRegularExpression pair(QStringLiteral("(\\w+)=\"([^\"]*)\""));
+    for (auto match = pair.globalMatch(mount); match.hasNext();) {
+        const QRegularExpressionMatch next = match.next();
+        values.insert(next.captured(1), unescaped(next.captured(2)));
+    }
+    if (values.value(QStringLiteral("FSTYPE")) != QLatin1String("btrfs")) {
+        m_errorText = tr("/ is not mounted from a btrfs file system.");
+        return false;
+    }
+    m_device = values.value(QStringLiteral("SOURCE"));
+    const QString fsRoot = values.value(QStringLiteral("FSROOT"));
+    // The top level cannot be renamed, so nothing could take its place at a restore.
+    if (fsRoot.isEmpty() || fsRoot == QLatin1String("/")) {
+        m_errorText
+            = tr("The root is the top level of its btrfs file system, which a restore cannot swap for "
+                 "a snapshot: no snapshot is taken. A root in a subvolume of its own (such as @rootfs) "
+                 "can have one.");
+        return false;
+    }
+    m_rootSubvolume = fsRoot.mid(1);
+
+    // A root found by its ID would be the replaced one after a restore, whatever its name.
+    QFile fstab(QStringLiteral("/etc/fstab"));
+    bool byId = false;
+    if (fstab.open(QIODevice::ReadOnly)) {
+        for (const QString& line : QString::fromUtf8(fstab.readAll()).split(QLatin1Char('\n'))) {
+            const QStringList columns = line.simplified().split(QLatin1Char(' '));
+            if (!line.trimmed().startsWith(QLatin1Char('#')) && columns.size() >= 4
+                && columns.at(1) == QLatin1String("/") && columns.at(3).contains(QLatin1String("subvolid=")))
+                byId = true;
+        }
+    }
+    QFile commandLine(QStringLiteral("/proc/cmdline"));
+    if (commandLine.open(QIODevice::ReadOnly)) {
+        for (const QString& word :
+            QString::fromUtf8(commandLine.readAll()).simplified().split(QLatin1Char(' ')))
+            byId = byId
+                || (word.startsWith(QLatin1String("rootflags="))
+                    && word.contains(QLatin1String("subvolid=")));
+    }
+    if (byId) {
+        m_errorText = tr("The root is mounted by its subvolume ID (subvolid=), which would find the replaced "
+                         "root again after a restore: no snapshot is taken. Mount it by name (subvol=%1) in "
+                         "/etc/fstab and the boot loader to have one.")
+                          .arg(m_rootSubvolume);
+        return false;
+    }
+
+    if (executeWithin(QStringLiteral("btrfs"),
+            {QStringLiteral("subvolume"), QStringLiteral("show"), QStringLiteral("/")},
+            KivAdmin::helperTimeoutMs)
+        == Error)
+        return false;
+    m_rootUuid = field(m_outputText, QStringLiteral("UUID"));
+    m_rootId = field(m_outputText, QStringLiteral("Subvolume ID"));
+    if (m_rootUuid.isEmpty() || m_rootId.isEmpty()) {
+        m_errorText = tr("\"btrfs subvolume show /\" names no UUID and ID of the root subvolume.");
+        return false;
+    }
+    return true;
+}
+
+QString BtrfsSnapshot::subvolumeId(const QString& path)
+{
+    if (executeWithin(QStringLiteral("btrfs"), {QStringLiteral("subvolume"), QStringLiteral("show"), path},
+            KivAdmin::helperTimeoutMs)
+        == Error)
+        return QString();
+    return field(m_outputText, QStringLiteral("Subvolume ID"));
+}
+
+bool BtrfsSnapshot::isOurs(const QString& path)
+{
+    // A subvolume somebody made under the snapshot's name, or a writable one that could have
+    // been changed since, restores nothing this program took.
+    return !subvolumeId(path).isEmpty()
+        && field(m_outputText, QStringLiteral("Flags")) == QLatin1String("readonly")
+        && field(m_outputText, QStringLiteral("Parent UUID")) == m_rootUuid;
+}
+
+QString BtrfsSnapshot::location() const
+{
+    QString where = tr("the read-only btrfs subvolume %1 beside the root subvolume %2 on %3")
+                        .arg(m_name, m_rootSubvolume, m_device);
+    if (isBootSeparate())
+        where = tr("%1 and the archive %2").arg(where, bootArchive());
+    return where;
+}
+
+bool BtrfsSnapshot::exists()
+{
+    if (!readLayout())
+        return false;
+    const TopLevel top(this);
+    return top.isMounted() && isOurs(besideRoot(m_name));
+}
+
+void BtrfsSnapshot::create()
+{
+    const ErrorCode result = [this] {
+        if (!readLayout())
+            return Error;
+        // The snapshot costs nothing up front; the update needs the room, and a file system that
+        // fills up half-way through it leaves a half-updated system.
+        if (executeWithin(fillCommand().first(), fillCommand().mid(1), KivAdmin::helperTimeoutMs) == Error)
+            return Error;
+        const Usage usage = readUsage(m_outputText);
+        // Package trees are many small files: their metadata is about a sixteenth of their data.
+        const qint64 data = qint64(m_size * gibibyte);
+        const qint64 metadata = data / 16;
+        if (usage.dataFree < 0 || usage.metadataFree < 0) {
+            m_errorText = tr("The free space of the btrfs file system of / cannot be read.");
+            return Error;
+        }
+        if (usage.dataFree < data || usage.metadataFree < metadata) {
+            m_errorText
+                = tr("Not enough room on the btrfs file system of / for the update: it needs about %1 MB "
+                     "of data and %2 MB of metadata, %3 MB and %4 MB are free.")
+                      .arg(data / mebibyte)
+                      .arg(metadata / mebibyte)
+                      .arg(usage.dataFree / mebibyte)
+                      .arg(usage.metadataFree / mebibyte);
+            return Error;
+        }
+        const TopLevel top(this);
+        if (!top.isMounted())
+            return Error;
+        // Only this program's own snapshot is ever replaced, and remove() has taken that away.
+        const QString target = besideRoot(m_name);
+        struct stat status = {};
+        if (::lstat(QFile::encodeName(target).constData(), &status) == 0) {
+            m_errorText
+                = tr("Something that is not a snapshot taken by this program stands at %1 on %2: move it "
+                     "away or delete it to have a snapshot.")
+                      .arg(target.mid(topLevelMountPoint().size() + 1), m_device);
+            return Error;
+        }
+        if (isBootSeparate() && archiveBoot() == Error)
+            return Error;
+        return executeWithin(QStringLiteral("btrfs"),
+            {QStringLiteral("subvolume"), QStringLiteral("snapshot"), QStringLiteral("-r"),
+                QStringLiteral("/"), target},
+            -1);
+    }();
+    // Only once the top level is unmounted again: the window may look for the snapshot at once.
+    emit created(result);
+}
+
+Snapshot::ErrorCode BtrfsSnapshot::deleteSubvolume(const QString& path)
+{
+    return executeWithin(QStringLiteral("btrfs"),
+        {QStringLiteral("subvolume"), QStringLiteral("delete"), path}, KivAdmin::helperTimeoutMs);
+}
+
+Snapshot::ErrorCode BtrfsSnapshot::remove()
+{
+    ErrorCode result = Success;
+    if (readLayout()) {
+        const TopLevel top(this);
+        if (top.isMounted() && isOurs(besideRoot(m_name)))
+            result = deleteSubvolume(besideRoot(m_name));
+    }
+    QFile::remove(bootArchive());
+    if (result == Success)
+        m_errorText.clear();
+    return result;
+}
+
+QString BtrfsSnapshot::carryNestedSubvolumes(const QString& from, const QString& to)
+{
+    if (executeWithin(QStringLiteral("btrfs"),
+            {QStringLiteral("subvolume"), QStringLiteral("list"), QStringLiteral("-o"), QStringLiteral("/")},
+            KivAdmin::helperTimeoutMs)
+        == Error)
+        return m_errorText.trimmed();
+    // Those directly in the root subvolume; the ones nested in them move with them.
+    static const QRegularExpression entry(
+        QStringLiteral("^ID \\d+ gen \\d+ top level (\\d+) path (.*)$"), QRegularExpression::MultilineOption);
+    QStringList nested;
+    for (auto match = entry.globalMatch(m_outputText); match.hasNext();) {
+        const QRegularExpressionMatch next = match.next();
+        if (next.captured(1) == m_rootId && next.captured(2).startsWith(m_rootSubvolume + QLatin1Char('/')))
+            nested << next.captured(2).mid(m_rootSubvolume.size() + 1);
+    }
+    QStringList moved;
+    for (const QString& path : qAsConst(nested)) {
+        const QString target = to + QLatin1Char('/') + path;
+        // The snapshot holds an empty folder where a nested subvolume was.
+        QDir().rmdir(target);
+        QDir().mkpath(QFileInfo(target).path());
+        if (::rename(QFile::encodeName(from + QLatin1Char('/') + path).constData(),
+                QFile::encodeName(target).constData())
+            != 0) {
+            const QString failure = QStringLiteral("%1: %2").arg(path, SnapshotFile::systemError());
+            for (const QString& back : qAsConst(moved))
+                ::rename(QFile::encodeName(to + QLatin1Char('/') + back).constData(),
+                    QFile::encodeName(from + QLatin1Char('/') + back).constData());
+            return failure;
+        }
+        moved << path;
+    }
+    return QString();
+}
+
+Snapshot::ErrorCode BtrfsSnapshot::restore()
+{
+    m_halfDone = false;
+    if (!readLayout())
+        return Error;
+    const bool boot = isBootSeparate();
+    const TopLevel top(this);
+    if (!top.isMounted())
+        return Error;
+    const QString snapshot = besideRoot(m_name);
+    if (!isOurs(snapshot)) {
+        m_errorText = tr("There is no snapshot of the root taken by this program at %1 on %2.")
+                          .arg(snapshot.mid(topLevelMountPoint().size() + 1), m_device);
+        return Error;
+    }
+    // Until the swap nothing in use changes: a restore that fails before it leaves the system and the
+    // snapshot as they are.
+    if (boot && stageBoot() == Error)
+        return Error;
+    const QString root = besideRoot(rootName());
+    const QString copy = besideRoot(rootName() + QStringLiteral(".restoring"));
+    const auto giveUp = [this, boot, &copy](bool copyMade) {
+        const QString errorText = m_errorText;
+        if (copyMade)
+            deleteSubvolume(copy);
+        if (boot)
+            removeStagedBoot();
+        m_errorText = errorText;
+        return Error;
+    };
+    if (!subvolumeId(copy).isEmpty() && deleteSubvolume(copy) == Error)
+        return giveUp(false);
+    if (executeWithin(QStringLiteral("btrfs"),
+            {QStringLiteral("subvolume"), QStringLiteral("snapshot"), snapshot, copy}, -1)
+        == Error)
+        return giveUp(false);
+
+    const QString aside = QFileInfo(m_rootSubvolume).path() == QLatin1String(".")
+        ? QString()
+        : QFileInfo(m_rootSubvolume).path() + QLatin1Char('/');
+    const QString replaced = aside + rootName() + QStringLiteral(".before-restore-")
+        + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    const QByteArray mark = replaced.toUtf8();
+    if (::lsetxattr(
+            QFile::encodeName(copy).constData(), replacedMark, mark.constData(), size_t(mark.size()), 0)
+        != 0) {
+        m_errorText = tr("The restored root cannot be marked: %1").arg(SnapshotFile::systemError());
+        return giveUp(true);
+    }
+    // The archive of /boot in the snapshot is as old as the snapshot: the restored system has no use
+    // for it.
+    SnapshotFile::removeAny(copy + QLatin1String(bootArchivePath));
+    const QString carried = carryNestedSubvolumes(root, copy);
+    if (!carried.isEmpty()) {
+        m_errorText
+            = tr("The subvolumes nested in the root cannot be carried over to the restored root (%1).")
+                  .arg(carried);
+        return giveUp(true);
+    }
+    // One step that cannot be seen half done: the name takes the restored root, the copy's name the
+    // replaced one.
+    if (::renameat2(AT_FDCWD, QFile::encodeName(root).constData(), AT_FDCWD,
+            QFile::encodeName(copy).constData(), RENAME_EXCHANGE)
+        != 0) {
+        m_errorText = tr("The restored root cannot take the place of %1: %2")
+                          .arg(m_rootSubvolume, SnapshotFile::systemError());
+        carryNestedSubvolumes(copy, root);
+        return giveUp(true);
+    }
+    // From here the next boot mounts the restored root. A name left behind is put right at the next
+    // start.
+    ::rename(QFile::encodeName(copy).constData(),
+        QFile::encodeName(topLevelMountPoint() + QLatin1Char('/') + replaced).constData());
+
+    QStringList failures;
+    // A root mounted without subvol= is the default subvolume, which is found by its ID.
+    if (executeWithin(QStringLiteral("btrfs"),
+            {QStringLiteral("subvolume"), QStringLiteral("get-default"), QStringLiteral("/")},
+            KivAdmin::helperTimeoutMs)
+            == Success
+        && m_outputText.section(QLatin1Char(' '), 1, 1) == m_rootId
+        && executeWithin(QStringLiteral("btrfs"),
+               {QStringLiteral("subvolume"), QStringLiteral("set-default"), root}, KivAdmin::helperTimeoutMs)
+            == Error)
+        failures << tr(
+            "the restored root is not the default subvolume yet (btrfs subvolume set-default %1: %2)")
+                        .arg(root, m_errorText.trimmed());
+    if (boot) {
+        const QString failure = swapInStagedBoot();
+        if (!failure.isEmpty())
+            failures << tr(
+                "/boot could not be replaced (%1); put it back by hand: tar --xattrs --acls -xzf %2 -C /")
+                            .arg(failure, bootArchive());
+    }
+    if (!failures.isEmpty()) {
+        m_halfDone = true;
+        m_errorText
+            = tr("The restored root takes the place of %1 at the next boot, but %2. Do that before any "
+                 "reboot.")
+                  .arg(m_rootSubvolume, failures.join(QStringLiteral("; ")));
+        return Error;
+    }
+    // The restored root is the snapshot: keeping both would only hold the room twice.
+    deleteSubvolume(snapshot);
+    QFile::remove(bootArchive());
+    m_errorText.clear();
+    return Success;
+}
+
+bool BtrfsSnapshot::recoverInterruptedRestore()
+{
+    if (!readLayout())
+        return false;
+    const TopLevel top(this);
+    if (!top.isMounted())
+        return false;
+    const QString copy = besideRoot(rootName() + QStringLiteral(".restoring"));
+    const QString copyId = subvolumeId(copy);
+    if (copyId.isEmpty())
+        return false;
+    const auto putAside = [&copy](const QString& replaced) {
+        if (!replaced.isEmpty())
+            ::rename(QFile::encodeName(copy).constData(),
+                QFile::encodeName(topLevelMountPoint() + QLatin1Char('/') + replaced).constData());
+    };
+    // The program ended between the swap and the reboot: the running root already lies under the
+    // copy's name, and the next boot finds the restored root, but /boot may be the old one.
+    if (copyId == m_rootId) {
+        putAside(readMark(besideRoot(rootName())));
+        return true;
+    }
+    // Booted into the restored root: only the replaced root's name was not given.
+    const QString replaced = readMark(QStringLiteral("/"));
+    if (!replaced.isEmpty()) {
+        putAside(replaced);
+        return false;
+    }
+    // The restore ended before the swap: the copy is nobody's.
+    deleteSubvolume(copy);
+    return true;
+}
+
+BtrfsSnapshot::ReplacedRoot BtrfsSnapshot::replacedRoot()
+{
+    const QString replaced = readMark(QStringLiteral("/"));
+    if (replaced.isEmpty() || !readLayout())
+        return {};
+    const TopLevel top(this);
+    const QString path = topLevelMountPoint() + QLatin1Char('/') + replaced;
+    if (!top.isMounted() || subvolumeId(path).isEmpty())
+        return {};
+    ReplacedRoot root {replaced, m_device, -1};
+    // Walks the whole tree; bounded, since the question can do without the figure.
+    if (executeWithin(QStringLiteral("btrfs"),
+            {QStringLiteral("filesystem"), QStringLiteral("du"), QStringLiteral("-s"),
+                QStringLiteral("--raw"), path},
+            KivAdmin::helperTimeoutMs)
+        == Success) {
+        const QStringList columns
+            = m_outputText.trimmed().section(QLatin1Char('\n'), -1).simplified().split(QLatin1Char(' '));
+        bool known = false;
+        const qint64 exclusive = columns.value(1).toLongLong(&known);
+        if (known)
+            root.exclusiveBytes = exclusive;
+    }
+    return root;
+}
+
+Snapshot::ErrorCode BtrfsSnapshot::settleReplacedRoot(bool deleteIt)
+{
+    const QString replaced = readMark(QStringLiteral("/"));
+    if (deleteIt && !replaced.isEmpty()) {
+        if (!readLayout())
+            return Error;
+        const TopLevel top(this);
+        if (!top.isMounted() || deleteSubvolume(topLevelMountPoint() + QLatin1Char('/') + replaced) == Error)
+            return Error;
+    }
+    ::lremovexattr("/", replacedMark);
+    return Success;
+}
+
+QStringList BtrfsSnapshot::fillCommand() const
+{
+    return {QStringLiteral("btrfs"), QStringLiteral("filesystem"), QStringLiteral("usage"),
+        QStringLiteral("-b"), QStringLiteral("/")};
+}
+
+double BtrfsSnapshot::fillPercent(const QByteArray& output) const
+{
+    const Usage usage = readUsage(QString::fromLocal8Bit(output));
+    if (usage.size <= 0 || usage.dataFree < 0)
+        return -1;
+    return 100.0 * double(usage.size - qMin(usage.dataFree, usage.size)) / double(usage.size);
+}
+
+QString BtrfsSnapshot::fillWarning(double percent) const
+{
+    return tr("The btrfs file system of / is %1% full. An update that runs out of room there fails half-way; "
+              "the snapshot (%2) is the way back then.\n")
+        .arg(percent, 0, 'f', 1)
+        .arg(m_name);
+}
