@@ -136,8 +136,10 @@ private slots:
 
     void init()
     {
-        QVERIFY(sh("dpkg --purge kiv-a kiv-b kiv-c kiv-broken kiv-slow >/dev/null 2>&1; dpkg -i "
-            + fixture("installed") + "/*.deb >/dev/null"));
+        QVERIFY(sh("dpkg --purge kiv-a kiv-b kiv-c kiv-d kiv-broken kiv-slow >/dev/null 2>&1; dpkg -i "
+            + fixture("installed")
+            + "/*.deb >/dev/null; rm -rf /var/lib/norvo-update/history "
+              "/var/lib/norvo-update/kept /var/cache/apt/archives/kiv-*"));
         QFile::remove(keptList);
         QFile::remove(log);
     }
@@ -179,7 +181,8 @@ private slots:
                 .replace("{ARCH}", arch)
                 .replace("{TOOL}", tool)
                 .replace("{CTL}", KIV_NORVO_UPDATE_CTL)
-                .replace("{UNITS}", KIV_TOOLS_SOURCE_DIR "/systemd");
+                .replace("{UNITS}", KIV_TOOLS_SOURCE_DIR "/systemd")
+                .replace("{TESTTOOLS}", KIV_TEST_TOOLS_DIR);
         };
         QVERIFY2(!row.contains("before") || sh(fill(row["before"].join(" && "))),
             qPrintable(row["before"].join(" && ")));

@@ -12,8 +12,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QMap>
 #include <QRegularExpression>
+#include <QSet>
 #include <QSettings>
 #include <QTextStream>
 
@@ -203,7 +205,7 @@ bool AptSession::upgrade() const
     return runAptGet(upgradeArguments());
 }
 
-void AptSession::checkRoom() const
+void AptSession::checkRoom(qint64 keptBytes) const
 {
     // apt's own summary of the plan, in words this code reads; with --print-uris apt fetches and
     // installs nothing (a simulation prints no sizes).
@@ -224,10 +226,81 @@ void AptSession::checkRoom() const
     const qint64 unpacked = sizeAfter(summary, QStringLiteral("After this operation, "));
     if (!summary.contains(QStringLiteral("disk space will be freed")))
         needs << SpaceNeed {QStringLiteral("/"), unpacked} << SpaceNeed {QStringLiteral("/usr"), unpacked};
+    if (keptBytes > 0)
+        needs << SpaceNeed {QStringLiteral("/var/lib"), keptBytes};
     const QString shortage = spaceShortage(needs);
     if (!shortage.isEmpty())
         throw Failure {ExitCode::notEnoughSpace,
             QStringLiteral("not enough free space for the update, nothing was changed: %1").arg(shortage)};
+}
+
+QList<PlannedChange> AptSession::plan() const
+{
+    return plan(upgradeArguments());
+}
+
+QList<PlannedChange> AptSession::plan(const QStringList& request) const
+{
+    ChildRun simulation = aptGet(QStringList {QStringLiteral("-s")} + request);
+    simulation.environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+    simulation.onStop = ChildRun::OnStop::Terminate;
+    simulation.captureOutput = true;
+    simulation.captureErrors = true;
+    const ChildResult result = runChild(simulation);
+    QList<PlannedChange> changes;
+    // A plan apt cannot make is reported by the request itself, in apt's words.
+    if (!result.succeeded)
+        return changes;
+    // "Inst NAME [OLD] (NEW ORIGIN [ARCH])", "Inst NAME (NEW ORIGIN [ARCH])", "Remv NAME [OLD]".
+    static const QRegularExpression install(
+        QStringLiteral("^Inst (\\S+) (?:\\[([^\\]]*)\\] )?\\((\\S+) .*\\[([^\\]]+)\\]\\)"),
+        QRegularExpression::MultilineOption);
+    static const QRegularExpression removal(
+        QStringLiteral("^Remv (\\S+) \\[([^\\]]*)\\]"), QRegularExpression::MultilineOption);
+    const QString text = QString::fromUtf8(result.output);
+    for (auto match = install.globalMatch(text); match.hasNext();) {
+        const QRegularExpressionMatch next = match.next();
+        changes << PlannedChange {
+            next.captured(1), next.captured(4), next.captured(2), next.captured(3), false};
+    }
+    QStringList removed;
+    for (auto match = removal.globalMatch(text); match.hasNext();) {
+        const QRegularExpressionMatch next = match.next();
+        changes << PlannedChange {next.captured(1), QString(), next.captured(2), QString(), false};
+        removed << next.captured(1);
+    }
+    const QSet<QString> automatic = [] {
+        const QByteArray output
+            = KivAdmin::runHelper(QStringLiteral("apt-mark"), {QStringLiteral("showauto")}).output;
+        QSet<QString> names;
+        for (const QByteArray& line : output.split('\n'))
+            names << QString::fromUtf8(line.trimmed());
+        return names;
+    }();
+    QHash<QString, QString> architectures;
+    if (!removed.isEmpty()) {
+        const QByteArray output = KivAdmin::runHelper(QStringLiteral("dpkg-query"),
+            QStringList {
+                QStringLiteral("-W"), QStringLiteral("-f"), QStringLiteral("${Package}\\t${Architecture}\\n")}
+                + removed)
+                                      .output;
+        for (const QByteArray& line : output.split('\n')) {
+            const QList<QByteArray> fields = line.split('\t');
+            if (fields.size() == 2)
+                architectures.insert(QString::fromUtf8(fields.at(0)), QString::fromUtf8(fields.at(1)));
+        }
+    }
+    for (PlannedChange& change : changes) {
+        change.wasAuto = !change.before.isEmpty() && automatic.contains(change.package);
+        if (change.architecture.isEmpty())
+            change.architecture = architectures.value(change.package.section(QLatin1Char(':'), 0, 0));
+    }
+    return changes;
+}
+
+bool AptSession::install(const QStringList& request) const
+{
+    return runAptGet(request);
 }
 
 bool AptSession::installLatestKernel() const

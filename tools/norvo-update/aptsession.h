@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include "childrun.h"
+#include "journal.h"
 #include "options.h"
 #include "repositories.h"
 
@@ -24,12 +25,19 @@ public:
     // apt-get update for the session's sources.
     void refresh() const;
     // Throws a Failure (not enough space) when what apt says the upgrade downloads does not fit in
-    // the archives directory, or what it unpacks does not fit on / and /usr.
-    void checkRoom() const;
+    // the archives directory, or what it unpacks does not fit on / and /usr, or the versions to
+    // keep (keptBytes) do not fit in the store.
+    void checkRoom(qint64 keptBytes = 0) const;
     // The upgrade (or, with -p, the one package); returns apt's verdict.
     bool upgrade() const;
     // The newest kernel metapackage, when the sources offer it; returns apt's verdict.
     bool installLatestKernel() const;
+    // What the upgrade (or the given apt-get request) would do, from apt's simulation, with each
+    // package's mark and architecture before it.
+    QList<PlannedChange> plan() const;
+    QList<PlannedChange> plan(const QStringList& request) const;
+    // An apt-get request that installs and removes, answered when nobody can answer.
+    bool install(const QStringList& request) const;
 
 private:
     // apt-get with the session's configuration and environment.

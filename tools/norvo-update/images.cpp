@@ -124,8 +124,9 @@ ImageInUse imageToCheck(const QString& image, const QString& copyDirectory, int 
     return use;
 }
 
-void verifyImages(const QList<ImageInUse>& images, const QStringList& extensions)
+QHash<QString, QStringList> verifyImages(const QList<ImageInUse>& images, const QStringList& extensions)
 {
+    QHash<QString, QStringList> verified;
     QList<ChildRun> checks;
     for (const ImageInUse& image : images) {
         for (const QString& extension : extensions) {
@@ -145,24 +146,27 @@ void verifyImages(const QList<ImageInUse>& images, const QStringList& extensions
             run.captureOutput = true;
             run.timeoutMs = checksumTimeoutMs;
             run.announcement = QStringLiteral("Checking the %1 checksum of %2...").arg(name, image.source);
-            run.onFinished = [name, image, expected, checksumFile](const ChildResult& result) {
-                const QString actual = firstWord(result.output);
-                if (!result.succeeded || actual.isEmpty())
-                    throw Failure {ExitCode::verificationFailed,
-                        QStringLiteral("cannot compute the %1 checksum of %2").arg(name, image.source)};
-                if (actual != expected)
-                    throw Failure {ExitCode::verificationFailed,
-                        QStringLiteral("%1 checksum mismatch for %2: expected %3 (from %4), got %5")
-                            .arg(name, image.source, expected, checksumFile, actual)};
-                say(QStringLiteral("%1 checksum of %2 is correct (%3 s).")
-                        .arg(name, image.source)
-                        .arg(double(result.elapsedMs) / 1000.0, 0, 'f', 1));
-            };
+            run.onFinished
+                = [name, image, expected, checksumFile, extension, &verified](const ChildResult& result) {
+                      const QString actual = firstWord(result.output);
+                      if (!result.succeeded || actual.isEmpty())
+                          throw Failure {ExitCode::verificationFailed,
+                              QStringLiteral("cannot compute the %1 checksum of %2").arg(name, image.source)};
+                      if (actual != expected)
+                          throw Failure {ExitCode::verificationFailed,
+                              QStringLiteral("%1 checksum mismatch for %2: expected %3 (from %4), got %5")
+                                  .arg(name, image.source, expected, checksumFile, actual)};
+                      verified[image.source] << extension + QLatin1Char(':') + expected;
+                      say(QStringLiteral("%1 checksum of %2 is correct (%3 s).")
+                              .arg(name, image.source)
+                              .arg(double(result.elapsedMs) / 1000.0, 0, 'f', 1));
+                  };
             checks << run;
         }
     }
     // Hashing is bound by the processor: one image per processor at a time.
     runChildren(checks, qMax(1, QThread::idealThreadCount()));
+    return verified;
 }
 
 MountedImage::MountedImage(const QString& image, const QString& mountPoint)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QList>
 #include <QString>
 
@@ -17,8 +18,9 @@ ImageInUse imageToCheck(const QString& image, const QString& copyDirectory, int 
 
 // Compares every image's digests ("md5", "gost" or both) with their checksum files, several at a
 // time (one per processor), saying when each check starts and ends. Throws a Failure at the first
-// missing file or other digest.
-void verifyImages(const QList<ImageInUse>& images, const QStringList& extensions);
+// missing file or other digest. Returns the digests each source was verified against, as
+// "md5:DIGEST" and "gost:DIGEST".
+QHash<QString, QStringList> verifyImages(const QList<ImageInUse>& images, const QStringList& extensions);
 
 // An image mounted read-only through a loop device for as long as the object lives.
 class MountedImage final

@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QJsonDocument>
 #include <QUrl>
 
 #include "aptsession.h"
@@ -18,9 +19,12 @@
 #include "console.h"
 #include "images.h"
 #include "inhibitor.h"
+#include "journal.h"
 #include "keptsources.h"
+#include "keptversions.h"
 #include "options.h"
 #include "repositories.h"
+#include "rollback.h"
 #include "rundirectory.h"
 #include "runlog.h"
 #include "updatetimer.h"
@@ -101,7 +105,61 @@ QList<Repository> findRepositories(const QString& source, const QString& imagePa
     return findLocalRepositories(source, images->back()->mountPoint());
 }
 
-int update(const Options& options, const RunLog& log)
+// The packages a run fetched, moved to the store of kept versions however the run ends: they are
+// the versions the next run replaces.
+class FetchedPackages final
+{
+public:
+    explicit FetchedPackages(const QString& archives)
+        : m_archives(archives)
+    { }
+    ~FetchedPackages() { KeptVersions::storeFetched(m_archives); }
+    FetchedPackages(const FetchedPackages&) = delete;
+    FetchedPackages& operator=(const FetchedPackages&) = delete;
+
+private:
+    QString m_archives;
+};
+
+// The run in the journal: recorded as unfinished from the start, so that a run killed half-way
+// leaves a record that says so.
+void recordRun(RunRecord* record)
+{
+    record->id = Journal::newId();
+    Journal::write(*record);
+}
+
+// --json: standard output carries the run's record alone. What the tool says, and everything its
+// children (apt, dpkg) write there, goes to standard error instead.
+class JsonOutput final
+{
+public:
+    JsonOutput()
+        : m_output(::dup(STDOUT_FILENO))
+    {
+        ::dup2(STDERR_FILENO, STDOUT_FILENO);
+    }
+    ~JsonOutput() { ::close(m_output); }
+    JsonOutput(const JsonOutput&) = delete;
+    JsonOutput& operator=(const JsonOutput&) = delete;
+
+    void print(const RunRecord& record) const
+    {
+        const QByteArray text = QJsonDocument(record.toJson()).toJson(QJsonDocument::Compact) + '\n';
+        for (qint64 written = 0; written < text.size();) {
+            const ssize_t chunk
+                = ::write(m_output, text.constData() + written, size_t(text.size() - written));
+            if (chunk <= 0)
+                return;
+            written += chunk;
+        }
+    }
+
+private:
+    int m_output;
+};
+
+int update(const Options& options, const RunLog& log, RunRecord* record)
 {
     if (options.timerSwitch != Options::TimerSwitch::None)
         return switchTimer(options.timerSwitch);
@@ -110,6 +168,8 @@ int update(const Options& options, const RunLog& log)
     // meet the first in apt's locks halfway through.
     QDir().mkpath(stateDirectory);
     const UpdateLock running(stateDirectory + QStringLiteral("/norvo-update.lock"));
+    if (!options.simulate)
+        recordRun(record);
 
     // Images are checked before anything is mounted or changed, and what is checked is what is
     // mounted.
@@ -136,7 +196,11 @@ int update(const Options& options, const RunLog& log)
         checked << imageToCheck(source, copies->path(), i);
         imagePaths.insert(source, checked.constLast().path);
     }
-    verifyImages(checked, extensions);
+    const QHash<QString, QStringList> checksums = verifyImages(checked, extensions);
+    for (const QString& source : options.sources)
+        record->sources << SourceRecord {withoutPassword(source), checksums.value(source)};
+    if (!options.simulate)
+        Journal::write(*record);
 
     // The run's apt configuration, package lists and mount points.
     const QString workPath
@@ -194,12 +258,22 @@ int update(const Options& options, const RunLog& log)
     // not fill with a whole disc, and every package the update installs is fetched (and shown as
     // fetched) by this run, also with -r.
     std::unique_ptr<ScratchDirectory> archives;
-    if (!options.simulate)
+    std::unique_ptr<FetchedPackages> fetched;
+    if (!options.simulate) {
         archives = std::make_unique<ScratchDirectory>(archivesDirectory);
+        fetched = std::make_unique<FetchedPackages>(archivesDirectory);
+    }
     const AptSession apt(work.path(), archives ? archives->path() : QString(), repositories, options);
     apt.refresh();
-    if (!options.simulate)
-        apt.checkRoom();
+    record->plan = apt.plan();
+    if (!options.simulate) {
+        Journal::write(*record);
+        // The way back first: what the plan replaces is kept before dpkg changes anything.
+        const QList<KeptVersions::Step> steps = KeptVersions::stepsFor(record->plan);
+        apt.checkRoom(KeptVersions::roomNeeded(steps));
+        record->kept = KeptVersions::keep(steps);
+        Journal::write(*record);
+    }
     if (!apt.upgrade())
         throw Failure {ExitCode::updateFailed, QStringLiteral("the update failed")};
     if (options.latestKernel && options.onlyPackage.isEmpty() && !apt.installLatestKernel())
@@ -243,15 +317,56 @@ int main(int argc, char* argv[])
     QStringList shownArguments;
     for (const QString& argument : arguments)
         shownArguments << withoutPassword(argument);
+    if (options.history) {
+        try {
+            return showHistory(options.historyId);
+        } catch (const Failure& failure) {
+            warn(failure.message);
+            return failure.exitCode;
+        }
+    }
+    std::unique_ptr<JsonOutput> json;
+    if (options.json)
+        json = std::make_unique<JsonOutput>();
     const RunLog log(shownArguments);
+    RunRecord record;
+    record.commandLine = QStringList {QStringLiteral("norvo-update")} + shownArguments;
+    record.simulation = options.simulate;
+    if (!options.rollback.isEmpty()) {
+        record.kind = QStringLiteral("rollback");
+        record.rollbackOf = options.rollback;
+    }
+    record.started = QDateTime::currentDateTime();
+    record.releaseBefore = Journal::installedRelease();
     int exitCode = 0;
     try {
-        exitCode = update(options, log);
+        exitCode
+            = options.rollback.isEmpty() ? update(options, log, &record) : rollBack(options, log, &record);
         log.note(QStringLiteral("finished: success"));
+        record.state = QStringLiteral("succeeded");
     } catch (const Failure& failure) {
         warn(failure.message);
         log.note(QStringLiteral("finished: exit code %1: %2").arg(failure.exitCode).arg(failure.message));
         exitCode = failure.exitCode;
+        record.state = QStringLiteral("failed");
+        record.message = failure.message;
+    }
+    record.exitCode = exitCode;
+    record.ended = QDateTime::currentDateTime();
+    record.releaseAfter = Journal::installedRelease();
+    if (!record.id.isEmpty()) {
+        try {
+            Journal::write(record);
+            KeptVersions::prune(Journal::all());
+        } catch (const Failure& failure) {
+            warn(failure.message);
+        }
+    }
+    if (json) {
+        // A simulation, or a run refused before it was recorded, still answers with a record.
+        if (record.id.isEmpty())
+            record.id = Journal::newId();
+        json->print(record);
     }
     return exitCode;
 }

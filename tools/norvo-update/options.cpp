@@ -23,6 +23,24 @@ bool parseOptions(const QStringList& arguments, Options* options, QString* error
             parsed.sources << argument;
             continue;
         }
+        if (argument == QLatin1String("--json")) {
+            parsed.json = true;
+            continue;
+        }
+        if (argument == QLatin1String("--history")) {
+            parsed.history = true;
+            if (i + 1 < arguments.size() && !arguments.at(i + 1).startsWith(QLatin1Char('-')))
+                parsed.historyId = arguments.at(++i);
+            continue;
+        }
+        if (argument == QLatin1String("--rollback")) {
+            if (i + 1 == arguments.size() || arguments.at(i + 1).startsWith(QLatin1Char('-'))) {
+                *error = QStringLiteral("--rollback needs the id of a run from --history, or last");
+                return false;
+            }
+            parsed.rollback = arguments.at(++i);
+            continue;
+        }
         if (argument.size() != 2) {
             *error = QStringLiteral("unknown option %1").arg(argument);
             return false;
@@ -78,8 +96,26 @@ bool parseOptions(const QStringList& arguments, Options* options, QString* error
         }
     }
 
+    // The journal is read alone; a rollback takes only -A and --json.
+    if (parsed.json && (parsed.history || parsed.timerSwitch != Options::TimerSwitch::None)) {
+        *error = QStringLiteral("--json goes with an update, a simulation or a rollback");
+        return false;
+    }
+    const int jsonWord = parsed.json ? 1 : 0;
+    if (parsed.history && arguments.size() != (parsed.historyId.isEmpty() ? 1 : 2)) {
+        *error = QStringLiteral("--history takes no other argument than the id of a run");
+        return false;
+    }
+    if (!parsed.rollback.isEmpty() && arguments.size() != (parsed.nonInteractive ? 3 : 2) + jsonWord) {
+        *error = QStringLiteral("--rollback takes no other argument than -A and --json");
+        return false;
+    }
+    if (parsed.history || !parsed.rollback.isEmpty()) {
+        *options = parsed;
+        return true;
+    }
     // The switch runs alone, around the application's own update.
-    if (parsed.timerSwitch != Options::TimerSwitch::None && arguments.size() != 1) {
+    if (parsed.timerSwitch != Options::TimerSwitch::None && arguments.size() != 1 + jsonWord) {
         *error = QStringLiteral("-d and -e take no other argument");
         return false;
     }
@@ -103,9 +139,11 @@ bool parseOptions(const QStringList& arguments, Options* options, QString* error
 QString usage()
 {
     return QStringLiteral(
-        "Usage: norvo-update [-A] [-n] [-T] [-K] [-k] [-g] [-m] [-p PACKAGE] SOURCE...\n"
-        "       norvo-update [-A] [-n] [-T] [-K] [-p PACKAGE] -r\n"
+        "Usage: norvo-update [-A] [-n] [-T] [-K] [-k] [-g] [-m] [-p PACKAGE] [--json] SOURCE...\n"
+        "       norvo-update [-A] [-n] [-T] [-K] [-p PACKAGE] [--json] -r\n"
         "       norvo-update -d | -e\n"
+        "       norvo-update --history [ID]\n"
+        "       norvo-update [-A] [--json] --rollback ID|last\n"
         "SOURCE is an ISO image or a repository address (http, https, ftp or file).\n"
         "  -A  non-interactive: never ask, keep changed configuration files\n"
         "  -n  simulate only: show what would be installed, change nothing\n"
@@ -117,5 +155,8 @@ QString usage()
         "  -K  also install the newest kernel metapackage\n"
         "  -p  upgrade only PACKAGE and what it needs\n"
         "  -d  disable the automatic update's timer (remembered until -e)\n"
-        "  -e  enable the timer again if -d disabled it");
+        "  -e  enable the timer again if -d disabled it\n"
+        "  --history   list the runs that could change the system, newest last; with ID, show one\n"
+        "  --json      at the end, the run's record alone on standard output; the rest on standard error\n"
+        "  --rollback  return the packages a run changed to their versions before it (last: the newest update)");
 }

@@ -23,6 +23,10 @@ struct Options
     bool latestKernel = false; // -K
     QString onlyPackage; // -p PACKAGE
     TimerSwitch timerSwitch = TimerSwitch::None; // -d, -e
+    bool history = false; // --history [ID]
+    QString historyId; // empty: every run
+    QString rollback; // --rollback ID|last
+    bool json = false; // --json: the run's record alone on standard output
     QStringList sources; // image paths and repository addresses, in order
 };
 

@@ -1,0 +1,259 @@
+#include "keptversions.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QHash>
+#include <QSet>
+#include <QSettings>
+
+#include "childrun.h"
+#include "console.h"
+#include "helpercommand.h"
+
+namespace {
+
+const QString aptCache = QStringLiteral("/var/cache/apt/archives");
+// A package rebuilt from its files takes seconds: no single one may take more.
+constexpr int rebuildTimeoutMs = 10 * 60 * 1000;
+
+QString storePath(const QString& name)
+{
+    return Journal::keptDirectory() + QLatin1Char('/') + name;
+}
+
+QString storeName(const PlannedChange& change)
+{
+    return KeptVersions::fileName(
+        change.package.section(QLatin1Char(':'), 0, 0), change.before, change.architecture);
+}
+
+// Root's own regular file, which nobody else can change.
+bool isRootsFile(const QString& path)
+{
+    struct stat status = {};
+    return ::lstat(QFile::encodeName(path).constData(), &status) == 0 && S_ISREG(status.st_mode)
+        && status.st_uid == 0 && (status.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+QString sha256(const QString& path)
+{
+    QFile file(path);
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    if (!file.open(QIODevice::ReadOnly) || !hash.addData(&file))
+        return QString();
+    return QString::fromLatin1(hash.result().toHex());
+}
+
+void makeStore()
+{
+    if (!QDir().mkpath(Journal::keptDirectory())
+        || ::chmod(QFile::encodeName(Journal::keptDirectory()).constData(), 0700) != 0)
+        throw Failure {
+            ExitCode::updateFailed, QStringLiteral("cannot create %1").arg(Journal::keptDirectory())};
+}
+
+// A second name when the file lies on the same file system, else a copy.
+bool linkOrCopy(const QString& from, const QString& to)
+{
+    QFile::remove(to);
+    return ::link(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0
+        || QFile::copy(from, to);
+}
+
+} // namespace
+
+namespace KeptVersions {
+
+QString fileName(const QString& package, const QString& version, const QString& architecture)
+{
+    // apt's own names: the epoch's colon encoded, so that the name is one path component.
+    return QStringLiteral("%1_%2_%3.deb")
+        .arg(package, QString(version).replace(QLatin1Char(':'), QLatin1String("%3a")), architecture);
+}
+
+QList<Step> stepsFor(const QList<PlannedChange>& plan)
+{
+    QList<Step> steps;
+    QStringList packages;
+    for (const PlannedChange& change : plan) {
+        if (!change.before.isEmpty())
+            packages << change.package;
+    }
+    if (packages.isEmpty())
+        return steps;
+    // What only a rebuild can give costs about the installed size in the store.
+    QHash<QString, qint64> installedBytes;
+    const KivAdmin::HelperResult query = KivAdmin::runHelper(QStringLiteral("dpkg-query"),
+        QStringList {
+            QStringLiteral("-W"), QStringLiteral("-f"), QStringLiteral("${Package}\\t${Installed-Size}\\n")}
+            + packages);
+    for (const QByteArray& line : query.output.split('\n')) {
+        const QList<QByteArray> fields = line.split('\t');
+        if (fields.size() == 2)
+            installedBytes.insert(QString::fromUtf8(fields.at(0)), fields.at(1).toLongLong() * 1024);
+    }
+    for (const PlannedChange& change : plan) {
+        if (change.before.isEmpty())
+            continue;
+        Step step {change, QStringLiteral("rebuilt"), 0};
+        const QString name = storeName(change);
+        if (isRootsFile(storePath(name)))
+            step.from = QStringLiteral("store");
+        else if (QFileInfo::exists(aptCache + QLatin1Char('/') + name))
+            step.from = QStringLiteral("cache");
+        else
+            step.rebuildBytes = installedBytes.value(change.package.section(QLatin1Char(':'), 0, 0));
+        steps << step;
+    }
+    return steps;
+}
+
+qint64 roomNeeded(const QList<Step>& steps)
+{
+    qint64 bytes = 0;
+    for (const Step& step : steps)
+        bytes += step.rebuildBytes;
+    return bytes;
+}
+
+QList<KeptFile> keep(const QList<Step>& steps)
+{
+    makeStore();
+    QElapsedTimer timer;
+    timer.start();
+    QHash<QString, int> counts;
+    QList<KeptFile> kept;
+    for (int i = 0; i < steps.size(); ++i) {
+        const Step& step = steps.at(i);
+        const PlannedChange& change = step.change;
+        const QString name = storeName(change);
+        const QString path = storePath(name);
+        say(QStringLiteral("Keeping %1 %2 (%3 of %4)...")
+                .arg(change.package, change.before)
+                .arg(i + 1)
+                .arg(steps.size()));
+        if (step.from == QLatin1String("cache")) {
+            if (!linkOrCopy(aptCache + QLatin1Char('/') + name, path))
+                throw Failure {
+                    ExitCode::updateFailed, QStringLiteral("cannot keep %1 from apt's cache").arg(name)};
+        } else if (step.from == QLatin1String("rebuilt")) {
+            // dpkg-repack writes into its working folder: one of the run's own in the store.
+            const QString folder
+                = storePath(QStringLiteral(".rebuild-%1").arg(QCoreApplication::applicationPid()));
+            QDir(folder).removeRecursively();
+            QDir().mkpath(folder);
+            ChildRun run;
+            run.program = QStringLiteral("dpkg-repack");
+            // gzip at its fastest: as quick as no compression, half the size.
+            run.arguments = QStringList {
+                QStringLiteral("--deb-option=-Zgzip"), QStringLiteral("--deb-option=-z1"), change.package};
+            run.captureOutput = true;
+            run.captureErrors = true;
+            run.timeoutMs = rebuildTimeoutMs;
+            ChildResult result;
+            {
+                const QString here = QDir::currentPath();
+                QDir::setCurrent(folder);
+                result = runChild(run);
+                QDir::setCurrent(here);
+            }
+            const QStringList built = QDir(folder).entryList({QStringLiteral("*.deb")}, QDir::Files);
+            const bool moved = result.succeeded && built.size() == 1
+                && ::rename(QFile::encodeName(folder + QLatin1Char('/') + built.first()).constData(),
+                       QFile::encodeName(path).constData())
+                    == 0;
+            QDir(folder).removeRecursively();
+            if (!moved)
+                throw Failure {ExitCode::updateFailed,
+                    QStringLiteral("cannot rebuild %1 %2 to keep it (dpkg-repack: %3); nothing was changed")
+                        .arg(change.package, change.before, QString::fromLocal8Bit(result.errors).trimmed())};
+        }
+        ::chmod(QFile::encodeName(path).constData(), 0600);
+        counts[step.from] += 1;
+        kept << KeptFile {change.package, change.before, change.architecture, path, sha256(path), step.from};
+        checkStopRequest();
+    }
+    say(QStringLiteral(
+        "Kept the replaced versions of %1 packages: %2 from the store, %3 from apt's cache, %4 rebuilt (%5 s).")
+            .arg(steps.size())
+            .arg(counts.value(QStringLiteral("store")))
+            .arg(counts.value(QStringLiteral("cache")))
+            .arg(counts.value(QStringLiteral("rebuilt")))
+            .arg(double(timer.elapsed()) / 1000.0, 0, 'f', 1));
+    return kept;
+}
+
+void storeFetched(const QString& archivesDirectory)
+{
+    const QStringList fetched = QDir(archivesDirectory).entryList({QStringLiteral("*.deb")}, QDir::Files);
+    if (fetched.isEmpty())
+        return;
+    makeStore();
+    for (const QString& name : fetched) {
+        const QString from = archivesDirectory + QLatin1Char('/') + name;
+        // A move on the same file system; no copy is worth the time of a whole disc.
+        if (::rename(QFile::encodeName(from).constData(), QFile::encodeName(storePath(name)).constData())
+            == 0)
+            ::chmod(QFile::encodeName(storePath(name)).constData(), 0600);
+    }
+}
+
+int keepRuns()
+{
+    const QSettings settings(QStringLiteral("/etc/norvo-update/norvo-update.conf"), QSettings::IniFormat);
+    bool valid = false;
+    const int runs = settings.value(QStringLiteral("KeepRuns"), 3).toInt(&valid);
+    return valid && runs >= 0 ? runs : 3;
+}
+
+void prune(const QList<RunRecord>& records)
+{
+    QSet<QString> needed;
+    int updates = 0;
+    for (auto it = records.crbegin(); it != records.crend() && updates < keepRuns(); ++it) {
+        if (it->kind != QLatin1String("update"))
+            continue;
+        ++updates;
+        for (const KeptFile& file : it->kept)
+            needed << QFileInfo(file.file).fileName();
+    }
+    // The installed versions are what the next run replaces.
+    const KivAdmin::HelperResult installed = KivAdmin::runHelper(QStringLiteral("dpkg-query"),
+        {QStringLiteral("-W"), QStringLiteral("-f"),
+            QStringLiteral("${db:Status-Abbrev}\\t${Package}\\t${Version}\\t${Architecture}\\n")});
+    if (!installed.succeeded())
+        return;
+    for (const QByteArray& line : installed.output.split('\n')) {
+        const QList<QByteArray> fields = line.split('\t');
+        if (fields.size() == 4 && fields.at(0).startsWith("i"))
+            needed << fileName(QString::fromUtf8(fields.at(1)), QString::fromUtf8(fields.at(2)),
+                QString::fromUtf8(fields.at(3)));
+    }
+    const QDir store(Journal::keptDirectory());
+    for (const QString& name : store.entryList({QStringLiteral("*.deb")}, QDir::Files)) {
+        if (!needed.contains(name))
+            QFile::remove(store.filePath(name));
+    }
+}
+
+QString checkKept(const KeptFile& file)
+{
+    if (!QFileInfo::exists(file.file))
+        return QStringLiteral("the kept version %1 %2 is missing (%3)")
+            .arg(file.package, file.version, file.file);
+    if (!isRootsFile(file.file))
+        return QStringLiteral("the kept version %1 %2 (%3) is not root's own file")
+            .arg(file.package, file.version, file.file);
+    if (sha256(file.file) != file.sha256)
+        return QStringLiteral("the kept version %1 %2 (%3) has changed since it was kept")
+            .arg(file.package, file.version, file.file);
+    return QString();
+}
+
+} // namespace KeptVersions

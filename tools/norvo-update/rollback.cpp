@@ -1,0 +1,184 @@
+#include "rollback.h"
+
+#include <unistd.h>
+
+#include <memory>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QSet>
+
+#include "aptsession.h"
+#include "childrun.h"
+#include "console.h"
+#include "helpercommand.h"
+#include "inhibitor.h"
+#include "keptversions.h"
+#include "rundirectory.h"
+
+namespace {
+
+QSet<QString> packagesOf(const RunRecord& record)
+{
+    QSet<QString> packages;
+    for (const PlannedChange& change : record.plan)
+        packages << change.package;
+    return packages;
+}
+
+// A later update stands in the way when it changed (some of) the same packages and was not rolled
+// back itself; one that ended with a code that means it changed nothing does not.
+void refuseAfterLaterUpdates(const RunRecord& target, const QList<RunRecord>& records)
+{
+    const QSet<QString> packages = packagesOf(target);
+    for (const RunRecord& later : records) {
+        if (later.id <= target.id || later.kind != QLatin1String("update") || !later.rolledBackBy.isEmpty()
+            || (later.exitCode >= ExitCode::usage && later.exitCode <= ExitCode::notEnoughSpace))
+            continue;
+        QStringList shared = QStringList(packagesOf(later).intersect(packages).values());
+        if (shared.isEmpty())
+            continue;
+        shared.sort();
+        throw Failure {ExitCode::usage,
+            QStringLiteral(
+                "the later run %1 changed %2 as well; roll it back first (norvo-update --rollback %1); "
+                "nothing was changed")
+                .arg(later.id, shared.join(QStringLiteral(", ")))};
+    }
+}
+
+void setMarks(const QString& mark, const QStringList& packages)
+{
+    if (packages.isEmpty())
+        return;
+    ChildRun run;
+    run.program = QStringLiteral("apt-mark");
+    run.arguments = QStringList {mark} + packages;
+    run.captureOutput = true;
+    if (!runChild(run).succeeded)
+        warn(QStringLiteral("apt's marks could not be put back (apt-mark %1 %2)")
+                 .arg(mark, packages.join(QLatin1Char(' '))));
+}
+
+} // namespace
+
+int rollBack(const Options& options, const RunLog& log, RunRecord* record)
+{
+    const QString stateDirectory = QStringLiteral("/run/norvo-update");
+    QDir().mkpath(stateDirectory);
+    const UpdateLock running(stateDirectory + QStringLiteral("/norvo-update.lock"));
+    const QList<RunRecord> records = Journal::all();
+    RunRecord target = Journal::find(options.rollback);
+    if (target.kind != QLatin1String("update"))
+        throw Failure {
+            ExitCode::usage, QStringLiteral("%1 is a rollback itself; roll back an update").arg(target.id)};
+    if (!target.rolledBackBy.isEmpty())
+        throw Failure {ExitCode::usage,
+            QStringLiteral("%1 was rolled back already by %2").arg(target.id, target.rolledBackBy)};
+    refuseAfterLaterUpdates(target, records);
+
+    // Every version to put back, kept and unchanged since, before anything changes.
+    QStringList request {QStringLiteral("install"), QStringLiteral("--allow-downgrades")};
+    QStringList keptFiles;
+    QStringList automatic;
+    QStringList manual;
+    for (const PlannedChange& change : target.plan) {
+        if (change.before.isEmpty()) {
+            request << change.package + QLatin1Char('-');
+            continue;
+        }
+        const auto kept
+            = std::find_if(target.kept.cbegin(), target.kept.cend(), [&change](const KeptFile& file) {
+                  return file.package == change.package && file.version == change.before;
+              });
+        if (kept == target.kept.cend())
+            throw Failure {ExitCode::verificationFailed,
+                QStringLiteral("run %1 kept no copy of %2 %3; nothing was changed")
+                    .arg(target.id, change.package, change.before)};
+        const QString problem = KeptVersions::checkKept(*kept);
+        if (!problem.isEmpty())
+            throw Failure {ExitCode::verificationFailed, problem + QStringLiteral("; nothing was changed")};
+        keptFiles << kept->file;
+        request << change.package + QLatin1Char('=') + change.before;
+        (change.wasAuto ? automatic : manual) << change.package;
+    }
+    if (target.plan.isEmpty())
+        throw Failure {ExitCode::usage,
+            QStringLiteral("run %1 changed no package; there is nothing to roll back").arg(target.id)};
+
+    record->id = Journal::newId();
+    record->kind = QStringLiteral("rollback");
+    record->rollbackOf = target.id;
+    Journal::write(*record);
+    log.note(QStringLiteral("rollback of %1").arg(target.id));
+
+    refuseWhileLocked();
+    const ShutdownInhibitor inhibitor(log);
+    if (!configurePending())
+        warn(QStringLiteral(
+            "dpkg could not finish an earlier interrupted run (dpkg --configure -a, see above); the rollback goes on"));
+
+    // A repository of the kept files, beside the store so that they are linked, not copied.
+    const ScratchDirectory work(
+        QStringLiteral("/var/lib/norvo-update/rollback-%1").arg(QCoreApplication::applicationPid()));
+    QDir().mkpath(work.path() + QStringLiteral("/pool"));
+    for (const QString& file : qAsConst(keptFiles)) {
+        const QString link = work.path() + QStringLiteral("/pool/") + QFileInfo(file).fileName();
+        if (::link(QFile::encodeName(file).constData(), QFile::encodeName(link).constData()) != 0
+            && !QFile::copy(file, link))
+            throw Failure {
+                ExitCode::updateFailed, QStringLiteral("cannot use %1 for the rollback").arg(file)};
+    }
+    for (const auto& index : {QStringList {QStringLiteral("packages"), QStringLiteral("pool")},
+             QStringList {QStringLiteral("release"), QStringLiteral(".")}}) {
+        QFile output(work.path()
+            + (index.first() == QLatin1String("packages") ? QStringLiteral("/Packages")
+                                                          : QStringLiteral("/Release.new")));
+        const KivAdmin::HelperResult made = KivAdmin::runHelper(QStringLiteral("sh"),
+            {QStringLiteral("-c"), QStringLiteral("cd \"$0\" && exec apt-ftparchive \"$@\""), work.path(),
+                index.at(0), index.at(1)});
+        if (!made.succeeded() || !output.open(QIODevice::WriteOnly)
+            || output.write(made.output) != made.output.size())
+            throw Failure {
+                ExitCode::updateFailed, QStringLiteral("cannot index the kept versions (apt-ftparchive)")};
+    }
+    QFile::rename(work.path() + QStringLiteral("/Release.new"), work.path() + QStringLiteral("/Release"));
+    Repository kept;
+    kept.source = Journal::keptDirectory();
+    kept.uri = QStringLiteral("copy:") + work.path();
+    kept.suite = QStringLiteral("./");
+    kept.trusted = true;
+    Options aptOptions;
+    aptOptions.nonInteractive = options.nonInteractive;
+    QDir().mkpath(work.path() + QStringLiteral("/apt"));
+    const AptSession apt(
+        work.path() + QStringLiteral("/apt"), work.path() + QStringLiteral("/archives"), {kept}, aptOptions);
+    apt.refresh();
+    record->plan = apt.plan(request);
+    Journal::write(*record);
+    say(QStringLiteral("Rolling back %1: %2 packages return to their versions before it.")
+            .arg(target.id)
+            .arg(target.plan.size()));
+    if (!apt.install(request))
+        throw Failure {ExitCode::updateFailed, QStringLiteral("the rollback failed")};
+    setMarks(QStringLiteral("auto"), automatic);
+    setMarks(QStringLiteral("manual"), manual);
+    target.rolledBackBy = record->id;
+    Journal::write(target);
+    return 0;
+}
+
+int showHistory(const QString& id)
+{
+    if (!id.isEmpty()) {
+        say(QString::fromUtf8(QJsonDocument(Journal::find(id).toJson()).toJson(QJsonDocument::Indented))
+                .trimmed());
+        return 0;
+    }
+    for (const RunRecord& record : Journal::all())
+        say(record.summary());
+    return 0;
+}
