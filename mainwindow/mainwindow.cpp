@@ -60,6 +60,8 @@ MainWindow::MainWindow(QWidget* parent)
     connect(&m_update, &NorvoUpdate::imitationSuccess, this, &MainWindow::imitationSuccess);
     connect(&m_update, &NorvoUpdate::updateSuccess, this, &MainWindow::updateSuccess);
     connect(&m_update, &NorvoUpdate::newVersionInstalled, this, &MainWindow::newVersionInstalled);
+    connect(&m_update, &NorvoUpdate::rollbackFinished, this, &MainWindow::rollbackFinished);
+    connect(ui->m_historyPushButton, &QPushButton::clicked, this, &MainWindow::showHistory);
     connect(
         &m_update, &NorvoUpdate::snapshotCreated, this, &MainWindow::snapshotCreated, Qt::QueuedConnection);
     connect(m_logWidget, &UpdateLogWidget::back, this, [this]() { restoreSetupScreen(); });

@@ -110,6 +110,10 @@ private:
     void restoreAndReboot();
     void rebootSystem();
     void offerRestoreAtStartup();
+    // Runs the tool's rollback of a run of its journal on the log screen.
+    void rollBack(const QString& run);
+    void rollbackFinished(bool succeeded);
+    void showHistory();
     // After a restore that swapped a btrfs root, the root it replaced is kept until deleted.
     void offerToDeleteReplacedRoot();
     bool isSnapshotVolumeListed();

@@ -9,6 +9,7 @@
 
 #include "btrfssnapshot.h"
 #include "helpercommand.h"
+#include "historydialog.h"
 #include "kivintegration.h"
 #include "lvmsnapshot.h"
 #include "mainwindow.h"
@@ -156,6 +157,18 @@ void MainWindow::showError(QString error)
     } else if (snapshotOfThisRun) {
         offerRestore(
             title, error + tr(" Do you want to restore the system from a snapshot (system will be reboot)?"));
+    } else if (m_update.currentCommand() == NorvoUpdate::Update && !m_update.changedNothing()) {
+        // Without a snapshot the tool's journal is the way back: the versions the update replaced
+        // were kept before dpkg started. Only an explicit Yes changes the packages again.
+        QMessageBox box(QMessageBox::Critical, title,
+            error + QStringLiteral("\n") + tr("Return the packages to their versions before the update?"),
+            QMessageBox::Yes | QMessageBox::No, this);
+        box.setDefaultButton(QMessageBox::No);
+        if (box.exec() == QMessageBox::Yes) {
+            finishRun();
+            rollBack(QStringLiteral("last"));
+            return;
+        }
     } else {
         QMessageBox::critical(this, title, error, QMessageBox::Ok);
     }
@@ -165,6 +178,50 @@ void MainWindow::showError(QString error)
     else
         m_logWidget->showButtons();
     finishRun();
+}
+
+void MainWindow::rollBack(const QString& run)
+{
+    m_logWidget->setInfoText(tr("Do not shutdown and reboot the system!"));
+    if (m_expertMode) {
+        setLogVisible(true);
+        ui->m_setupWidget->setEnabled(false);
+    } else {
+        switchToLogScreen();
+    }
+    m_logWidget->resetProgress();
+    m_update.setSignalsIgnored(true);
+    m_update.rollBack(run);
+}
+
+void MainWindow::showHistory()
+{
+    HistoryDialog dialog(HistoryDialog::defaultJournalDirectory(), this);
+    if (dialog.exec() != QDialog::Accepted || dialog.chosenRun().isEmpty())
+        return;
+    m_logWidget->clearLog();
+    rollBack(dialog.chosenRun());
+}
+
+void MainWindow::rollbackFinished(bool succeeded)
+{
+    m_update.setSignalsIgnored(false);
+    m_logWidget->completeProgress();
+    if (succeeded) {
+        m_logWidget->setInfoText(tr("Rollback is success"));
+        QMessageBox::information(this, kivAppDescription(),
+            tr("The packages are back at their versions before the update."), QMessageBox::Ok);
+    } else {
+        m_logWidget->setInfoText(tr("Rollback is not success"));
+        QMessageBox::critical(this, tr("Rollback error"),
+            tr("The packages could not be returned to their versions before the update; the log above "
+               "says why. \"norvo-update --history\" lists the runs."),
+            QMessageBox::Ok);
+    }
+    if (m_expertMode)
+        ui->m_setupWidget->setEnabled(true);
+    else
+        m_logWidget->showButtons();
 }
 
 void MainWindow::showDpkgError()

@@ -5,20 +5,61 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
+#include <QTreeWidget>
 
 #include "fakeexecutables.h"
+#include "historydialog.h"
 #include "mainwindow.h"
 #include "scenariotable.h"
 #include "sourcedialog.h"
 #include "testhelpers.h"
 
 using TestHelpers::child;
+
+namespace {
+
+// A run record of the update tool's journal, as much of it as the history shows. plan: "+c 1.0"
+// installs, "a 1.0>2.0" changes, "-d 1.0" removes.
+QByteArray run(const QString& id, const QString& keptFile, const QStringList& plan, int exitCode = 0,
+    const QString& extra = QString())
+{
+    QStringList changes;
+    for (const QString& change : plan) {
+        const QString name = change.section(' ', 0, 0).remove(QRegularExpression("^[+-]"));
+        const QString versions = change.section(' ', 1);
+        const QString before
+            = change.startsWith('+') ? QString("null") : QString('"' + versions.section('>', 0, 0) + '"');
+        const QString after
+            = change.startsWith('-') ? QString("null") : QString('"' + versions.section('>', -1) + '"');
+        const QString action = change.startsWith('+') ? "install"
+            : change.startsWith('-')                  ? "remove"
+                                                      : "change";
+        changes << QString(
+            R"({"package": "%1", "architecture": "all", "action": "%2", "before": %3, "after": %4, "auto": false})")
+                       .arg(name, action, before, after);
+    }
+    return QString(R"({"format": 1, "id": "%1", "kind": "update", "started": "2026-12-07T03:45:12Z",
+        "ended": "2026-12-07T03:47:40Z", "commandLine": ["norvo-update", "-A", "/srv/a.iso"],
+        "sources": [{"source": "/srv/a.iso", "checksums": {"md5": "0123abcd"}}],
+        "release": {"before": "1.7.3", "after": "1.7.4"}, "plan": [%2],
+        "kept": {"directory": "/var/lib/norvo-update/kept", "files": [{"package": "a", "version": "1.0",
+        "architecture": "all", "file": "%3", "sha256": "00", "from": "store"}]},
+        "result": {"state": "%4", "exitCode": %5, "message": ""}%6})")
+        .arg(id, changes.join(", "), keptFile, exitCode == 0 ? "succeeded" : "failed")
+        .arg(exitCode)
+        .arg(extra)
+        .toUtf8();
+}
+
+} // namespace
 
 // The setup screen. Runs in the sandbox, offscreen, with settings in a temporary place.
 class MainWindowTest final : public QObject
@@ -39,6 +80,65 @@ private slots:
     {
         m_fakes.reset();
         m_fakes.addDirectives(TestHelpers::ordinaryMachine);
+    }
+
+    // What the history shows of each run, and which runs it offers to roll back.
+    void historyOfRuns_data()
+    {
+        QTest::addColumn<QStringList>("runs"); // "KEPT" stands for a kept file that exists
+        QTest::addColumn<QStringList>("cells"); // of the last run
+        QTest::addColumn<bool>("rollBack"); // offered for the first run
+        const QStringList full {"+c 1.0", "a 1.0>2.0", "-d 1.0"};
+        const QString later = run("20261207-050000-2", "KEPT", {"a 2.0>2.1"});
+        QTest::newRow("an update") << QStringList {run("20261207-034512-1", "KEPT", full)}
+                                   << QStringList {"/srv/a.iso", "1.7.3 → 1.7.4", "1", "1", "1", "succeeded"}
+                                   << true;
+        QTest::newRow("rolled back already")
+            << QStringList {run(
+                   "20261207-034512-1", "KEPT", full, 0, R"(, "rolledBackBy": "20261207-040000-9")")}
+            << QStringList {"/srv/a.iso", "1.7.3 → 1.7.4", "1", "1", "1", "succeeded, rolled back"} << false;
+        QTest::newRow("changed nothing")
+            << QStringList {run("20261207-034512-1", "KEPT", full, 5)}
+            << QStringList {"/srv/a.iso", "1.7.3 → 1.7.4", "1", "1", "1", "failed (exit code 5)"} << false;
+        QTest::newRow("failed half-way")
+            << QStringList {run("20261207-034512-1", "KEPT", full, 1)}
+            << QStringList {"/srv/a.iso", "1.7.3 → 1.7.4", "1", "1", "1", "failed (exit code 1)"} << true;
+        QTest::newRow("a kept file gone")
+            << QStringList {run("20261207-034512-1", "/nonexistent/a_1.0_all.deb", full)}
+            << QStringList {"/srv/a.iso", "1.7.3 → 1.7.4", "1", "1", "1", "succeeded"} << false;
+        QTest::newRow("a later update of the same package")
+            << QStringList {run("20261207-034512-1", "KEPT", full), later}
+            << QStringList {"/srv/a.iso", "1.7.3 → 1.7.4", "0", "1", "0", "succeeded"} << false;
+        QTest::newRow("a later update rolled back")
+            << QStringList {run("20261207-034512-1", "KEPT", full),
+                   run("20261207-050000-2", "KEPT", {"a 2.0>2.1"}, 0, R"(, "rolledBackBy": "x")")}
+            << QStringList {"/srv/a.iso", "1.7.3 → 1.7.4", "0", "1", "0", "succeeded, rolled back"} << true;
+    }
+
+    void historyOfRuns()
+    {
+        QFETCH(QStringList, runs);
+        QFETCH(QStringList, cells);
+        QFETCH(bool, rollBack);
+        QTemporaryDir journal;
+        const QString kept = journal.filePath("a_1.0_all.deb");
+        TestHelpers::writeFile(kept, "package");
+        for (const QString& record : runs) {
+            const QString id = record.section("\"id\": \"", 1).section('"', 0, 0);
+            TestHelpers::writeFile(
+                journal.filePath(id + ".json"), QString(record).replace("KEPT", kept).toUtf8());
+        }
+        HistoryDialog dialog(journal.path());
+        auto* list = child<QTreeWidget>(&dialog, "m_runsTreeWidget");
+        QCOMPARE(list->topLevelItemCount(), runs.size());
+        QStringList shown;
+        for (int column = 1; column < list->columnCount(); ++column)
+            shown << list->topLevelItem(runs.size() - 1)->text(column);
+        QCOMPARE(shown, cells);
+        list->setCurrentItem(list->topLevelItem(0));
+        QCOMPARE(child<QPushButton>(&dialog, "m_rollBackPushButton")->isEnabled(), rollBack);
+        QVERIFY(
+            child<QPlainTextEdit>(&dialog, "m_detailsPlainTextEdit")->toPlainText().contains("a 1.0 → 2.0"));
     }
 
     void controlsFollowModeSourcesAndOption_data()

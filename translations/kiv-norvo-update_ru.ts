@@ -102,6 +102,105 @@
     </message>
 </context>
 <context>
+    <name>HistoryDialog</name>
+    <message>
+        <source>History of updates</source>
+        <translation>История обновлений</translation>
+    </message>
+    <message>
+        <source>Date</source>
+        <translation>Дата</translation>
+    </message>
+    <message>
+        <source>Sources</source>
+        <translation>Источники</translation>
+    </message>
+    <message>
+        <source>Release</source>
+        <translation>Выпуск</translation>
+    </message>
+    <message>
+        <source>Installed</source>
+        <translation>Установлено</translation>
+    </message>
+    <message>
+        <source>Upgraded or downgraded</source>
+        <translation>Обновлено или откачено</translation>
+    </message>
+    <message>
+        <source>Removed</source>
+        <translation>Удалено</translation>
+    </message>
+    <message>
+        <source>Result</source>
+        <translation>Результат</translation>
+    </message>
+    <message>
+        <source>Roll back</source>
+        <translation>Откатить</translation>
+    </message>
+    <message>
+        <source>succeeded</source>
+        <translation>успешно</translation>
+    </message>
+    <message>
+        <source>failed (exit code %1)</source>
+        <translation>ошибка (код выхода %1)</translation>
+    </message>
+    <message>
+        <source>did not end</source>
+        <translation>не завершился</translation>
+    </message>
+    <message>
+        <source>rollback of %1: %2</source>
+        <translation>откат %1: %2</translation>
+    </message>
+    <message>
+        <source>%1, rolled back</source>
+        <translation>%1, откачен</translation>
+    </message>
+    <message>
+        <source>No run of the update tool is recorded yet.</source>
+        <translation>Запусков программы обновления пока не записано.</translation>
+    </message>
+    <message>
+        <source>Run %1: %2</source>
+        <translation>Запуск %1: %2</translation>
+    </message>
+    <message>
+        <source>Started %1, ended %2</source>
+        <translation>Начат %1, завершён %2</translation>
+    </message>
+    <message>
+        <source>never</source>
+        <translation>никогда</translation>
+    </message>
+    <message>
+        <source>Source %1 %2</source>
+        <translation>Источник %1 %2</translation>
+    </message>
+    <message>
+        <source>  installed %1 %2</source>
+        <translation>  установлен %1 %2</translation>
+    </message>
+    <message>
+        <source>  removed %1 %2</source>
+        <translation>  удалён %1 %2</translation>
+    </message>
+    <message>
+        <source>  %1 %2 → %3</source>
+        <translation>  %1 %2 → %3</translation>
+    </message>
+    <message>
+        <source>Versions kept for the way back: %1 in %2</source>
+        <translation>Версий, сохранённых для отката: %1 в %2</translation>
+    </message>
+    <message>
+        <source>Return the packages of the run %1 to their versions before it?</source>
+        <translation>Вернуть пакеты запуска %1 к версиям, которые были до него?</translation>
+    </message>
+</context>
+<context>
     <name>LvmSnapshot</name>
     <message>
         <source>the LVM volume %1 and the archive %2</source>
@@ -496,6 +595,38 @@ Do you want to delete it? No keeps it, and it is not asked again.</source>
         <source>The btrfs subvolume %1 could not be deleted: %2</source>
         <translation>Подтом btrfs %1 удалить не удалось: %2</translation>
     </message>
+    <message>
+        <source>History</source>
+        <translation>История</translation>
+    </message>
+    <message>
+        <source>The runs of the update tool, and the way back from each</source>
+        <translation>Запуски программы обновления и откат каждого из них</translation>
+    </message>
+    <message>
+        <source>Return the packages to their versions before the update?</source>
+        <translation>Вернуть пакеты к версиям, которые были до обновления?</translation>
+    </message>
+    <message>
+        <source>Rollback is success</source>
+        <translation>Откат выполнен успешно</translation>
+    </message>
+    <message>
+        <source>The packages are back at their versions before the update.</source>
+        <translation>Пакеты возвращены к версиям, которые были до обновления.</translation>
+    </message>
+    <message>
+        <source>Rollback is not success</source>
+        <translation>Откат не выполнен</translation>
+    </message>
+    <message>
+        <source>Rollback error</source>
+        <translation>Ошибка отката</translation>
+    </message>
+    <message>
+        <source>The packages could not be returned to their versions before the update; the log above says why. &quot;norvo-update --history&quot; lists the runs.</source>
+        <translation>Пакеты не удалось вернуть к версиям, которые были до обновления; причина — в журнале выше. Список запусков выводит «norvo-update --history».</translation>
+    </message>
 </context>
 <context>
     <name>NorvoUpdate</name>
@@ -625,6 +756,18 @@ Do you want to delete it? No keeps it, and it is not asked again.</source>
         <source>Update %1 installed (BULLETIN № %2)
 </source>
         <translation>Установлено обновление %1 (БЮЛЛЕТЕНЬ № %2)
+</translation>
+    </message>
+    <message>
+        <source>Rollback...
+</source>
+        <translation>Откат...
+</translation>
+    </message>
+    <message>
+        <source>The update tool could not be started: %1
+</source>
+        <translation>Не удалось запустить программу обновления: %1
 </translation>
     </message>
 </context>

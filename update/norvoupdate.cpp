@@ -92,6 +92,15 @@ void NorvoUpdate::start(const QList<Commands>& commands, const QStringList& argu
     nextCommand();
 }
 
+void NorvoUpdate::rollBack(const QString& run)
+{
+    m_commands = {Rollback};
+    m_currentCommand = Rollback;
+    m_snapshotTaken = false;
+    emit logUpdated(tr("Rollback...\n"));
+    runTool({QStringLiteral("-A"), QStringLiteral("--rollback"), run});
+}
+
 void NorvoUpdate::nextCommand()
 {
     if (m_commands.isEmpty())
@@ -113,6 +122,9 @@ void NorvoUpdate::nextCommand()
         break;
     case ProgramUpdateImitation:
         runProgramUpdate(true);
+        break;
+    case Rollback:
+        // Started by rollBack() alone, never queued behind another command.
         break;
     }
 }
@@ -224,6 +236,11 @@ void NorvoUpdate::finished(int exitCode, QProcess::ExitStatus exitStatus)
     const Commands command = m_commands.takeFirst();
     if (command == ProgramUpdate)
         runToolSwitch(true);
+    // A rollback has an outcome of its own: it never offers a restore or a rollback again.
+    if (command == Rollback) {
+        emit rollbackFinished(exitStatus == QProcess::NormalExit && exitCode == 0);
+        return;
+    }
     if (exitStatus == QProcess::CrashExit) {
         emit errorMsg(tr("The update crashed!"));
         return;
@@ -255,6 +272,7 @@ void NorvoUpdate::finished(int exitCode, QProcess::ExitStatus exitStatus)
         nextCommand();
         break;
     case CreateSnapshot:
+    case Rollback:
         break;
     }
 }
@@ -265,6 +283,14 @@ void NorvoUpdate::errorOccurred(QProcess::ProcessError error)
     if (m_waitingForSwitch || m_stopped)
         return;
     m_fillWatch.stop();
+    if (m_currentCommand == Rollback) {
+        if (error == QProcess::FailedToStart) {
+            m_commands.clear();
+            emit logUpdated(tr("The update tool could not be started: %1\n").arg(m_process.errorString()));
+            emit rollbackFinished(false);
+        }
+        return;
+    }
     switch (error) {
     case QProcess::FailedToStart:
         if (m_currentCommand == ProgramUpdate)

@@ -35,7 +35,8 @@ public:
         Update = 2,
         CreateSnapshot = 3,
         ProgramUpdate = 4,
-        ProgramUpdateImitation = 5
+        ProgramUpdateImitation = 5,
+        Rollback = 6
     };
     Q_ENUM(Commands)
 
@@ -44,6 +45,9 @@ public:
 
     // Replaces the queue and the update tool's arguments and dispatches the head.
     void start(const QList<Commands>& commands, const QStringList& arguments);
+    // Returns the packages of a run of the journal (its id, or "last") to their versions before it;
+    // reports rollbackFinished.
+    void rollBack(const QString& run);
     void nextCommand();
     Commands currentCommand() const;
     // The commands still queued.
@@ -96,6 +100,7 @@ Q_SIGNALS:
     void createSnap();
     void snapshotCreated(Snapshot::ErrorCode error);
     void newVersionInstalled(QString newVersion);
+    void rollbackFinished(bool succeeded);
 
 private Q_SLOTS:
     void readStdOut();
