@@ -109,6 +109,10 @@ private slots:
         QTest::newRow("a later update of the same package")
             << QStringList {run("20261207-034512-1", "KEPT", full), later}
             << QStringList {"/srv/a.iso", "1.7.3 → 1.7.4", "0", "1", "0", "succeeded"} << false;
+        QTest::newRow("a later update of other packages")
+            << QStringList {run("20261207-034512-1", "KEPT", full),
+                   run("20261207-050000-2", "KEPT", {"x 1.0>1.1"})}
+            << QStringList {"/srv/a.iso", "1.7.3 → 1.7.4", "0", "1", "0", "succeeded"} << true;
         QTest::newRow("a later update rolled back")
             << QStringList {run("20261207-034512-1", "KEPT", full),
                    run("20261207-050000-2", "KEPT", {"a 2.0>2.1"}, 0, R"(, "rolledBackBy": "x")")}
