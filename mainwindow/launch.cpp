@@ -15,12 +15,6 @@
 #include "updatelogwidget.h"
 #include "updatevalidatormanager.h"
 
-namespace {
-
-constexpr int serviceControlTimeoutMs = 30000;
-
-} // namespace
-
 void MainWindow::startUpdate()
 {
     bool stoppedNow = false;
@@ -34,20 +28,12 @@ void MainWindow::startUpdate()
                tr("The automatic update service is active!\nit could cause to error.\nWould you like to stop update service?"),
                QMessageBox::Yes | QMessageBox::No)
             == QMessageBox::Yes) {
-        auto* control = new QProcess(this);
-        control->setProgram(QStringLiteral("/usr/sbin/norvo-update-ctl"));
-        control->setArguments({QStringLiteral("disable")});
-        control->start(QIODevice::ReadWrite);
-        if (control->waitForFinished(serviceControlTimeoutMs) && control->exitCode() != 0)
+        // Bounded like every helper: a control that hangs, or cannot be started, is said too.
+        if (!KivAdmin::runHelper(QStringLiteral("/usr/sbin/norvo-update-ctl"), {QStringLiteral("disable")})
+                 .succeeded())
             QMessageBox::warning(this, tr("Warning!"), tr("Failed to stop the service"), QMessageBox::Ok);
         m_serviceStopped = true;
         stoppedNow = true;
-        // The control process goes once it has ended; one still running past its time goes when it ends.
-        if (control->state() == QProcess::NotRunning)
-            control->deleteLater();
-        else
-            connect(control, qOverload<int, QProcess::ExitStatus>(&QProcess::finished), control,
-                &QObject::deleteLater);
     }
 
     const int restart = restartMode();
