@@ -35,7 +35,7 @@ int main(int argc, char** argv)
     QString applicationName;
     {
         QtSingleApplication application(argc, argv, true);
-        kivInit("0.1.32", "Kiv norvo update");
+        kivInit(KIV_VERSION, "Kiv norvo update");
         if (!application.refusal().isEmpty()) {
             refuse(application.refusal());
             return 0;
@@ -78,7 +78,7 @@ int main(int argc, char** argv)
             return 0;
         // Said, never silent: the update goes on only when the program is started again.
         QApplication application(argc, argv);
-        kivInit("0.1.32", "Kiv norvo update");
+        kivInit(KIV_VERSION, "Kiv norvo update");
         refuse(QObject::tr("The program could not be started again to carry on with the update. Start it "
                            "yourself: it carries on where it stopped."));
         return 0;

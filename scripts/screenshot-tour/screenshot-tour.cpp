@@ -39,7 +39,7 @@ void saveScreen(const QString& path, const QRect& area)
 int main(int argc, char** argv)
 {
     QApplication application(argc, argv);
-    kivInit("0.1.32", "Kiv norvo update");
+    kivInit(KIV_VERSION, "Kiv norvo update");
     QCoreApplication::setApplicationName(QStringLiteral("kiv-norvo-update"));
     QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("kiv-norvo-update")));
     const QString output = QCoreApplication::arguments().value(1, QStringLiteral("."));

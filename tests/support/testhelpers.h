@@ -37,7 +37,7 @@ template<typename T> T* child(QObject* parent, const char* name)
 // folder of the test's own, and scripted stand-ins first on PATH for the programs a window asks.
 inline void prepareWindowTests(FakeExecutables& fakes, const QTemporaryDir& settings)
 {
-    kivInit("0.1.32", "Kiv norvo update");
+    kivInit(KIV_VERSION, "Kiv norvo update");
     QCoreApplication::setApplicationName("kiv-norvo-update");
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
     for (const char* name : {"dpkg-query", "lsb_release", "df", "norvo-update", "systemctl", "lvs"})
