@@ -31,7 +31,6 @@
 
 namespace {
 
-const QString stateDirectory = QStringLiteral("/run/norvo-update");
 // Written by -d when it disabled the timer, so that -e enables only what -d disabled. It lies
 // where a reboot keeps it: a crash and a reboot between the two must not leave the timer off.
 const QString timerMark = QStringLiteral("/var/lib/norvo-update/timer-disabled-by-update");
@@ -166,8 +165,7 @@ int update(const Options& options, const RunLog& log, RunRecord* record)
 
     // One update at a time: a second one (the automatic update beside the window's) would only
     // meet the first in apt's locks halfway through.
-    QDir().mkpath(stateDirectory);
-    const UpdateLock running(stateDirectory + QStringLiteral("/norvo-update.lock"));
+    const UpdateLock running;
     if (!options.simulate)
         recordRun(record);
 
@@ -204,8 +202,8 @@ int update(const Options& options, const RunLog& log, RunRecord* record)
 
     // The run's apt configuration, package lists and mount points.
     const QString workPath
-        = stateDirectory + QLatin1Char('/') + QString::number(QCoreApplication::applicationPid());
-    cleanUpDeadRuns(stateDirectory, workPath);
+        = stateDirectory() + QLatin1Char('/') + QString::number(QCoreApplication::applicationPid());
+    cleanUpDeadRuns(stateDirectory(), workPath);
     const ScratchDirectory work(workPath);
     std::vector<std::unique_ptr<MountedImage>> images;
     QList<Repository> repositories;

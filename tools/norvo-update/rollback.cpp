@@ -67,9 +67,7 @@ void setMarks(const QString& mark, const QStringList& packages)
 
 int rollBack(const Options& options, const RunLog& log, RunRecord* record)
 {
-    const QString stateDirectory = QStringLiteral("/run/norvo-update");
-    QDir().mkpath(stateDirectory);
-    const UpdateLock running(stateDirectory + QStringLiteral("/norvo-update.lock"));
+    const UpdateLock running;
     const QList<RunRecord> records = Journal::all();
     RunRecord target = Journal::find(options.rollback);
     if (target.kind != QLatin1String("update"))

@@ -47,9 +47,16 @@ qint64 lockHolder(int fd)
     return lock.l_pid > 0 ? lock.l_pid : -1;
 }
 
-UpdateLock::UpdateLock(const QString& path)
-    : m_fd(::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600))
+QString stateDirectory()
 {
+    return QStringLiteral("/run/norvo-update");
+}
+
+UpdateLock::UpdateLock()
+{
+    QDir().mkpath(stateDirectory());
+    const QString path = stateDirectory() + QStringLiteral("/norvo-update.lock");
+    m_fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (m_fd < 0)
         throw Failure {ExitCode::updateFailed,
             QStringLiteral("cannot open %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)))};

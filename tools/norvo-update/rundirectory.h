@@ -30,7 +30,8 @@ qint64 lockHolder(int fd);
 class UpdateLock final
 {
 public:
-    explicit UpdateLock(const QString& path);
+    // The lock in the state directory, which is made when missing.
+    UpdateLock();
     ~UpdateLock();
     UpdateLock(const UpdateLock&) = delete;
     UpdateLock& operator=(const UpdateLock&) = delete;
@@ -38,6 +39,9 @@ public:
 private:
     int m_fd = -1;
 };
+
+// Where runs keep their work folders and the update lock: /run/norvo-update.
+QString stateDirectory();
 
 // Whether anything is mounted at or below the path.
 bool holdsMounts(const QString& path);
