@@ -119,6 +119,7 @@ QList<ChildResult> runChildren(const QList<ChildRun>& runs, int atOnce)
         child.process.setProgram(run.program);
         child.process.setArguments(run.arguments);
         child.process.setProcessEnvironment(run.environment);
+        child.process.setWorkingDirectory(run.workingDirectory);
         child.process.setProcessChannelMode(channelMode(run));
         if (run.forwardInput)
             child.process.setInputChannelMode(QProcess::ForwardedInputChannel);

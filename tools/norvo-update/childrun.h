@@ -73,6 +73,7 @@ struct ChildRun
 
     QString program;
     QStringList arguments;
+    QString workingDirectory; // empty: the tool's own
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     bool forwardInput = false; // the child reads the tool's standard input (a terminal)
     bool captureOutput = false; // standard output; otherwise it goes straight to the tool's own

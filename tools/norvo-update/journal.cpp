@@ -35,13 +35,6 @@ QStringList strings(const QJsonValue& value)
     return list;
 }
 
-// A private folder of root's: the journal names packages and sources, the store holds packages.
-void makePrivate(const QString& path)
-{
-    if (!QDir().mkpath(path) || ::chmod(QFile::encodeName(path).constData(), 0700) != 0)
-        throw Failure {ExitCode::updateFailed, QStringLiteral("cannot create %1").arg(path)};
-}
-
 } // namespace
 
 QString PlannedChange::action() const
@@ -194,6 +187,13 @@ QString keptDirectory()
     return QStringLiteral("/var/lib/norvo-update/kept");
 }
 
+void makePrivateDirectory(const QString& path)
+{
+    // The journal names packages and sources, the store holds packages: root's alone.
+    if (!QDir().mkpath(path) || ::chmod(QFile::encodeName(path).constData(), 0700) != 0)
+        throw Failure {ExitCode::updateFailed, QStringLiteral("cannot create %1").arg(path)};
+}
+
 QString newId()
 {
     return QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss-"))
@@ -202,7 +202,7 @@ QString newId()
 
 void write(const RunRecord& record)
 {
-    makePrivate(directory());
+    makePrivateDirectory(directory());
     const QString path = directory() + QLatin1Char('/') + record.id + QStringLiteral(".json");
     const QString temporary = path + QStringLiteral(".new");
     const QByteArray text = QJsonDocument(record.toJson()).toJson(QJsonDocument::Indented);

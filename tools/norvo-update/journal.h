@@ -70,6 +70,8 @@ namespace Journal {
 QString directory();
 // Where the versions runs replaced are kept.
 QString keptDirectory();
+// Makes the folder, root's alone (0700); throws a Failure when it cannot.
+void makePrivateDirectory(const QString& path);
 // An id that sorts by time: 20261207-034512-4242 (date, time, process).
 QString newId();
 // Writes the record whole: a reader finds the old record or the new one, never a part.

@@ -50,25 +50,16 @@ QString sha256(const QString& path)
     return QString::fromLatin1(hash.result().toHex());
 }
 
-void makeStore()
-{
-    if (!QDir().mkpath(Journal::keptDirectory())
-        || ::chmod(QFile::encodeName(Journal::keptDirectory()).constData(), 0700) != 0)
-        throw Failure {
-            ExitCode::updateFailed, QStringLiteral("cannot create %1").arg(Journal::keptDirectory())};
-}
+} // namespace
 
-// A second name when the file lies on the same file system, else a copy.
+namespace KeptVersions {
+
 bool linkOrCopy(const QString& from, const QString& to)
 {
     QFile::remove(to);
     return ::link(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0
         || QFile::copy(from, to);
 }
-
-} // namespace
-
-namespace KeptVersions {
 
 QString fileName(const QString& package, const QString& version, const QString& architecture)
 {
@@ -124,7 +115,7 @@ qint64 roomNeeded(const QList<Step>& steps)
 
 QList<KeptFile> keep(const QList<Step>& steps)
 {
-    makeStore();
+    Journal::makePrivateDirectory(Journal::keptDirectory());
     QElapsedTimer timer;
     timer.start();
     QHash<QString, int> counts;
@@ -156,13 +147,8 @@ QList<KeptFile> keep(const QList<Step>& steps)
             run.captureOutput = true;
             run.captureErrors = true;
             run.timeoutMs = rebuildTimeoutMs;
-            ChildResult result;
-            {
-                const QString here = QDir::currentPath();
-                QDir::setCurrent(folder);
-                result = runChild(run);
-                QDir::setCurrent(here);
-            }
+            run.workingDirectory = folder;
+            const ChildResult result = runChild(run);
             const QStringList built = QDir(folder).entryList({QStringLiteral("*.deb")}, QDir::Files);
             const bool moved = result.succeeded && built.size() == 1
                 && ::rename(QFile::encodeName(folder + QLatin1Char('/') + built.first()).constData(),
@@ -194,7 +180,7 @@ void storeFetched(const QString& archivesDirectory)
     const QStringList fetched = QDir(archivesDirectory).entryList({QStringLiteral("*.deb")}, QDir::Files);
     if (fetched.isEmpty())
         return;
-    makeStore();
+    Journal::makePrivateDirectory(Journal::keptDirectory());
     for (const QString& name : fetched) {
         const QString from = archivesDirectory + QLatin1Char('/') + name;
         // A move on the same file system; no copy is worth the time of a whole disc.
@@ -215,8 +201,9 @@ int keepRuns()
 void prune(const QList<RunRecord>& records)
 {
     QSet<QString> needed;
+    const int runs = keepRuns();
     int updates = 0;
-    for (auto it = records.crbegin(); it != records.crend() && updates < keepRuns(); ++it) {
+    for (auto it = records.crbegin(); it != records.crend() && updates < runs; ++it) {
         if (it->kind != QLatin1String("update"))
             continue;
         ++updates;

@@ -38,6 +38,8 @@ void prune(const QList<RunRecord>& records);
 int keepRuns();
 // Empty when the kept file is root's, unchanged since it was kept; otherwise why not.
 QString checkKept(const KeptFile& file);
+// A second name for the file when it lies on the same file system, else a copy; true on success.
+bool linkOrCopy(const QString& from, const QString& to);
 // The file name of a version in the store, as apt names its downloads.
 QString fileName(const QString& package, const QString& version, const QString& architecture);
 

@@ -1,9 +1,5 @@
 #include "rollback.h"
 
-#include <unistd.h>
-
-#include <memory>
-
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -14,7 +10,6 @@
 #include "aptsession.h"
 #include "childrun.h"
 #include "console.h"
-#include "helpercommand.h"
 #include "inhibitor.h"
 #include "keptversions.h"
 #include "rundirectory.h"
@@ -125,25 +120,27 @@ int rollBack(const Options& options, const RunLog& log, RunRecord* record)
     QDir().mkpath(work.path() + QStringLiteral("/pool"));
     for (const QString& file : qAsConst(keptFiles)) {
         const QString link = work.path() + QStringLiteral("/pool/") + QFileInfo(file).fileName();
-        if (::link(QFile::encodeName(file).constData(), QFile::encodeName(link).constData()) != 0
-            && !QFile::copy(file, link))
+        if (!KeptVersions::linkOrCopy(file, link))
             throw Failure {
                 ExitCode::updateFailed, QStringLiteral("cannot use %1 for the rollback").arg(file)};
     }
-    for (const auto& index : {QStringList {QStringLiteral("packages"), QStringLiteral("pool")},
-             QStringList {QStringLiteral("release"), QStringLiteral(".")}}) {
-        QFile output(work.path()
-            + (index.first() == QLatin1String("packages") ? QStringLiteral("/Packages")
-                                                          : QStringLiteral("/Release.new")));
-        const KivAdmin::HelperResult made = KivAdmin::runHelper(QStringLiteral("sh"),
-            {QStringLiteral("-c"), QStringLiteral("cd \"$0\" && exec apt-ftparchive \"$@\""), work.path(),
-                index.at(0), index.at(1)});
-        if (!made.succeeded() || !output.open(QIODevice::WriteOnly)
+    // The index first, then the Release file that lists it.
+    const QStringList indexes[] {
+        {QStringLiteral("packages"), QStringLiteral("pool"), QStringLiteral("Packages")},
+        {QStringLiteral("release"), QStringLiteral("."), QStringLiteral("Release")}};
+    for (const QStringList& index : indexes) {
+        ChildRun run;
+        run.program = QStringLiteral("apt-ftparchive");
+        run.arguments = index.mid(0, 2);
+        run.workingDirectory = work.path();
+        run.captureOutput = true;
+        const ChildResult made = runChild(run);
+        QFile output(work.path() + QLatin1Char('/') + index.at(2));
+        if (!made.succeeded || !output.open(QIODevice::WriteOnly)
             || output.write(made.output) != made.output.size())
             throw Failure {
                 ExitCode::updateFailed, QStringLiteral("cannot index the kept versions (apt-ftparchive)")};
     }
-    QFile::rename(work.path() + QStringLiteral("/Release.new"), work.path() + QStringLiteral("/Release"));
     Repository kept;
     kept.source = Journal::keptDirectory();
     kept.uri = QStringLiteral("copy:") + work.path();
