@@ -402,7 +402,10 @@ void MainWindow::offerRestoreAtStartup()
         setSnapshotAnnounced(false);
         return;
     }
-    if (isCrashed() && runSnapshotTaken() && isSnapshotVolumeListed()) {
+    // exists() has found a btrfs snapshot by what it is, read-only and taken of this root; an LVM
+    // volume is asked for by name as well.
+    const bool btrfs = !qSharedPointerDynamicCast<BtrfsSnapshot>(m_snapshot).isNull();
+    if (isCrashed() && runSnapshotTaken() && (btrfs || isSnapshotVolumeListed())) {
         offerRestore(tr("Error"),
             tr("The last update failed. Do you want to restore the system from a snapshot (system will be reboot)?"));
         return;
@@ -421,9 +424,6 @@ void MainWindow::offerRestoreAtStartup()
 
 bool MainWindow::isSnapshotVolumeListed()
 {
-    // exists() has found the btrfs snapshot by what it is: read-only, and taken of this root.
-    if (qSharedPointerDynamicCast<BtrfsSnapshot>(m_snapshot))
-        return true;
     const RootFileSystem root = detectRootFileSystem();
     const auto lvm = qSharedPointerDynamicCast<LvmSnapshot>(m_snapshot);
     if (!lvm || !root.isValid() || !root.isLvm())
