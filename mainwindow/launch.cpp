@@ -36,15 +36,15 @@ void MainWindow::startUpdate()
         stoppedNow = true;
     }
 
-    const int restart = restartMode();
-    bool fresh = restart == 0;
+    const RestartMode restart = restartMode();
+    const bool fresh = !restart;
     // A continuation happens once, also when it is declined below.
     if (!fresh)
-        setRestartMode(0);
+        setRestartMode({});
     if (qobject_cast<QPushButton*>(sender()) == ui->m_imitatePushButton) {
         m_imitation = true;
     } else {
-        m_imitation = (restart & 1) != 0;
+        m_imitation = restart.testFlag(RestartImitation);
         if (fresh
             && QMessageBox::question(this, tr("Update confirmation"),
                    tr("The next actions will be performed:\n1. Check update sources.\n2. Check possibility of update system.\n3. Save system snapshot (optional).\n4. System update.\n\nIt is advisable to save all critical information on an external medium!\nDo you want to continue?"),
@@ -125,7 +125,7 @@ void MainWindow::startUpdate()
         queue.append(NorvoUpdate::Update);
     } else if (m_imitation) {
         queue.append(NorvoUpdate::Imitation);
-        if (restart & 2)
+        if (restart.testFlag(RestartUpdate))
             queue.append(NorvoUpdate::Update);
     } else {
         if (takesSnapshot)
@@ -133,7 +133,7 @@ void MainWindow::startUpdate()
         queue.append(NorvoUpdate::Update);
     }
 
-    m_runActive = true;
+    m_systemInformation.rememberBeforeRun();
     m_keepCrashMarker = false;
     setIsCrashed(true);
     setRunSnapshotTaken(false);

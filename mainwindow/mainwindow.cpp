@@ -8,6 +8,7 @@
 #include <QTimer>
 
 #include "kivintegration.h"
+#include "kivwidgets.h"
 #include "ui_mainwindow.h"
 #include "updatelogwidget.h"
 
@@ -38,7 +39,7 @@ MainWindow::MainWindow(QWidget* parent)
     loadSettings();
     setWindowTitle(kivAppDescription());
     updateSystemInfo();
-    changeExpertMode();
+    setExpertMode(m_expertMode);
     ui->m_updatePushButton->setFocus(Qt::OtherFocusReason);
 
     const auto changeCurrentSource = [this]() { changeSource(ui->m_sourcesListWidget->currentItem()); };
@@ -56,14 +57,8 @@ MainWindow::MainWindow(QWidget* parent)
     connect(
         ui->m_sourcesListWidget, &QListWidget::currentRowChanged, this, &MainWindow::currentSourceChanged);
     connect(&m_update, &NorvoUpdate::logUpdated, m_logWidget, &UpdateLogWidget::addText);
-    connect(&m_update, &NorvoUpdate::errorMsg, this, &MainWindow::showError);
-    connect(&m_update, &NorvoUpdate::imitationSuccess, this, &MainWindow::imitationSuccess);
-    connect(&m_update, &NorvoUpdate::updateSuccess, this, &MainWindow::updateSuccess);
-    connect(&m_update, &NorvoUpdate::newVersionInstalled, this, &MainWindow::newVersionInstalled);
-    connect(&m_update, &NorvoUpdate::rollbackFinished, this, &MainWindow::rollbackFinished);
+    connect(&m_update, &NorvoUpdate::commandFinished, this, &MainWindow::commandFinished);
     connect(ui->m_historyPushButton, &QPushButton::clicked, this, &MainWindow::showHistory);
-    connect(
-        &m_update, &NorvoUpdate::snapshotCreated, this, &MainWindow::snapshotCreated, Qt::QueuedConnection);
     connect(m_logWidget, &UpdateLogWidget::back, this, [this]() { restoreSetupScreen(); });
     connect(m_logWidget, &UpdateLogWidget::error, this, &MainWindow::showDpkgError);
 
@@ -80,7 +75,7 @@ MainWindow::MainWindow(QWidget* parent)
     auto* help = new QShortcut(QKeySequence(Qt::Key_F1), this, nullptr, nullptr, Qt::WindowShortcut);
     connect(help, &QShortcut::activated, this, []() { kivHelpShow(QString()); });
 
-    if (restartMode() != 0)
+    if (restartMode())
         QTimer::singleShot(0, this, &MainWindow::startUpdate);
     else
         QTimer::singleShot(0, this, [this]() { offerRestoreAtStartup(); });
@@ -106,7 +101,12 @@ void MainWindow::closeEvent(QCloseEvent* event)
 
 void MainWindow::changeExpertMode()
 {
-    m_expertMode = !m_expertMode;
+    setExpertMode(!m_expertMode);
+}
+
+void MainWindow::setExpertMode(bool expert)
+{
+    m_expertMode = expert;
     ui->m_optionsGroupBox->setVisible(m_expertMode);
     ui->m_imitatePushButton->setVisible(m_expertMode);
     // The mode button names the mode it switches to.

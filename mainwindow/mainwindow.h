@@ -6,6 +6,7 @@
 
 #include "norvoupdate.h"
 #include "snapshot.h"
+#include "systeminformation.h"
 
 class QCloseEvent;
 class QListWidgetItem;
@@ -28,6 +29,14 @@ class MainWindow final : public QMainWindow
     Q_OBJECT
 
 public:
+    // The commands still to run after the program restarted itself, kept in "RestartMode".
+    enum RestartCommand
+    {
+        RestartImitation = 0x1,
+        RestartUpdate = 0x2
+    };
+    Q_DECLARE_FLAGS(RestartMode, RestartCommand)
+
     explicit MainWindow(QWidget* parent = nullptr);
     ~MainWindow() override;
 
@@ -37,26 +46,17 @@ protected:
 private Q_SLOTS:
     void changeExpertMode();
     void startUpdate();
-    void imitationSuccess();
-    void updateSuccess();
-    void showError(QString error);
-    void showSuccess();
     void showDpkgError();
     void addSource();
     void changeSource(QListWidgetItem* item);
     void removeSource();
-    bool isAllFtpSources();
-    bool isFtpSource(QString source);
-    QStringList getIsoSources();
-    bool filesExists(QStringList sources, QString extension);
     void currentSourceChanged(int row);
     void useRepoToggled(bool checked);
-    void snapshotCreated(Snapshot::ErrorCode error);
-    void newVersionInstalled(QString newVersion);
     void contextMenuRequested(QPoint pos);
 
 private:
     // Modes and panels.
+    void setExpertMode(bool expert);
     void updateLaunchButtons();
     void updateSourceControls();
     void switchToLogScreen();
@@ -68,14 +68,18 @@ private:
     // Sources.
     void updateChecksumOptions();
     QStringList allSources() const;
+    bool isAllFtpSources();
+    bool isFtpSource(QString source);
+    QStringList getIsoSources();
+    bool filesExists(QStringList sources, QString extension);
 
     // Settings and the markers that outlive a run.
     void loadSettings();
     void saveSettings();
     void setIsCrashed(bool crashed);
     bool isCrashed() const;
-    void setRestartMode(int mode);
-    int restartMode() const;
+    void setRestartMode(RestartMode mode);
+    RestartMode restartMode() const;
     // The run marked as crashed took a snapshot: the one the start-up offer may restore.
     void setRunSnapshotTaken(bool taken);
     bool runSnapshotTaken() const;
@@ -99,8 +103,14 @@ private:
     void enableServiceAgain();
 
     // Outcomes.
-    // True for the first outcome of the run started last, false for any later report.
-    bool takeOutcome();
+    void commandFinished(const NorvoUpdate::Outcome& outcome);
+    void imitationSuccess();
+    void updateSuccess();
+    // changedNothing: the tool ended with a code that means the system is as before the run.
+    void showError(const QString& error, bool changedNothing = false);
+    void showSuccess();
+    void snapshotCreated(Snapshot::ErrorCode error);
+    void newVersionInstalled(const QString& newVersion);
     // Ends the run's protection: the crash marker and the signal handling.
     void finishRun();
     // Asks whether to restore the snapshot: Yes restores and reboots, No removes it, and Escape or
@@ -123,13 +133,14 @@ private:
     bool m_imitation = false;
     bool m_latestKernelSelectable = true;
     bool m_serviceStopped = false;
-    // A run was started and has had no outcome yet.
-    bool m_runActive = false;
     // A restore failed: the crash marker stays for the next start's offer.
     bool m_keepCrashMarker = false;
     QList<QWidget*> m_repoDependentWidgets;
     NorvoUpdate m_update;
+    SystemInformation m_systemInformation;
     QSharedPointer<Snapshot> m_snapshot;
     UpdateLogWidget* m_logWidget = nullptr;
     Ui::MainWindow* ui = nullptr;
 };
+
+Q_DECLARE_OPERATORS_FOR_FLAGS(MainWindow::RestartMode)

@@ -38,6 +38,48 @@ protected:
 
 } // namespace
 
+void MainWindow::commandFinished(const NorvoUpdate::Outcome& outcome)
+{
+    switch (outcome.command) {
+    case NorvoUpdate::Rollback:
+        rollbackFinished(outcome.succeeded);
+        return;
+    case NorvoUpdate::CreateSnapshot:
+        if (outcome.error.isEmpty()) {
+            snapshotCreated(outcome.succeeded ? Snapshot::Success : Snapshot::Error);
+            return;
+        }
+        break;
+    default:
+        break;
+    }
+    if (!outcome.succeeded) {
+        showError(outcome.error, outcome.changedNothing);
+        return;
+    }
+    switch (outcome.command) {
+    case NorvoUpdate::Imitation:
+        imitationSuccess();
+        break;
+    case NorvoUpdate::Update:
+        updateSuccess();
+        break;
+    case NorvoUpdate::ProgramUpdate:
+        // Without a new version of its own the program carries on with the run itself.
+        if (!outcome.newVersion.isEmpty())
+            newVersionInstalled(outcome.newVersion);
+        else
+            m_update.nextCommand();
+        break;
+    case NorvoUpdate::ProgramUpdateImitation:
+        m_update.nextCommand();
+        break;
+    case NorvoUpdate::CreateSnapshot:
+    case NorvoUpdate::Rollback:
+        break;
+    }
+}
+
 void MainWindow::imitationSuccess()
 {
     if (m_expertMode) {
@@ -51,18 +93,9 @@ void MainWindow::imitationSuccess()
 void MainWindow::updateSuccess()
 {
     // Only this run's snapshot goes: an older one is the administrator's to remove.
-    if (m_runActive && m_snapshot && m_update.snapshotTaken() && m_snapshot->exists())
+    if (m_snapshot && m_update.snapshotTaken() && m_snapshot->exists())
         m_snapshot->remove();
     showSuccess();
-}
-
-bool MainWindow::takeOutcome()
-{
-    // The runner reports a crash twice, and a box's event loop lets the second report in while the
-    // first is still being answered: a run has one outcome.
-    const bool active = m_runActive;
-    m_runActive = false;
-    return active;
 }
 
 void MainWindow::finishRun()
@@ -76,11 +109,9 @@ void MainWindow::finishRun()
 
 void MainWindow::showSuccess()
 {
-    if (!takeOutcome())
-        return;
-    const QString numberBefore = m_update.bulletinNumber(ui->m_sysInfoLabel->text());
-    const QString installed = NorvoUpdate::installedUpdateInfo();
-    const QString numberAfter = m_update.bulletinNumber(installed);
+    const QString numberBefore = m_systemInformation.bulletinBeforeRun();
+    const QString installed = SystemInformation::installedUpdateInfo();
+    const QString numberAfter = SystemInformation::bulletinNumber(installed);
     updateSystemInfo();
     m_logWidget->completeProgress();
 
@@ -127,10 +158,8 @@ void MainWindow::showSuccess()
         close();
 }
 
-void MainWindow::showError(QString error)
+void MainWindow::showError(const QString& error, bool changedNothing)
 {
-    if (!takeOutcome())
-        return;
     m_logWidget->completeProgress();
     QString title;
     if (m_update.currentCommand() == NorvoUpdate::Imitation) {
@@ -143,7 +172,7 @@ void MainWindow::showError(QString error)
 
     // Only the snapshot this run took can undo it; an older one would put back an older system.
     const bool snapshotOfThisRun = m_snapshot && m_update.snapshotTaken() && m_snapshot->exists();
-    if (snapshotOfThisRun && m_update.changedNothing()) {
+    if (snapshotOfThisRun && changedNothing) {
         // Restoring would reboot in the middle of whatever kept the tool from starting (another
         // update, say), for a system that is as the snapshot has it.
         QString text
@@ -157,7 +186,7 @@ void MainWindow::showError(QString error)
     } else if (snapshotOfThisRun) {
         offerRestore(
             title, error + tr(" Do you want to restore the system from a snapshot (system will be reboot)?"));
-    } else if (m_update.currentCommand() == NorvoUpdate::Update && !m_update.changedNothing()) {
+    } else if (m_update.currentCommand() == NorvoUpdate::Update && !changedNothing) {
         // Without a snapshot the tool's journal is the way back: the versions the update replaced
         // were kept before dpkg started. Only an explicit Yes changes the packages again.
         QMessageBox box(QMessageBox::Critical, title,
@@ -258,7 +287,6 @@ void MainWindow::snapshotCreated(Snapshot::ErrorCode error)
                 .arg(m_snapshot->name()),
             QMessageBox::Yes | QMessageBox::No)
         == QMessageBox::No) {
-        takeOutcome();
         ui->m_setupWidget->setEnabled(true);
         m_logWidget->completeProgress();
         // In simple mode the log screen is all the user sees: Back and Exit lead on from it.
@@ -270,7 +298,7 @@ void MainWindow::snapshotCreated(Snapshot::ErrorCode error)
     m_update.nextCommand();
 }
 
-void MainWindow::newVersionInstalled(QString newVersion)
+void MainWindow::newVersionInstalled(const QString& newVersion)
 {
     m_logWidget->completeProgress();
     const QString text = tr(
@@ -283,14 +311,11 @@ void MainWindow::newVersionInstalled(QString newVersion)
             text + tr("Do you want to restart application and continue update?"),
             QMessageBox::Yes | QMessageBox::No)
         == QMessageBox::Yes) {
-        takeOutcome();
         finishRun();
         const QList<NorvoUpdate::Commands> remaining = m_update.commands();
-        int mode = 0;
-        if (remaining.contains(NorvoUpdate::Imitation))
-            mode |= 1;
-        if (remaining.contains(NorvoUpdate::Update))
-            mode |= 2;
+        RestartMode mode;
+        mode.setFlag(RestartImitation, remaining.contains(NorvoUpdate::Imitation));
+        mode.setFlag(RestartUpdate, remaining.contains(NorvoUpdate::Update));
         setRestartMode(mode);
         // The new instance's success message still reminds of a service stopped for this run.
         setServiceStoppedForRun(m_serviceStopped);

@@ -6,6 +6,7 @@
 #include <QSettings>
 
 #include "kivintegration.h"
+#include "kivwidgets.h"
 #include "mainwindow.h"
 #include "packagemanager.h"
 #include "ui_mainwindow.h"
@@ -48,8 +49,8 @@ void MainWindow::loadSettings()
         ui->m_sourcesListWidget->count(), settings.value(QStringLiteral("Sources")).toStringList());
     updateChecksumOptions();
 
-    // changeExpertMode, called next by the constructor, flips it back and applies the mode.
-    m_expertMode = !settings.value(QStringLiteral("ExpertMode"), false).toBool();
+    // Applied by the constructor once the options are loaded.
+    m_expertMode = settings.value(QStringLiteral("ExpertMode"), false).toBool();
 
     for (const Option& option : options)
         (ui->*option.checkBox)
@@ -103,16 +104,16 @@ bool MainWindow::isCrashed() const
     return settings.value(isCrashedKey, false).toBool();
 }
 
-void MainWindow::setRestartMode(int mode)
+void MainWindow::setRestartMode(RestartMode mode)
 {
     QSettings settings;
-    settings.setValue(restartModeKey, mode);
+    settings.setValue(restartModeKey, int(mode));
 }
 
-int MainWindow::restartMode() const
+MainWindow::RestartMode MainWindow::restartMode() const
 {
     QSettings settings;
-    return settings.value(restartModeKey, 0).toInt();
+    return RestartMode(settings.value(restartModeKey, 0).toInt());
 }
 
 void MainWindow::setRunSnapshotTaken(bool taken)

@@ -8,7 +8,7 @@
 
 void MainWindow::updateSystemInfo()
 {
-    ui->m_sysInfoLabel->setText(m_update.systemInfo());
+    ui->m_sysInfoLabel->setText(m_systemInformation.text());
 }
 
 QString MainWindow::readDistributionVersion() const

@@ -21,4 +21,21 @@ int Mode::readMode(const QString& path)
     return ok ? mode : 0;
 }
 
+Mode::SecurityLevel Mode::currentLevel()
+{
+    return levelOf(getCurrentMode());
+}
+
+Mode::SecurityLevel Mode::levelOf(int mode)
+{
+    switch (mode) {
+    case 1:
+        return SecurityLevel::Advanced;
+    case 2:
+        return SecurityLevel::Maximum;
+    default:
+        return SecurityLevel::Base;
+    }
+}
+
 } // namespace KivAdmin

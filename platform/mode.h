@@ -8,6 +8,13 @@ namespace KivAdmin {
 class Mode final
 {
 public:
+    enum class SecurityLevel
+    {
+        Base,
+        Advanced,
+        Maximum
+    };
+
     // The configuration file that holds the level: a whole number on its first line.
     static const char* const configurationPath;
 
@@ -15,6 +22,9 @@ public:
     // 0 when the file is absent, unreadable or holds no number.
     static int getCurrentMode();
     static int readMode(const QString& path);
+    // The level getCurrentMode() stands for.
+    static SecurityLevel currentLevel();
+    static SecurityLevel levelOf(int mode);
 };
 
 } // namespace KivAdmin

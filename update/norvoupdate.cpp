@@ -5,7 +5,6 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
-#include <QRegularExpression>
 #include <QTime>
 #include <QTimer>
 #include <QUrl>
@@ -60,10 +59,10 @@ NorvoUpdate::NorvoUpdate(QObject* parent)
             [this](Snapshot::ErrorCode error) {
                 m_takingSnapshot = false;
                 m_snapshotTaken = error == Snapshot::Success;
-                emit snapshotCreated(error);
+                finishCommand(CreateSnapshot, m_snapshotTaken);
             },
             Qt::QueuedConnection);
-        connect(m_snapshot.data(), &Snapshot::timeout, this, &NorvoUpdate::elapsed, Qt::QueuedConnection);
+        connect(m_snapshot.data(), &Snapshot::tick, this, &NorvoUpdate::elapsed, Qt::QueuedConnection);
     }
     connect(&m_fillWatch, &SnapshotFillWatch::warning, this, &NorvoUpdate::logUpdated);
 
@@ -154,11 +153,6 @@ bool NorvoUpdate::snapshotTaken() const
     return m_snapshotTaken;
 }
 
-bool NorvoUpdate::changedNothing() const
-{
-    return m_changedNothing;
-}
-
 bool NorvoUpdate::isRunning() const
 {
     return m_process.state() != QProcess::NotRunning;
@@ -181,13 +175,6 @@ bool NorvoUpdate::waitForToolEnd(int timeoutMs)
     connect(&m_process, qOverload<int, QProcess::ExitStatus>(&QProcess::finished), &loop, &QEventLoop::quit);
     loop.exec();
     return m_process.state() == QProcess::NotRunning;
-}
-
-QString NorvoUpdate::bulletinNumber(const QString& text) const
-{
-    static const QRegularExpression pattern(QStringLiteral(".*№\\s(?<number>\\S*)\\s"));
-    const QRegularExpressionMatch match = pattern.match(text);
-    return match.hasMatch() ? match.captured(QStringLiteral("number")) : QString();
 }
 
 void NorvoUpdate::setSignalsIgnored(bool ignore)
@@ -236,45 +223,32 @@ void NorvoUpdate::finished(int exitCode, QProcess::ExitStatus exitStatus)
     const Commands command = m_commands.takeFirst();
     if (command == ProgramUpdate)
         runToolSwitch(true);
-    // A rollback has an outcome of its own: it never offers a restore or a rollback again.
-    if (command == Rollback) {
-        emit rollbackFinished(exitStatus == QProcess::NormalExit && exitCode == 0);
-        return;
-    }
     if (exitStatus == QProcess::CrashExit) {
-        emit errorMsg(tr("The update crashed!"));
+        finishCommand(command, false, tr("The update crashed!"));
         return;
     }
     if (exitCode != 0) {
-        m_changedNothing = exitCode >= 2 && exitCode <= 5;
-        emit errorMsg(tr("The update is not success!"));
+        Outcome outcome;
+        outcome.command = command;
+        outcome.error = tr("The update is not success!");
+        outcome.changedNothing = exitCode >= 2 && exitCode <= 5;
+        emit commandFinished(outcome);
         return;
     }
-    switch (command) {
-    case Imitation:
-        emit imitationSuccess(m_commands.isEmpty());
-        break;
-    case Update:
-        emit updateSuccess();
-        break;
-    case ProgramUpdate: {
-        const QStringList versions
-            = KivAdmin::PackageManager::getInstalledPackagesVersions(QCoreApplication::applicationName());
-        // No version to compare (the package is not installed, or dpkg did not answer): a restart
-        // could not be shown to be needed, so the run goes on in this instance.
-        if (versions.isEmpty() || versions.first() == m_version)
-            nextCommand();
-        else
-            emit newVersionInstalled(versions.first());
-        break;
+    if (command != ProgramUpdate) {
+        finishCommand(command, true);
+        return;
     }
-    case ProgramUpdateImitation:
-        nextCommand();
-        break;
-    case CreateSnapshot:
-    case Rollback:
-        break;
-    }
+    Outcome outcome;
+    outcome.command = command;
+    outcome.succeeded = true;
+    const QStringList versions
+        = KivAdmin::PackageManager::getInstalledPackagesVersions(QCoreApplication::applicationName());
+    // No version to compare (the package is not installed, or dpkg did not answer): a restart
+    // could not be shown to be needed, so the run goes on in this instance.
+    if (!versions.isEmpty() && versions.first() != m_version)
+        outcome.newVersion = versions.first();
+    emit commandFinished(outcome);
 }
 
 void NorvoUpdate::errorOccurred(QProcess::ProcessError error)
@@ -282,28 +256,35 @@ void NorvoUpdate::errorOccurred(QProcess::ProcessError error)
     // A switch reports nothing, and running past its time is handled where it is waited for.
     if (m_waitingForSwitch || m_stopped)
         return;
-    m_fillWatch.stop();
-    if (m_currentCommand == Rollback) {
-        if (error == QProcess::FailedToStart) {
-            m_commands.clear();
-            emit logUpdated(tr("The update tool could not be started: %1\n").arg(m_process.errorString()));
-            emit rollbackFinished(false);
-        }
-        return;
-    }
     switch (error) {
     case QProcess::FailedToStart:
+        // No finished() follows: the command ends here, and stays at the head of the queue.
+        m_fillWatch.stop();
         if (m_currentCommand == ProgramUpdate)
             runToolSwitch(true);
-        emit errorMsg(tr("The update failed to start!"));
+        if (m_currentCommand == Rollback) {
+            m_commands.clear();
+            emit logUpdated(tr("The update tool could not be started: %1\n").arg(m_process.errorString()));
+        }
+        finishCommand(Commands(m_currentCommand), false, tr("The update failed to start!"));
         break;
     case QProcess::Crashed:
-        emit errorMsg(tr("The update crashed!"));
+        // finished() follows with CrashExit and reports the command's end.
         break;
     default:
-        emit errorMsg(tr("An unknown error occurred!"));
+        // The tool still runs; its end is reported when it comes.
+        emit logUpdated(tr("An unknown error occurred!") + QLatin1Char('\n'));
         break;
     }
+}
+
+void NorvoUpdate::finishCommand(Commands command, bool succeeded, const QString& error)
+{
+    Outcome outcome;
+    outcome.command = command;
+    outcome.succeeded = succeeded;
+    outcome.error = error;
+    emit commandFinished(outcome);
 }
 
 void NorvoUpdate::elapsed()
@@ -366,7 +347,6 @@ void NorvoUpdate::runTool(const QStringList& arguments)
     endLeftoverProcess();
     m_process.blockSignals(false);
     m_stopped = false;
-    m_changedNothing = false;
     // Any local user reads a command line (ps): an address goes there without its password, and
     // with it in the tool's environment, which only root can read.
     QStringList shown;
@@ -446,7 +426,7 @@ void NorvoUpdate::runCreateSnapshot()
     m_commands.removeFirst();
     // The window queues the snapshot only when there is one; should it not, the run ends here.
     if (!m_snapshot) {
-        emit errorMsg(tr("The file system does not support snapshots."));
+        finishCommand(CreateSnapshot, false, tr("The file system does not support snapshots."));
         return;
     }
     emit logUpdated(tr("Create system snapshot (%1)...\n").arg(m_snapshot->name()));

@@ -23,7 +23,8 @@ protected:
 
 // Carries out an update run: executes a queue of commands, each as a run of the update tool
 // norvo-update or as the snapshot job on the worker thread, relays the tool's output to the log
-// and reports each command's outcome. The window decides whether the run goes on.
+// and reports how each command ended, once, through commandFinished. The window decides whether
+// the run goes on.
 class NorvoUpdate final : public QObject
 {
     Q_OBJECT
@@ -40,13 +41,29 @@ public:
     };
     Q_ENUM(Commands)
 
+    // How a command ended.
+    struct Outcome
+    {
+        Commands command = Imitation;
+        bool succeeded = false;
+        // Why it failed, translated; empty when it succeeded or when a snapshot job failed (the
+        // snapshot's errorText() says why).
+        QString error;
+        // The tool ended with a code that means it changed nothing: a bad command line (2), a
+        // missing or wrong checksum (3), another package manager or update at work (4), not enough
+        // room (5). After those the system is as the snapshot has it.
+        bool changedNothing = false;
+        // ProgramUpdate: the application's installed version, when the command changed it.
+        QString newVersion;
+    };
+
     explicit NorvoUpdate(QObject* parent = nullptr);
     ~NorvoUpdate() override;
 
     // Replaces the queue and the update tool's arguments and dispatches the head.
     void start(const QList<Commands>& commands, const QStringList& arguments);
     // Returns the packages of a run of the journal (its id, or "last") to their versions before it;
-    // reports rollbackFinished.
+    // reports its end like any command's.
     void rollBack(const QString& run);
     void nextCommand();
     Commands currentCommand() const;
@@ -56,10 +73,6 @@ public:
     QSharedPointer<Snapshot> snapshot() const;
     // The snapshot step of the run started last made the snapshot.
     bool snapshotTaken() const;
-    // The update tool ended its last command with a code that means it changed nothing: a bad
-    // command line (2), a missing or wrong checksum (3), another package manager or update at
-    // work (4), not enough room (5). After those the system is as the snapshot has it.
-    bool changedNothing() const;
     // The update tool runs.
     bool isRunning() const;
     // The snapshot step runs on the worker thread.
@@ -70,8 +83,6 @@ public:
     // Waits, with events processed, until the tool has ended or timeoutMs have passed; true when
     // no tool runs.
     bool waitForToolEnd(int timeoutMs);
-    // The bulletin number in a system information text, null when there is none.
-    QString bulletinNumber(const QString& text) const;
     // Ignores SIGQUIT, SIGINT, SIGTERM and SIGHUP for the whole process, or restores their
     // default handling.
     void setSignalsIgnored(bool ignore);
@@ -79,37 +90,24 @@ public:
     // reboot could not be started.
     bool reboot();
 
-    // The system information panel: release, security level and edition, the installed
-    // cumulative update, the free space on the root partition (systeminformation.cpp).
-    QString systemInfo() const;
-    // "Norvo Linux <release>" and "<level> security level, «<edition>»", each ending in a line break.
-    static QString systemVersion();
-    // "Update <version> installed (BULLETIN № <number>)" and a line break; null without the
-    // installed-update file.
-    static QString installedUpdateInfo();
-
     // The line that shows how long the snapshot job has run; it overwrites the line before.
     static QString elapsedText(qint64 milliseconds);
 
 Q_SIGNALS:
     void logUpdated(QString log);
     void started();
-    void errorMsg(QString error);
-    void imitationSuccess(bool isLastCommand);
-    void updateSuccess();
+    // Once for every command that ended, stop() aside: a process that ended or could not start,
+    // a snapshot job's end.
+    void commandFinished(const NorvoUpdate::Outcome& outcome);
     void createSnap();
-    void snapshotCreated(Snapshot::ErrorCode error);
-    void newVersionInstalled(QString newVersion);
-    void rollbackFinished(bool succeeded);
 
-private Q_SLOTS:
+private:
     void readStdOut();
     void readStdErr();
     void finished(int exitCode, QProcess::ExitStatus exitStatus);
     void errorOccurred(QProcess::ProcessError error);
     void elapsed();
-
-private:
+    void finishCommand(Commands command, bool succeeded, const QString& error = QString());
     // What the update tool is asked to do; its command line follows from it alone.
     enum class ToolCall
     {
@@ -141,7 +139,6 @@ private:
     QElapsedTimer m_time;
     SnapshotFillWatch m_fillWatch;
     bool m_snapshotTaken = false;
-    bool m_changedNothing = false;
     bool m_takingSnapshot = false;
     QString m_version;
     bool m_waitingForSwitch = false;

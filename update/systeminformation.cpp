@@ -1,4 +1,4 @@
-// The system information panel's text, in the runner's translation context.
+#include "systeminformation.h"
 
 #include <QFile>
 #include <QProcess>
@@ -7,10 +7,9 @@
 
 #include "helpercommand.h"
 #include "mode.h"
-#include "norvoupdate.h"
 #include "rootfilesystem.h"
 
-QString NorvoUpdate::systemInfo() const
+QString SystemInformation::text() const
 {
     QString info = systemVersion();
     info += installedUpdateInfo();
@@ -22,7 +21,7 @@ QString NorvoUpdate::systemInfo() const
     return info + tr("Available memory size: %1 (root partition)").arg(available);
 }
 
-QString NorvoUpdate::systemVersion()
+QString SystemInformation::systemVersion()
 {
     const QStringList command = QProcess::splitCommand(QStringLiteral("lsb_release -r"));
     const KivAdmin::HelperResult lsbRelease = KivAdmin::runHelper(command.first(), command.mid(1));
@@ -31,16 +30,16 @@ QString NorvoUpdate::systemVersion()
 
     QString level;
     QString edition;
-    switch (KivAdmin::Mode::getCurrentMode()) {
-    case 1:
+    switch (KivAdmin::Mode::currentLevel()) {
+    case KivAdmin::Mode::SecurityLevel::Advanced:
         level = tr("Advanced");
         edition = tr("Brisvan");
         break;
-    case 2:
+    case KivAdmin::Mode::SecurityLevel::Maximum:
         level = tr("Maximum");
         edition = tr("Kaldemor");
         break;
-    default:
+    case KivAdmin::Mode::SecurityLevel::Base:
         level = tr("Base");
         edition = tr("Ulmet");
         break;
@@ -48,7 +47,7 @@ QString NorvoUpdate::systemVersion()
     return tr("Norvo Linux %1\n%2 %3, «%4»\n").arg(release, level, tr("security level"), edition);
 }
 
-QString NorvoUpdate::installedUpdateInfo()
+QString SystemInformation::installedUpdateInfo()
 {
     QFile file(QStringLiteral("/etc/norvo_update_version"));
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
@@ -59,4 +58,21 @@ QString NorvoUpdate::installedUpdateInfo()
     const QRegularExpressionMatch match = bulletin.match(stream.readLine());
     const QString number = match.hasMatch() ? match.captured(QStringLiteral("number")) : QString();
     return tr("Update %1 installed (BULLETIN № %2)\n").arg(version, number);
+}
+
+QString SystemInformation::bulletinNumber(const QString& text)
+{
+    static const QRegularExpression pattern(QStringLiteral(".*№\\s(?<number>\\S*)\\s"));
+    const QRegularExpressionMatch match = pattern.match(text);
+    return match.hasMatch() ? match.captured(QStringLiteral("number")) : QString();
+}
+
+void SystemInformation::rememberBeforeRun()
+{
+    m_bulletinBeforeRun = bulletinNumber(installedUpdateInfo());
+}
+
+QString SystemInformation::bulletinBeforeRun() const
+{
+    return m_bulletinBeforeRun;
 }
