@@ -37,22 +37,25 @@ QString LvmSnapshot::location() const
 
 bool LvmSnapshot::exists()
 {
-    return executeWithin(QStringLiteral("lvs ") + snapshotPath(), KivAdmin::helperTimeoutMs) == Success;
+    return executeWithin(QStringLiteral("lvs"), {snapshotPath()}, KivAdmin::helperTimeoutMs) == Success;
 }
 
 void LvmSnapshot::create()
 {
     ErrorCode result = archiveBoot();
     if (result == Success)
-        result = execute(
-            QStringLiteral("lvcreate -L %1GB -s -n %2 -p r %3").arg(m_size, 0, 'g', 6).arg(m_name, m_device));
+        result = execute(QStringLiteral("lvcreate"),
+            {QStringLiteral("-L"), QStringLiteral("%1GB").arg(m_size, 0, 'g', 6), QStringLiteral("-s"),
+                QStringLiteral("-n"), m_name, QStringLiteral("-p"), QStringLiteral("r"), m_device});
     emit created(result);
 }
 
 Snapshot::ErrorCode LvmSnapshot::remove()
 {
-    executeWithin(QStringLiteral("umount /var/lib/os-prober/mount"), KivAdmin::helperTimeoutMs);
-    executeWithin(QStringLiteral("lvremove -f ") + snapshotPath(), KivAdmin::helperTimeoutMs);
+    executeWithin(
+        QStringLiteral("umount"), {QStringLiteral("/var/lib/os-prober/mount")}, KivAdmin::helperTimeoutMs);
+    executeWithin(
+        QStringLiteral("lvremove"), {QStringLiteral("-f"), snapshotPath()}, KivAdmin::helperTimeoutMs);
     QFile::remove(bootArchive());
     return Success;
 }
@@ -65,7 +68,7 @@ Snapshot::ErrorCode LvmSnapshot::restore()
     // as they are.
     if (stageBoot() == Error)
         return Error;
-    if (execute(QStringLiteral("lvconvert --merge ") + snapshotPath()) == Error) {
+    if (execute(QStringLiteral("lvconvert"), {QStringLiteral("--merge"), snapshotPath()}) == Error) {
         removeStagedBoot();
         return Error;
     }

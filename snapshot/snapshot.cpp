@@ -48,20 +48,9 @@ QString Snapshot::fillWarning(double /*percent*/) const
     return QString();
 }
 
-Snapshot::ErrorCode Snapshot::execute(const QString& commandLine)
+Snapshot::ErrorCode Snapshot::execute(const QString& program, const QStringList& arguments)
 {
-    return executeWithin(commandLine, -1);
-}
-
-Snapshot::ErrorCode Snapshot::executeWithin(const QString& commandLine, int timeoutMs)
-{
-    const QStringList words = QProcess::splitCommand(commandLine);
-    if (words.isEmpty()) {
-        m_outputText.clear();
-        m_errorText = tr("Empty command line");
-        return Error;
-    }
-    return executeWithin(words.first(), words.mid(1), timeoutMs);
+    return executeWithin(program, arguments, -1);
 }
 
 Snapshot::ErrorCode Snapshot::executeWithin(
@@ -90,7 +79,7 @@ Snapshot::ErrorCode Snapshot::executeWithin(
                               .arg(timeoutMs / 1000);
             return Error;
         }
-        emit timeout();
+        emit tick();
     }
     m_outputText = QString::fromLocal8Bit(process.readAllStandardOutput());
     if (process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0)

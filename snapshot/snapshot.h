@@ -44,10 +44,9 @@ public:
     virtual QStringList fillCommand() const { return {}; }
     virtual double fillPercent(const QByteArray& output) const;
     virtual QString fillWarning(double percent) const;
-    // Runs one command line, split into program and arguments as QProcess splits a command
-    // (blanks separate words, double quotes keep one), without a shell and without a time limit;
-    // emits timeout() for every full second it runs. Whatever the command creates is root's alone.
-    virtual ErrorCode execute(const QString& commandLine);
+    // Runs a program with its arguments, which reach it as they are, without a shell and without a
+    // time limit; emits tick() for every full second it runs. Whatever it creates is root's alone.
+    virtual ErrorCode execute(const QString& program, const QStringList& arguments);
 
     // Standard error of the last command that failed; empty after a success.
     QString errorText() const { return m_errorText; }
@@ -55,13 +54,13 @@ public:
     QString outputText() const { return m_outputText; }
 
 Q_SIGNALS:
-    void timeout();
+    // A command has run for another full second.
+    void tick();
     void created(Snapshot::ErrorCode error);
 
 protected:
-    // Like execute(), but a command still running after timeoutMs is killed and counts as failed.
-    ErrorCode executeWithin(const QString& commandLine, int timeoutMs);
-    // The same for a program and its arguments, which reach it as they are; -1 for no limit.
+    // Like execute(), but a command still running after timeoutMs is killed and counts as failed;
+    // -1 for no limit.
     ErrorCode executeWithin(const QString& program, const QStringList& arguments, int timeoutMs);
 
     double m_size = 0;

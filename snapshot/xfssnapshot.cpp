@@ -91,8 +91,11 @@ void XfsSnapshot::create()
         emit created(Error);
         return;
     }
+    // The one command that goes through a shell: the dump is started as "bash -c" with its whole
+    // command line, as the program has always started it. The path is the program's own (/var/tmp
+    // and the snapshot's name): nothing in it is special to the shell.
     const QString dump = QStringLiteral("xfsdump -l 0 -L session_norvo -M tape_norvo -f %1 /").arg(path);
-    ErrorCode result = execute(QStringLiteral("bash -c \"") + dump + QLatin1Char('"'));
+    ErrorCode result = execute(QStringLiteral("bash"), {QStringLiteral("-c"), dump});
     if (result == Success) {
         m_errorText = SnapshotFile::checkPrivate(path);
         if (m_errorText.isEmpty())
@@ -162,7 +165,8 @@ Snapshot::ErrorCode XfsSnapshot::restore()
         m_errorText = tr("%1 cannot be kept during the restore: %2").arg(path, SnapshotFile::systemError());
         return Error;
     }
-    const ErrorCode result = execute(QStringLiteral("xfsrestore -f %1 /").arg(path));
+    const ErrorCode result
+        = execute(QStringLiteral("xfsrestore"), {QStringLiteral("-f"), path, QStringLiteral("/")});
     giveDumpItsNameBack();
     return result;
 }
