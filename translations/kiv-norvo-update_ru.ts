@@ -814,10 +814,6 @@ Please, check &apos;norvo-update-service&apos; status</source>
 <context>
     <name>Snapshot</name>
     <message>
-        <source>Empty command line</source>
-        <translation>Пустая командная строка</translation>
-    </message>
-    <message>
         <source>The program &quot;%1&quot; could not be started: %2</source>
         <translation>Не удалось запустить программу «%1»: %2</translation>
     </message>
