@@ -8,6 +8,7 @@
 #include <QRegularExpression>
 
 #include "helpercommand.h"
+#include "launcharguments.h"
 #include "logger.h"
 #include "mainwindow.h"
 #include "startupchecks.h"
@@ -141,41 +142,65 @@ void MainWindow::startUpdate()
     m_update.start(queue, buildArguments());
 }
 
-QStringList MainWindow::buildArguments()
+QStringList launchArguments(const LaunchChoices& choices)
 {
     QStringList arguments {QStringLiteral("-A")};
-    if (m_expertMode) {
-        arguments.append(optionArguments());
+    if (choices.expertMode) {
+        arguments.append(launchOptionArguments(choices));
     } else {
-        const QStringList images = getIsoSources();
-        if (filesExists(images, QStringLiteral("gost")))
+        if (choices.gostFilesFound)
             arguments.append(QStringLiteral("-g"));
-        if (filesExists(images, QStringLiteral("md5")))
+        if (choices.md5FilesFound)
             arguments.append(QStringLiteral("-m"));
     }
-    if (!(m_expertMode && ui->m_useRepoCheckBox->isChecked()))
-        arguments.append(allSources());
+    if (!(choices.expertMode && choices.useRepo))
+        arguments.append(choices.sources);
     return arguments;
 }
 
-QStringList MainWindow::optionArguments()
+QStringList launchOptionArguments(const LaunchChoices& choices)
 {
     QStringList arguments;
-    if (ui->m_noMainRepoCheckBox->isChecked())
+    if (choices.noMainRepo)
         arguments.append(QStringLiteral("-T"));
-    if (ui->m_latestKernelCheckBox->isChecked() && m_latestKernelSelectable)
+    if (choices.latestKernel)
         arguments.append(QStringLiteral("-K"));
-    if (ui->m_useRepoCheckBox->isChecked()) {
+    if (choices.useRepo) {
         arguments.append(QStringLiteral("-r"));
-    } else if (!isAllFtpSources()) {
-        if (ui->m_keepSrcCheckBox->isChecked())
+    } else if (!choices.onlyFtpSources) {
+        if (choices.keepSources)
             arguments.append(QStringLiteral("-k"));
-        if (ui->m_gostCheckBox->isChecked())
+        if (choices.gost)
             arguments.append(QStringLiteral("-g"));
-        if (ui->m_md5CheckBox->isChecked())
+        if (choices.md5)
             arguments.append(QStringLiteral("-m"));
     }
     return arguments;
+}
+
+LaunchChoices MainWindow::launchChoices()
+{
+    LaunchChoices choices;
+    choices.expertMode = m_expertMode;
+    choices.useRepo = ui->m_useRepoCheckBox->isChecked();
+    choices.keepSources = ui->m_keepSrcCheckBox->isChecked();
+    choices.gost = ui->m_gostCheckBox->isChecked();
+    choices.md5 = ui->m_md5CheckBox->isChecked();
+    choices.noMainRepo = ui->m_noMainRepoCheckBox->isChecked();
+    choices.latestKernel = ui->m_latestKernelCheckBox->isChecked() && m_latestKernelSelectable;
+    if (!m_expertMode) {
+        const QStringList images = getIsoSources();
+        choices.gostFilesFound = filesExists(images, QStringLiteral("gost"));
+        choices.md5FilesFound = filesExists(images, QStringLiteral("md5"));
+    }
+    choices.sources = allSources();
+    choices.onlyFtpSources = isAllFtpSources();
+    return choices;
+}
+
+QStringList MainWindow::buildArguments()
+{
+    return launchArguments(launchChoices());
 }
 
 bool MainWindow::validateSources(QStringList* problems)

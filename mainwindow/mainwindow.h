@@ -4,6 +4,7 @@
 #include <QMainWindow>
 #include <QSharedPointer>
 
+#include "launcharguments.h"
 #include "norvoupdate.h"
 #include "snapshot.h"
 #include "systeminformation.h"
@@ -95,8 +96,8 @@ private:
     QString readDistributionVersion() const;
 
     // Launch.
+    LaunchChoices launchChoices();
     QStringList buildArguments();
-    QStringList optionArguments();
     // problems, when given, receives what the validator found, each with its file and line.
     bool validateSources(QStringList* problems = nullptr);
     // Starts the automatic update service stopped for a run that did not happen, or says it is off.

@@ -190,9 +190,8 @@ private slots:
 
     void runs_data()
     {
-        addRows("window-runs.txt",
-            {"settings", "fake", "unreachable", "file", "press", "answer", "box", "call", "left", "ends",
-                "logged", "unlogged", "dump"});
+        addRows("window-runs.txt", {"settings", "fake", "unreachable", "file", "press", "answer"},
+            {"box", "call", "left", "ends", "logged", "unlogged", "dump"}, {"FAKES"});
     }
 
     void runs()
@@ -210,23 +209,27 @@ private slots:
             QFile::remove(m_fakes.directory() + '/' + program);
             qputenv("PATH", m_fakes.directory().toLocal8Bit());
         }
-        for (const QString& text : unescaped(row["file"]))
-            TestHelpers::writeFile(text.section(": ", 0, 0), text.section(": ", 1).toUtf8());
+        // "PATH: CONTENT", or "PATH:" for an empty file.
+        for (const QString& text : unescaped(row["file"])) {
+            const QString content = text.section(':', 1);
+            TestHelpers::writeFile(
+                text.section(':', 0, 0), content.mid(content.startsWith(' ') ? 1 : 0).toUtf8());
+        }
         const Seen seen
             = play(settingsOf(row["settings"]), row["fake"], row["press"].value(0), unescaped(row["answer"]));
-        QVERIFY2(
-            seen.boxes == unescaped(row["box"]), qPrintable("boxes seen:\n" + seen.boxes.join("\n---\n")));
-        QVERIFY2(seen.calls == row["call"], qPrintable("calls made:\n" + seen.calls.join("\n")));
+        COMPARE_RUN(seen.boxes, row, "box", unescaped(row["box"]));
+        COMPARE_RUN(seen.calls, row, "call", row["call"]);
         QVariantMap leftForNextStart {{"IsCrashed", 0}, {"RestartMode", 0}, {"ServiceStopped", 0}};
         leftForNextStart.insert(settingsOf(row["left"]));
-        QCOMPARE(seen.settings, leftForNextStart);
-        QCOMPARE(seen.ended, !row.contains("ends") ? -1 : row["ends"][0] == "reboot" ? 0 : restartExitCode);
-        QCOMPARE(seen.dumpKept, row["dump"] == QStringList {"kept"});
+        COMPARE_RUN(seen.settings, row, "left", leftForNextStart);
+        const int ends = !row.contains("ends") ? -1 : row["ends"][0] == "reboot" ? 0 : restartExitCode;
+        COMPARE_RUN(seen.ended, row, "ends", ends);
+        COMPARE_RUN(seen.dumpKept, row, "dump", row["dump"] == QStringList {"kept"});
         for (const QString& text : unescaped(row["logged"]))
-            QVERIFY2(seen.logged.contains(text), qPrintable(text + " | " + seen.logged.join('\n')));
+            VERIFY_RUN(seen.logged.contains(text), row, "logged", text + " | " + seen.logged.join('\n'));
         for (const QString& text : unescaped(row["unlogged"]))
-            QVERIFY2(
-                !seen.logged.join('\n').contains(text), qPrintable(text + " | " + seen.logged.join('\n')));
+            VERIFY_RUN(!seen.logged.join('\n').contains(text), row, "unlogged",
+                text + " | " + seen.logged.join('\n'));
     }
 
     void closeRefusedWhileTheToolRuns()

@@ -17,8 +17,8 @@
 
 #include "fakeexecutables.h"
 #include "historydialog.h"
+#include "launcharguments.h"
 #include "mainwindow.h"
-#include "scenariotable.h"
 #include "sourcedialog.h"
 #include "testhelpers.h"
 
@@ -147,35 +147,54 @@ private slots:
 
     void controlsFollowModeSourcesAndOption_data()
     {
-        addRows(
-            "setup-controls.txt", {"expert", "source", "current", "useRepo", "options", "button", "enabled"});
+        QTest::addColumn<bool>("expert");
+        QTest::addColumn<QStringList>("sources");
+        QTest::addColumn<int>("current"); // the row chosen, before the option
+        QTest::addColumn<bool>("useRepo"); // the system's repositories are chosen
+        // The controls that can be used then, of: update (and Imitate with it), list, add, remove,
+        // change, checksums (the MD5, GOST and keep check boxes).
+        QTest::addColumn<QString>("enabled");
+        const QStringList mixed {"/srv/a.iso", "ftp://mirror.example/b.iso"};
+        QTest::newRow("first start") << false << QStringList {} << -1 << false << "list add";
+        QTest::newRow("simple, a source current")
+            << false << mixed << 1 << false << "update list add remove change checksums";
+        QTest::newRow("simple ignores the system repositories, but not for the checksum boxes")
+            << false << mixed << 0 << true << "update list add remove change";
+        QTest::newRow("expert, no sources") << true << QStringList {} << -1 << false << "list add";
+        QTest::newRow("expert, system repositories, a source current")
+            << true << mixed << 0 << true << "update change";
+        QTest::newRow("expert, only ftp sources")
+            << true << QStringList {"ftp://mirror.example/a", "ftp://mirror.example/b"} << 0 << false
+            << "update list add remove change";
     }
 
     void controlsFollowModeSourcesAndOption()
     {
-        QFETCH(const Row, row);
+        QFETCH(const bool, expert);
+        QFETCH(const QStringList, sources);
+        QFETCH(const int, current);
+        QFETCH(const bool, useRepo);
+        QFETCH(const QString, enabled);
         // A row is chosen before the option is checked, as a user can only do it that way round.
-        auto window
-            = TestHelpers::makeWindow({{"ExpertMode", row.contains("expert")}, {"Sources", row["source"]}});
-        child<QListWidget>(window.get(), "m_sourcesListWidget")
-            ->setCurrentRow(row["current"].value(0, "-1").toInt());
-        child<QCheckBox>(window.get(), "m_useRepoCheckBox")->setChecked(row.contains("useRepo"));
-        QCOMPARE(child<QGroupBox>(window.get(), "m_optionsGroupBox")->isVisible(), row.contains("options"));
-        QCOMPARE(
-            child<QPushButton>(window.get(), "m_imitatePushButton")->isVisible(), row.contains("options"));
-        QCOMPARE(child<QPushButton>(window.get(), "m_updatePushButton")->text(), row["button"].value(0));
+        auto window = TestHelpers::makeWindow({{"ExpertMode", expert}, {"Sources", sources}});
+        child<QListWidget>(window.get(), "m_sourcesListWidget")->setCurrentRow(current);
+        child<QCheckBox>(window.get(), "m_useRepoCheckBox")->setChecked(useRepo);
+        // Expert mode shows the options and Imitate; the mode button names the other mode.
+        QCOMPARE(child<QGroupBox>(window.get(), "m_optionsGroupBox")->isVisible(), expert);
+        QCOMPARE(child<QPushButton>(window.get(), "m_imitatePushButton")->isVisible(), expert);
+        QCOMPARE(child<QPushButton>(window.get(), "m_updatePushButton")->text(),
+            expert ? "Update" : "Check and update system");
         const std::pair<QString, QStringList> controls[] {
             {"update", {"m_updatePushButton", "m_imitatePushButton"}}, {"list", {"m_sourcesListWidget"}},
             {"add", {"m_addSourceToolButton"}}, {"remove", {"m_removeSourceToolButton"}},
             {"change", {"m_changeSourceToolButton"}},
             {"checksums", {"m_md5CheckBox", "m_gostCheckBox", "m_keepSrcCheckBox"}}};
-        const QStringList enabled = row["enabled"].value(0).split(' ');
         QStringList seen, expected;
         for (const auto& [name, widgets] : controls) {
             for (const QString& widget : widgets) {
                 if (child<QWidget>(window.get(), qPrintable(widget))->isEnabled())
                     seen << widget;
-                if (enabled.contains(name))
+                if (enabled.split(' ').contains(name))
                     expected << widget;
             }
         }
@@ -184,53 +203,146 @@ private slots:
 
     void sourceDialogAcceptsOnlyFittingText_data()
     {
-        addRows("source-dialog.txt", {"opens", "type", "network", "refused"});
+        QTest::addColumn<QString>("opens"); // the source it opens on; empty: it adds a new one
+        QTest::addColumn<QString>("typed"); // the text typed into its field, if any
+        QTest::addColumn<bool>("network"); // the network kind is chosen before OK
+        // The warning shown on OK; the dialog stays open with the text kept. None: the source is
+        // taken, without the blanks around it.
+        QTest::addColumn<QString>("refused");
+        const QString notIso = "The source is not ISO image. Enter the correct source.";
+        const QString notNetwork = "The source is not a network address. Enter the correct source.";
+        QTest::newRow("image path") << ""
+                                    << "/media/cdrom/update.iso" << false << "";
+        QTest::newRow("capital extension") << ""
+                                           << "/media/cdrom/update.ISO" << false << notIso;
+        QTest::newRow("blank inside a path") << ""
+                                             << "/srv/my update.iso" << false << notIso;
+        QTest::newRow("blanks around are dropped") << ""
+                                                   << "  /srv/update.iso  " << false << "";
+        QTest::newRow("file address") << ""
+                                      << "file:///srv/repo" << true << "";
+        QTest::newRow("capital scheme") << ""
+                                        << "HTTP://mirror.example/repo" << true << notNetwork;
+        QTest::newRow("path kept when switching to network") << ""
+                                                             << "/srv/update.iso" << true << notNetwork;
+        QTest::newRow("ftp image opens as an image") << "ftp://mirror.example/cd.iso"
+                                                     << "" << false << "";
+        QTest::newRow("address opens as network") << "https://mirror.example/repo"
+                                                  << "" << false << "";
     }
 
     void sourceDialogAcceptsOnlyFittingText()
     {
-        QFETCH(const Row, row);
-        const QStringList opens = row["opens"];
+        QFETCH(const QString, opens);
+        QFETCH(const QString, typed);
+        QFETCH(const bool, network);
+        QFETCH(const QString, refused);
         auto dialog
-            = opens.isEmpty() ? std::make_unique<SourceDialog>() : std::make_unique<SourceDialog>(opens[0]);
+            = opens.isEmpty() ? std::make_unique<SourceDialog>() : std::make_unique<SourceDialog>(opens);
         auto* iso = child<QRadioButton>(dialog.get(), "m_isoRadioButton");
         auto* line = child<QLineEdit>(dialog.get(), "m_sourceLineEdit");
         dialog->show();
-        QCOMPARE(iso->isChecked(), opens.isEmpty() || opens[0].endsWith(".iso"));
-        if (row.contains("type"))
-            line->setText(row["type"][0]);
-        if (row.contains("network"))
+        QCOMPARE(iso->isChecked(), opens.isEmpty() || opens.endsWith(".iso"));
+        if (!typed.isEmpty())
+            line->setText(typed);
+        if (network)
             child<QRadioButton>(dialog.get(), "m_netRadioButton")->setChecked(true);
         QCOMPARE(child<QToolButton>(dialog.get(), "m_browseToolButton")->isVisible(), iso->isChecked());
         QCOMPARE(line->placeholderText(),
             iso->isChecked() ? "Specify the path to the ISO image"
                              : "Specify a link to the network repository");
-        QCOMPARE(TestHelpers::answerBox("OK", [&] { dialog->accept(); }).value(1), row["refused"].value(0));
-        if (row.contains("refused")) {
+        QCOMPARE(TestHelpers::answerBox("OK", [&] { dialog->accept(); }).value(1), refused);
+        if (!refused.isEmpty()) {
             QVERIFY(dialog->isVisible());
-            QCOMPARE(line->text(), row["type"].value(0));
+            QCOMPARE(line->text(), typed);
         } else {
             QCOMPARE(dialog->result(), int(QDialog::Accepted));
-            QCOMPARE(dialog->source(), (row["type"] + opens).value(0).trimmed());
+            QCOMPARE(dialog->source(), (typed.isEmpty() ? opens : typed).trimmed());
         }
     }
 
     void informationPanel_data()
     {
-        addRows("information-panel.txt", {"level", "update", "available", "shows"});
+        QTest::addColumn<QString>("level"); // /etc/norvo_security_level
+        QTest::addColumn<QString>("update"); // /etc/norvo_update_version; empty: there is none
+        QTest::addColumn<QString>("available"); // the root's free space, as df gives it
+        QTest::addColumn<QString>("shows");
+        QTest::newRow("maximum level, update installed")
+            << "  2 \nignored\n"
+            << "Update 1.2.3\nBulletin 45\n"
+            << "15G"
+            << "Norvo Linux 1.7.5\nMaximum security level, «Kaldemor»\nUpdate 1.2.3 installed (BULLETIN № 45)\n"
+               "Available memory size: 15 G (root partition)";
+        QTest::newRow("advanced level, no update file")
+            << "1\n"
+            << ""
+            << "900M"
+            << "Norvo Linux 1.7.5\nAdvanced security level, «Brisvan»\nAvailable memory size: 900 M (root partition)";
+        QTest::newRow("unknown level is base, no bulletin")
+            << "5\n"
+            << "Update 1.2.4\nno number\n"
+            << "512"
+            << "Norvo Linux 1.7.5\nBase security level, «Ulmet»\nUpdate 1.2.4 installed (BULLETIN № )\n"
+               "Available memory size: 512 (root partition)";
     }
 
     void informationPanel()
     {
-        QFETCH(const Row, row);
-        TestHelpers::writeFile("/etc/norvo_security_level", unescaped(row["level"]).value(0).toUtf8());
+        QFETCH(const QString, level);
+        QFETCH(const QString, update);
+        QFETCH(const QString, available);
+        QFETCH(const QString, shows);
+        TestHelpers::writeFile("/etc/norvo_security_level", level.toUtf8());
         QFile::remove("/etc/norvo_update_version");
-        if (row.contains("update"))
-            TestHelpers::writeFile("/etc/norvo_update_version", unescaped(row["update"])[0].toUtf8());
-        m_fakes.setScenario(
-            "df", TestHelpers::dfRoot("/dev/sda1", "ext4").replace("15G", row["available"].value(0)) + '\n');
+        if (!update.isEmpty())
+            TestHelpers::writeFile("/etc/norvo_update_version", update.toUtf8());
+        m_fakes.setScenario("df", TestHelpers::dfRoot("/dev/sda1", "ext4").replace("15G", available) + '\n');
         auto window = TestHelpers::makeWindow({});
-        QCOMPARE(child<QLabel>(window.get(), "m_sysInfoLabel")->text(), row["shows"].join('\n'));
+        QCOMPARE(child<QLabel>(window.get(), "m_sysInfoLabel")->text(), shows);
+    }
+
+    void updateToolArgumentsFollowTheChoices_data()
+    {
+        QTest::addColumn<QString>("choices"); // the words of the choices made, parted by blanks
+        QTest::addColumn<QStringList>("sources");
+        QTest::addColumn<QString>("arguments");
+        const QStringList images {"/srv/a.iso", "/srv/b.iso"};
+        QTest::newRow("expert: GOST and the latest kernel")
+            << "expert gost latestKernel" << images << "-A -K -g /srv/a.iso /srv/b.iso";
+        QTest::newRow("expert: MD5, keep, no main repository")
+            << "expert md5 keepSources noMainRepo" << QStringList {"/srv/a.iso"} << "-A -T -k -m /srv/a.iso";
+        QTest::newRow("expert: both checksums")
+            << "expert gost md5" << QStringList {"/srv/a.iso"} << "-A -g -m /srv/a.iso";
+        QTest::newRow("expert: system repositories, the sources left out")
+            << "expert useRepo md5 keepSources" << images << "-A -r";
+        QTest::newRow("expert: ftp sources only take no -k, -g, -m")
+            << "expert onlyFtpSources keepSources gost md5" << QStringList {"ftp://m.example/a"}
+            << "-A ftp://m.example/a";
+        QTest::newRow("simple: checksum files found, the option boxes ignored")
+            << "gostFilesFound md5FilesFound keepSources noMainRepo useRepo" << images
+            << "-A -g -m /srv/a.iso /srv/b.iso";
+        QTest::newRow("simple: no checksum files") << "gost md5" << images << "-A /srv/a.iso /srv/b.iso";
+    }
+
+    void updateToolArgumentsFollowTheChoices()
+    {
+        QFETCH(const QString, choices);
+        QFETCH(const QStringList, sources);
+        QFETCH(const QString, arguments);
+        const QStringList chosen = choices.split(' ');
+        LaunchChoices launch;
+        launch.expertMode = chosen.contains("expert");
+        launch.useRepo = chosen.contains("useRepo");
+        launch.keepSources = chosen.contains("keepSources");
+        launch.gost = chosen.contains("gost");
+        launch.md5 = chosen.contains("md5");
+        launch.noMainRepo = chosen.contains("noMainRepo");
+        launch.latestKernel = chosen.contains("latestKernel");
+        launch.gostFilesFound = chosen.contains("gostFilesFound");
+        launch.md5FilesFound = chosen.contains("md5FilesFound");
+        launch.onlyFtpSources = chosen.contains("onlyFtpSources");
+        launch.sources = sources;
+        QCOMPARE(launchArguments(launch).join(' '), arguments);
     }
 
     void optionsAreSavedUnderTheirKeys()

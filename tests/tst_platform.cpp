@@ -5,7 +5,6 @@
 #include "fakeexecutables.h"
 #include "helpercommand.h"
 #include "packagemanager.h"
-#include "scenariotable.h"
 
 using namespace KivAdmin;
 
@@ -23,12 +22,28 @@ private slots:
     }
     void init() { m_fakes.reset(); }
 
-    void helperReportsHowTheCommandEnded_data() { addRows("helper-commands.txt", {"fake", "ends"}); }
+    void helperReportsHowTheCommandEnded_data()
+    {
+        // The scripted program (tests/support/fake-program), run with a bound of 400 ms; none: missing.
+        QTest::addColumn<QStringList>("fake");
+        // "not started", or "finished" or "stopped" (at its bound), then "crashed" or "exit N", what
+        // it said, and "succeeded" or not.
+        QTest::addColumn<QString>("ends");
+        QTest::newRow("success with output") << QStringList {"out one\\ntwo\\n", "err noise\\n"}
+                                             << "finished, exit 0, said \"one\\ntwo\\n\", succeeded";
+        QTest::newRow("non-zero exit code")
+            << QStringList {"out partial", "exit 3"} << "finished, exit 3, said \"partial\", failed";
+        QTest::newRow("killed by a signal")
+            << QStringList {"signal KILL"} << "finished, crashed, said \"\", failed";
+        QTest::newRow("program missing") << QStringList {} << "not started, said \"\", failed";
+        QTest::newRow("past its bound")
+            << QStringList {"out started\\n", "hang"} << "stopped, exit 0, said \"started\\n\", failed";
+    }
 
     void helperReportsHowTheCommandEnded()
     {
-        QFETCH(const Row, row);
-        const QStringList fake = row["fake"];
+        QFETCH(const QStringList, fake);
+        QFETCH(const QString, ends);
         m_fakes.setScenario("scripted", fake.join('\n') + '\n');
         QElapsedTimer timer;
         timer.start();
@@ -44,23 +59,49 @@ private slots:
             seen << "not started";
         seen << "said \"" + QString::fromLatin1(result.output).replace('\n', "\\n") + '"'
              << (result.succeeded() ? "succeeded" : "failed");
-        QCOMPARE(seen.join(", "), row["ends"].value(0));
+        QCOMPARE(seen.join(", "), ends);
         if (!fake.isEmpty())
             QCOMPARE(m_fakes.calls("scripted"), QList<QStringList> {(QStringList {"a b", ""})});
     }
 
     void packageStateFollowsDpkg_data()
     {
-        addRows("dpkg-states.txt", {"package", "fake", "installed", "version"});
+        QTest::addColumn<QString>("package");
+        QTest::addColumn<QString>("fake"); // the scripted dpkg-query
+        QTest::addColumn<bool>("installed");
+        QTest::addColumn<QStringList>("versions");
+        QTest::newRow("installed") << "norvo-update-service"
+                                   << "out ii \\tnorvo-update-service\\t1.4\\n"
+                                   << true << QStringList {"1.4"};
+        QTest::newRow("removed, configuration kept") << "norvo-update-service"
+                                                     << "out rc \\tnorvo-update-service\\t1.4\\n"
+                                                     << false << QStringList {};
+        QTest::newRow("half-configured after a failed upgrade") << "kiv-norvo-update"
+                                                                << "out iF \\tkiv-norvo-update\\t0.1.33\\n"
+                                                                << false << QStringList {"0.1.33"};
+        QTest::newRow("unknown to dpkg")
+            << "norvo-update-service"
+            << "err dpkg-query: no packages found matching it\\n\nexit 1" << false << QStringList {};
+        QTest::newRow("installed for two architectures") << "libfoo"
+                                                         << "out ii \\tlibfoo\\t2.0\\nii \\tlibfoo\\t2.0\\n"
+                                                         << true << QStringList {"2.0", "2.0"};
+        QTest::newRow("name with regular-expression characters") << "g++"
+                                                                 << "out ii \\tg++\\t4:12.2.0-3\\n"
+                                                                 << true << QStringList {"4:12.2.0-3"};
+        QTest::newRow("another package must not match") << "norvo-update"
+                                                        << "out ii \\tnorvo-update-service\\t1.0\\n"
+                                                        << false << QStringList {"1.0"};
     }
 
     void packageStateFollowsDpkg()
     {
-        QFETCH(const Row, row);
-        const QString package = row["package"].value(0);
-        m_fakes.setScenario("dpkg-query", row["fake"].join('\n') + '\n');
-        QCOMPARE(PackageManager::isPackageInstalled(package, "ii\\s%1"), row.contains("installed"));
-        QCOMPARE(PackageManager::getInstalledPackagesVersions(package), row["version"]);
+        QFETCH(const QString, package);
+        QFETCH(const QString, fake);
+        QFETCH(const bool, installed);
+        QFETCH(const QStringList, versions);
+        m_fakes.setScenario("dpkg-query", fake + '\n');
+        QCOMPARE(PackageManager::isPackageInstalled(package, "ii\\s%1"), installed);
+        QCOMPARE(PackageManager::getInstalledPackagesVersions(package), versions);
         const QStringList expected {
             "-W", "-f=${db:Status-Abbrev}\\t${Package}\\t${Version}\\n", "--", package};
         QCOMPARE(m_fakes.calls("dpkg-query"), (QList<QStringList> {expected, expected}));

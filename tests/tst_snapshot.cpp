@@ -17,7 +17,6 @@
 #include "fakeexecutables.h"
 #include "lvmsnapshot.h"
 #include "rootfilesystem.h"
-#include "scenariotable.h"
 #include "snapshotfile.h"
 #include "testfiles.h"
 #include "xfssnapshot.h"
@@ -68,19 +67,52 @@ private slots:
         writeFile("/boot/vmlinuz", "kernel");
     }
 
-    void rootFileSystemFromDf_data() { addRows("df-roots.txt", {"df", "then", "root"}); }
+    void rootFileSystemFromDf_data()
+    {
+        QTest::addColumn<QString>("df"); // what df -T -h prints
+        QTest::addColumn<QString>("then"); // what the scripted df does after it (tests/support/fake-program)
+        QTest::addColumn<QString>("root"); // DEVICE TYPE SIZE lvm|plain; empty: no root found
+        const QString head = "Filesystem Type Size Used Avail Use% Mounted on\n";
+        const QString lvm
+            = head + "udev devtmpfs 3.9G 0 3.9G 0% /dev\n/dev/mapper/vg--sys-root xfs 20G 5.0G 15G 25% /\n";
+        QTest::newRow("this machine")
+            << QString::fromUtf8(readFile(KIV_TEST_DATA_DIR "/recorded/df-this-machine.txt")) << ""
+            << "/dev/vda ext4 80G plain";
+        QTest::newRow("xfs on an LVM volume") << lvm << ""
+                                              << "/dev/mapper/vg--sys-root xfs 15G lvm";
+        QTest::newRow("xfs on a partition")
+            << head + "/dev/sda2 xfs 30G 12G 18G 40% /\n/dev/sdb1 xfs 1.9T 1.2T 700G 64% /srv/mirror/\n"
+            << ""
+            << "/dev/sda2 xfs 18G plain";
+        QTest::newRow("first root line wins")
+            << head + "/dev/sda2 ext4 30G 12G 18G 40% /\noverlay overlay 30G 12G 17G 42% /\n"
+            << ""
+            << "/dev/sda2 ext4 18G plain";
+        QTest::newRow("no root line") << head + "/dev/sda1 ext4 943M 180M 699M 21% /boot\n"
+                                      << ""
+                                      << "";
+        QTest::newRow("wrapped root line")
+            << head + "/dev/mapper/a-very-long-volume-group-name-root xfs /\n  20G  5.0G   15G  25%\n"
+            << ""
+            << "";
+        QTest::newRow("df fails") << lvm << "exit 1"
+                                  << "";
+        QTest::newRow("df crashes") << lvm << "signal SEGV"
+                                    << "";
+    }
 
     void rootFileSystemFromDf()
     {
-        QFETCH(const Row, row);
-        m_fakes.setScenario("df",
-            (QStringList(QString("cat " KIV_TEST_DATA_DIR "/") + row["df"][0]) + row["then"]).join('\n')
-                + '\n');
+        QFETCH(const QString, df);
+        QFETCH(const QString, then);
+        QFETCH(const QString, root);
+        writeFile(m_fakes.directory() + "/df.out", df.toUtf8());
+        m_fakes.setScenario("df", "cat " + m_fakes.directory() + "/df.out\n" + then + '\n');
         const RootFileSystem found = detectRootFileSystem();
         const QString seen
             = QStringList {found.device(), found.type(), found.available(), found.isLvm() ? "lvm" : "plain"}
                   .join(' ');
-        QCOMPARE(found.isValid() ? seen : QString(), row["root"].value(0));
+        QCOMPARE(found.isValid() ? seen : QString(), root);
         QCOMPARE(found.mountPoint(), found.isValid() ? "/" : "");
         QCOMPARE(m_fakes.calls("df"), QList<QStringList> {(QStringList {"-T", "-h"})});
     }
@@ -105,16 +137,42 @@ private slots:
             QList<QStringList> {(QStringList {"-f", "/dev/vg-sys/lvsnap-kiv-norvo-update"})});
     }
 
+    // The restore lists the archive of /boot, extracts it beside /boot, merges the volume back,
+    // then swaps the extracted files in. The extraction here makes a /boot holding grub/ alone.
     void lvmRestoreNeverLeavesBootEmpty_data()
     {
-        addRows("lvm-restores.txt", {"archive", "fails", "runs", "boot", "kept", "half"});
+        QTest::addColumn<bool>("archived"); // an archive of /boot is there
+        // The step that fails: list, extract or merge; swap: a file of /boot cannot be moved.
+        QTest::addColumn<QString>("fails");
+        QTest::addColumn<QStringList>("runs"); // every command run, in order
+        QTest::addColumn<bool>("bootKept"); // /boot as it was is left alone
+        QTest::addColumn<bool>("archiveKept");
+        QTest::addColumn<bool>("halfDone"); // failed after the merge was scheduled
+        const QString list = "tar -tzf /var/tmp/boot_snap.tar.bz2";
+        const QString extract = "tar --xattrs --xattrs-include=security.{ZLAB,AUDIT,DEF_AUDIT} --acls -xzf "
+                                "/var/tmp/boot_snap.tar.bz2 -C /boot/.kiv-norvo-update-restore";
+        const QString merge = "lvconvert --merge /dev/vg0/lvsnap-kiv-norvo-update";
+        QTest::newRow("archive missing") << false << "" << QStringList {} << true << false << false;
+        QTest::newRow("archive unreadable") << true << "list" << QStringList {list} << true << true << false;
+        QTest::newRow("extraction fails")
+            << true << "extract" << QStringList {list, extract} << true << true << false;
+        QTest::newRow("merge fails") << true << "merge" << QStringList {list, extract, merge} << true << true
+                                     << false;
+        QTest::newRow("/boot cannot be swapped after the merge")
+            << true << "swap" << QStringList {list, extract, merge} << true << true << true;
+        QTest::newRow("restored") << true << "" << QStringList {list, extract, merge} << false << false
+                                  << false;
     }
 
     void lvmRestoreNeverLeavesBootEmpty()
     {
-        QFETCH(const Row, row);
-        const QStringList fails = row["fails"];
-        if (!row.contains("archive"))
+        QFETCH(const bool, archived);
+        QFETCH(const QString, fails);
+        QFETCH(const QStringList, runs);
+        QFETCH(const bool, bootKept);
+        QFETCH(const bool, archiveKept);
+        QFETCH(const bool, halfDone);
+        if (archived)
             writeFile(bootArchivePath, "archive");
         const QString failure = "err failed\\n\nexit 2\n";
         m_fakes.setScenario("tar", fails.contains("list") ? failure : "", 1);
@@ -123,21 +181,20 @@ private slots:
             fails.contains("extract") ? failure : "run mkdir -p /boot/.kiv-norvo-update-restore/boot/grub\n",
             2);
         // An immutable file cannot be moved, not even by root.
-        const bool immutable
-            = fails.contains("swap") && QProcess::execute("chattr", {"+i", "/boot/vmlinuz"}) == 0;
+        const bool immutable = fails == "swap" && QProcess::execute("chattr", {"+i", "/boot/vmlinuz"}) == 0;
         const auto mutableAgain = qScopeGuard([] { QProcess::execute("chattr", {"-i", "/boot/vmlinuz"}); });
-        QVERIFY(immutable || !fails.contains("swap"));
+        QVERIFY(immutable || fails != "swap");
 
         LvmSnapshot snapshot("lvsnap-kiv-norvo-update", "/dev/mapper/vg0-root", 6);
         const Snapshot::ErrorCode result = snapshot.restore();
-        QCOMPARE(result, row.contains("archive") || !fails.isEmpty() ? Snapshot::Error : Snapshot::Success);
+        QCOMPARE(result, !archived || !fails.isEmpty() ? Snapshot::Error : Snapshot::Success);
         QCOMPARE(snapshot.errorText().isEmpty(), result == Snapshot::Success);
-        QCOMPARE(m_fakes.callsInOrder({"tar", "lvconvert"}), row["runs"]);
-        QCOMPARE(QFile::exists("/boot/vmlinuz"), row.contains("boot"));
+        QCOMPARE(m_fakes.callsInOrder({"tar", "lvconvert"}), runs);
+        QCOMPARE(QFile::exists("/boot/vmlinuz"), bootKept);
         QCOMPARE(QFileInfo("/boot/grub").isDir(), result == Snapshot::Success);
-        QCOMPARE(QFile::exists(bootArchivePath), row.contains("kept"));
-        QCOMPARE(snapshot.isRestoreHalfDone(), row.contains("half"));
-        if (row.contains("half")) {
+        QCOMPARE(QFile::exists(bootArchivePath), archiveKept);
+        QCOMPARE(snapshot.isRestoreHalfDone(), halfDone);
+        if (halfDone) {
             QVERIFY2(snapshot.errorText().contains(
                          "Before any reboot, put /boot back by hand: tar --xattrs --acls -xzf "
                          + QString(bootArchivePath)),
@@ -266,15 +323,49 @@ private slots:
         QVERIFY(QFileInfo(bootArchivePath).isFile());
     }
 
+    // The program makes the file (%1) as root; /var/tmp/genuine is a copy of it anyone can read. The
+    // archive of /boot and the XFS dump share the checks: all of them are tried on one.
     void snapshotFilesAreRootsAlone_data()
     {
-        addRows("snapshot-files.txt", {"snapshot", "before", "after", "refused"});
+        QTest::addColumn<bool>("lvm"); // the archive of /boot of an LVM snapshot, else the XFS dump
+        // Run as nobody before the snapshot is made: the file must be made afresh, leaving alone
+        // what was planted.
+        QTest::addColumn<QString>("before");
+        // Run after it is made, as root ("as nobody SHELL": as nobody, once the file is gone; only
+        // root may remove root's file from the sticky /var/tmp).
+        QTest::addColumn<QString>("after");
+        QTest::addColumn<QString>("refused"); // why the restore then refuses the file
+        const QString link = "ln -s /etc/kiv-victim %1";
+        QTest::newRow("boot archive over a link") << true << link << ""
+                                                  << "";
+        QTest::newRow("dump over a link") << false << link << ""
+                                          << "";
+        QTest::newRow("dump over a folder") << false << "mkdir %1 && touch %1/inside"
+                                            << ""
+                                            << "";
+        QTest::newRow("boot archive: a file by nobody") << true << ""
+                                                        << "as nobody echo planted > %1"
+                                                        << "does not belong to root";
+        QTest::newRow("dump: a link by nobody") << false << ""
+                                                << "as nobody ln -s /var/tmp/genuine %1"
+                                                << "is not a regular file";
+        QTest::newRow("dump: a file by nobody") << false << ""
+                                                << "as nobody echo planted > %1"
+                                                << "does not belong to root";
+        QTest::newRow("dump: writable by others") << false << ""
+                                                  << "chmod 0602 %1"
+                                                  << "can be changed by other users";
+        QTest::newRow("dump: a second name") << false << ""
+                                             << "ln %1 /var/tmp/second"
+                                             << "more than one name";
     }
 
     void snapshotFilesAreRootsAlone()
     {
-        QFETCH(const Row, row);
-        const bool lvm = row["snapshot"] == QStringList {"lvm"};
+        QFETCH(const bool, lvm);
+        QFETCH(const QString, before);
+        QFETCH(const QString, after);
+        QFETCH(const QString, refused);
         writeFile("/etc/kiv-victim", "victim\n");
         // The archive of /boot is written by the real tar.
         if (lvm)
@@ -284,8 +375,7 @@ private slots:
                 std::make_unique<LvmSnapshot>("lvsnap-kiv-norvo-update", "/dev/mapper/vg0-root", 6))
             : std::make_unique<XfsSnapshot>("xfssnap-kiv-norvo-update", "/dev/sda2");
         const QString path = lvm ? bootArchivePath : dump;
-        for (const QString& planted : row["before"])
-            QVERIFY2(runAsNobody(planted.arg(path)), qPrintable(planted));
+        QVERIFY2(before.isEmpty() || runAsNobody(before.arg(path)), qPrintable(before));
 
         QSignalSpy created(made.get(), &Snapshot::created);
         made->create();
@@ -300,19 +390,17 @@ private slots:
 
         QVERIFY(QFile::copy(path, "/var/tmp/genuine"));
         QProcess::execute("chmod", {"0644", "/var/tmp/genuine"});
-        for (const QString& tamper : row["after"]) {
-            if (tamper.startsWith("as nobody ")) {
-                QFile::remove(path);
-                QVERIFY2(runAsNobody(tamper.mid(10).arg(path)), qPrintable(tamper));
-            } else {
-                QCOMPARE(QProcess::execute("sh", {"-c", tamper.arg(path)}), 0);
-            }
+        if (after.startsWith("as nobody ")) {
+            QFile::remove(path);
+            QVERIFY2(runAsNobody(after.mid(10).arg(path)), qPrintable(after));
+        } else if (!after.isEmpty()) {
+            QCOMPARE(QProcess::execute("sh", {"-c", after.arg(path)}), 0);
         }
         m_fakes.activate();
         m_fakes.reset();
-        if (row.contains("refused")) {
+        if (!refused.isEmpty()) {
             QCOMPARE(made->restore(), Snapshot::Error);
-            QVERIFY2(made->errorText().contains(row["refused"][0]), qPrintable(made->errorText()));
+            QVERIFY2(made->errorText().contains(refused), qPrintable(made->errorText()));
             QVERIFY(lvm || !made->exists());
             QCOMPARE(m_fakes.sequence(), QStringList {});
             QCOMPARE(readFile("/boot/vmlinuz"), QByteArray("kernel"));

@@ -13,7 +13,6 @@
 #include <QTest>
 
 #include "fakeexecutables.h"
-#include "scenariotable.h"
 #include "testfiles.h"
 
 // The program's start: single instance, the checks in their order with their warnings. The program
@@ -134,30 +133,112 @@ private slots:
         m_programs.clear();
     }
 
+    // The real program runs with scripted dpkg, dpkg-query and systemctl, and the observer inside
+    // it answers every box with its first button.
     void checksRunInOrder_data()
     {
-        addRows("startup-checks.txt", {"nobody", "instances", "restart", "fake", "shown", "says", "call"});
+        QTest::addColumn<bool>("nobody"); // started by an ordinary user, else by root
+        QTest::addColumn<QString>("instances"); // the mode of root's folder of the instances' lock
+        // The window asks for a restart, and the program cannot find itself to start again.
+        QTest::addColumn<bool>("restart");
+        // Lines of scripted programs (tests/support/fake-program), "NAME#N:" for the N-th call
+        // only; a program without a line is missing.
+        QTest::addColumn<QStringList>("fakes");
+        // What the program showed, in order: "box TITLE|TEXT|ICON|BUTTONS", or "window TITLE".
+        QTest::addColumn<QStringList>("shown");
+        QTest::addColumn<QString>("says"); // on standard error
+        // Every question the start-up checks asked, in order: of dpkg, of systemctl, and of
+        // dpkg-query about the service package.
+        QTest::addColumn<QStringList>("calls");
+        const QString window = "window Kiv norvo update";
+        const QString notInstalled = "box Warning!|Package norvo-update is not installed!|2|OK";
+        const QString notRestarted
+            = "The program could not be started again to carry on with the update. Start "
+              "it yourself: it carries on where it stopped.";
+        const QString refusal
+            = "The program cannot start: its lock folder /run/kiv-norvo-update must belong to "
+              "you and be writable by you alone. Correct its owner and mode, or remove it, and "
+              "start the program again.";
+        const QString dpkg = "dpkg -s norvo-update";
+        const QString query
+            = "dpkg-query -W -f=${db:Status-Abbrev}\\t${Package}\\t${Version}\\n -- norvo-update-service";
+        const QString loadState = "systemctl show --property=LoadState --value -- norvo-update-service";
+        const QString isActive = "systemctl is-active -- norvo-update-service";
+        const QString installed = "dpkg: exit 0";
+        const QString serviceInstalled = "dpkg-query: out ii \\tnorvo-update-service\\t1.0\\n";
+        const QStringList activeService {
+            serviceInstalled, "systemctl#1: out loaded\\n", "systemctl#2: out active\\n"};
+        QTest::newRow("not the superuser: only that warning")
+            << true << "" << false << QStringList {installed} + activeService
+            << QStringList {"box Warning!|You should run this application with superuser privileges.|2|OK"}
+            << "" << QStringList {};
+        QTest::newRow("update tool not installed")
+            << false << "" << false << QStringList {"dpkg: exit 1"} + activeService
+            << QStringList {notInstalled} << "" << QStringList {dpkg};
+        QTest::newRow("dpkg crashes: counts as not installed")
+            << false << "" << false << QStringList {"dpkg: signal SEGV"} + activeService
+            << QStringList {notInstalled} << "" << QStringList {dpkg};
+        QTest::newRow("dpkg missing: the start goes on")
+            << false << "" << false << QStringList {"dpkg-query: exit 1"} << QStringList {window} << ""
+            << QStringList {query};
+        QTest::newRow("service active: warning, then the window")
+            << false << "" << false << QStringList {installed} + activeService
+            << QStringList {"box Warning!|The automatic update service is active!\\nPlease, check "
+                            "'norvo-update-service' status|2|OK",
+                   window}
+            << "" << QStringList {dpkg, query, loadState, isActive};
+        QTest::newRow("service inactive")
+            << false << "" << false
+            << QStringList {installed, serviceInstalled, "systemctl#1: out loaded\\n",
+                   "systemctl#2: out inactive\\n", "systemctl#2: exit 3"}
+            << QStringList {window} << "" << QStringList {dpkg, query, loadState, isActive};
+        QTest::newRow("no systemd running")
+            << false << "" << false
+            << QStringList {installed, serviceInstalled,
+                   "systemctl#1: err System has not been booted with systemd\\n", "systemctl#1: exit 1"}
+            << QStringList {window} << "" << QStringList {dpkg, query, loadState};
+        QTest::newRow("service unit unknown: not asked for its state")
+            << false << "" << false
+            << QStringList {installed, serviceInstalled, "systemctl#1: out not-found\\n"}
+            << QStringList {window} << "" << QStringList {dpkg, query, loadState};
+        QTest::newRow("service package absent: systemd not asked")
+            << false << "" << false << QStringList {installed, "dpkg-query: exit 1"} << QStringList {window}
+            << "" << QStringList {dpkg, query};
+        QTest::newRow("the folder of the instances readable by others: the start goes on")
+            << false << "0755" << false << QStringList {installed, "dpkg-query: exit 1"}
+            << QStringList {window} << "" << QStringList {dpkg, query};
+        QTest::newRow("the folder of the instances writable by others: refused with the reason")
+            << false << "0775" << false << QStringList {installed}
+            << QStringList {"box Warning!|" + refusal + "|3|OK"} << refusal << QStringList {};
+        QTest::newRow("a restart that cannot be started is said")
+            << false << "" << true << QStringList {installed, "dpkg-query: exit 1"}
+            << QStringList {window, "box Warning!|" + notRestarted + "|3|OK"} << notRestarted
+            << QStringList {dpkg, query};
     }
 
     void checksRunInOrder()
     {
-        QFETCH(const Row, row);
-        m_fakes->addDirectives(row["fake"]);
-        m_offPath = row.contains("restart");
-        QProcess* program
-            = startProgram(m_offPath ? QStringList {"KIV_OBSERVER_EXIT_CODE=100"} : QStringList {},
-                row.contains("nobody"), row["instances"].value(0));
+        QFETCH(const bool, nobody);
+        QFETCH(const QString, instances);
+        QFETCH(const bool, restart);
+        QFETCH(const QStringList, fakes);
+        QFETCH(const QStringList, shown);
+        QFETCH(const QString, says);
+        QFETCH(const QStringList, calls);
+        m_fakes->addDirectives(fakes);
+        m_offPath = restart;
+        QProcess* program = startProgram(
+            m_offPath ? QStringList {"KIV_OBSERVER_EXIT_CODE=100"} : QStringList {}, nobody, instances);
         QVERIFY(program->waitForFinished(60000));
         QCOMPARE(program->exitStatus(), QProcess::NormalExit);
         QCOMPARE(program->exitCode(), 0);
         const QString errors = QString::fromUtf8(program->readAllStandardError());
-        for (const QString& text : row["says"])
-            QVERIFY2(errors.contains(text), qPrintable(text + " | " + errors));
-        QCOMPARE(shownFirst(), row["shown"]);
+        QVERIFY2(errors.contains(says), qPrintable(says + " | " + errors));
+        QCOMPARE(shownFirst(), shown);
         // The window asks dpkg-query about other packages too.
         QCOMPARE(m_fakes->callsInOrder({"dpkg", "dpkg-query", "systemctl"})
                      .filter(QRegularExpression("^(dpkg |systemctl |dpkg-query .* norvo-update-service$)")),
-            row["call"]);
+            calls);
     }
 
     void secondInstanceExitsAtOnceAndAKilledOneDoesNotBlock()

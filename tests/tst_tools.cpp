@@ -27,6 +27,9 @@ using namespace TestHelpers;
 namespace {
 
 const QString tool = KIV_NORVO_UPDATE;
+// The names the runs' texts leave to the test: {F} the fixtures' folder and the rest (tool-runs.txt).
+const QStringList filledByTheTest {
+    "F", "F%", "C", "PORT", "DEAD", "ARCH", "TOOL", "CTL", "UNITS", "TESTTOOLS"};
 const QString log = "/var/log/norvo-update/norvo-update.log";
 const QString keptList = "/etc/apt/sources.list.d/norvo-update-kept.list";
 const QString codename
@@ -144,29 +147,77 @@ private slots:
         QFile::remove(log);
     }
 
-    void commandLines_data() { addRows("tool-options.txt", {"line", "refused"}); }
+    void commandLines_data()
+    {
+        QTest::addColumn<QString>("line"); // the arguments, parted by blanks
+        QTest::addColumn<QString>("refused"); // why the tool refuses them; empty: it takes them
+        const QString notAName
+            = "-p needs the name of a package (lower-case letters, digits, '+', '.' and '-'), not ";
+        QTest::newRow("imitation") << "-A -T -K -k -g -m /srv/a.iso ftp://m.example/r -n"
+                                   << "";
+        QTest::newRow("application update") << "-g /srv/a.iso -p kiv-norvo-update"
+                                            << "";
+        QTest::newRow("switches") << "-d"
+                                  << "";
+        QTest::newRow("name with a plus") << "-A /srv/a.iso -p g++"
+                                          << "";
+        QTest::newRow("no sources") << "-A -n"
+                                    << "no update sources given (ISO images or repository addresses, or -r)";
+        QTest::newRow("removal suffix") << "-A /srv/a.iso -p kiv-a-" << notAName + "kiv-a-";
+        QTest::newRow("pattern") << "-A /srv/a.iso -p kiv-*" << notAName + "kiv-*";
+        QTest::newRow("version") << "-A /srv/a.iso -p kiv-a=2.0" << notAName + "kiv-a=2.0";
+        QTest::newRow("unknown option") << "-A -x /srv/a.iso"
+                                        << "unknown option -x";
+        QTest::newRow("sources with -r") << "-A -r /srv/a.iso"
+                                         << "-r uses the configured repositories and takes no sources";
+        QTest::newRow("checksums with -r") << "-A -r -m"
+                                           << "-k, -g and -m apply to given sources, not to -r";
+        QTest::newRow("switch with more") << "-d -A"
+                                          << "-d and -e take no other argument";
+        QTest::newRow("the journal") << "--history"
+                                     << "";
+        QTest::newRow("one run of the journal") << "--history 20261207-034512-4242"
+                                                << "";
+        QTest::newRow("the journal with more") << "--history -A"
+                                               << "--history takes no other argument than the id of a run";
+        QTest::newRow("a rollback, answered") << "-A --rollback last"
+                                              << "";
+        QTest::newRow("a rollback without a run")
+            << "--rollback"
+            << "--rollback needs the id of a run from --history, or last";
+        QTest::newRow("a rollback with sources") << "--rollback last /srv/a.iso"
+                                                 << "--rollback takes no other argument than -A and --json";
+        QTest::newRow("a machine-readable simulation") << "-A -n --json /srv/a.iso"
+                                                       << "";
+        QTest::newRow("a machine-readable rollback") << "-A --json --rollback last"
+                                                     << "";
+        QTest::newRow("the journal as JSON twice over")
+            << "--json --history"
+            << "--json goes with an update, a simulation or a rollback";
+    }
 
     void commandLines()
     {
-        QFETCH(const Row, row);
+        QFETCH(const QString, line);
+        QFETCH(const QString, refused);
         Options options;
         QString reason;
-        QCOMPARE(parseOptions(row["line"][0].split(' '), &options, &reason), !row.contains("refused"));
-        QCOMPARE(reason, row["refused"].value(0));
+        QCOMPARE(parseOptions(line.split(' '), &options, &reason), refused.isEmpty());
+        QCOMPARE(reason, refused);
     }
 
     void runs_data()
     {
         addRows("tool-runs.txt",
-            {"command", "exits", "says", "does", "then", "check", "before", "undo", "meanwhile", "fake",
-                "environment", "when", "signal", "program"});
+            {"command", "program", "before", "undo", "substitute", "environment", "when", "signal"},
+            {"exits", "says", "does", "then", "check", "meanwhile"}, filledByTheTest);
     }
 
     void runs()
     {
         QFETCH(const Row, row);
         const QStringList command = row["command"], exits = row["exits"], when = row["when"];
-        QVERIFY2(exits.size() == 1, "a run says once how the tool ends");
+        VERIFY_RUN(exits.size() == 1, row, "exits", QString("a run says once how the tool ends"));
         static const QString arch
             = QString::fromLatin1(KivAdmin::runHelper("dpkg", {"--print-architecture"}).output).trimmed();
         // A text may be quoted to show a blank at its end.
@@ -184,8 +235,14 @@ private slots:
                 .replace("{UNITS}", KIV_TOOLS_SOURCE_DIR "/systemd")
                 .replace("{TESTTOOLS}", KIV_TEST_TOOLS_DIR);
         };
-        QVERIFY2(!row.contains("before") || sh(fill(row["before"].join(" && "))),
-            qPrintable(row["before"].join(" && ")));
+        for (const char* key : {"command", "before", "undo", "environment", "when", "meanwhile", "says",
+                 "does", "then", "check"}) {
+            for (const QString& text : row[key])
+                VERIFY_RUN(unreplacedName(fill(text)).isEmpty(), row, key,
+                    unreplacedName(fill(text)) + " stands for nothing");
+        }
+        VERIFY_RUN(!row.contains("before") || sh(fill(row["before"].join(" && "))), row, "before",
+            row["before"].join(" && "));
         const auto undoing = qScopeGuard([&] {
             if (row.contains("undo"))
                 sh(fill(row["undo"].join("; ")));
@@ -196,7 +253,8 @@ private slots:
         // Shutdown and sleep are held off through systemd-inhibit, which needs logind: a fake stands
         // in for it and records when the lock is taken and released.
         QTemporaryDir fakes;
-        for (const QString& program : row["fake"] + QStringList {"systemd-inhibit fake-systemd-inhibit"})
+        for (const QString& program :
+            row["substitute"] + QStringList {"systemd-inhibit fake-systemd-inhibit"})
             QFile::link(
                 KIV_TEST_TOOLS_DIR "/" + program.section(' ', 1), fakes.filePath(program.section(' ', 0, 0)));
         QProcessEnvironment variables = QProcessEnvironment::systemEnvironment();
@@ -223,7 +281,7 @@ private slots:
                 (output += process.readAllStandardOutput()).contains(fill(unescaped(when)[0]).toUtf8()),
                 60000);
             for (const QString& fact : unescaped(row["meanwhile"]))
-                QVERIFY2(holds(fill(fact), &found), qPrintable(fact + " | " + found));
+                VERIFY_RUN(holds(fill(fact), &found), row, "meanwhile", fact + " | " + found);
             // "INT to the group" goes to the tool's process group, as Ctrl-C on a terminal does.
             const pid_t pid = pid_t(process.processId());
             QVERIFY2(pid > 0 || row["signal"].isEmpty(), "the tool ended before it could be signalled");
@@ -237,17 +295,18 @@ private slots:
         }
         const QString said
             = QString::fromUtf8(output + process.readAllStandardOutput() + process.readAllStandardError());
-        QVERIFY2(process.exitStatus() == QProcess::NormalExit && process.exitCode() == exits.value(0).toInt(),
-            qPrintable(QString::number(process.exitCode()) + ": " + said));
+        VERIFY_RUN(process.exitStatus() == QProcess::NormalExit, row, "exits", said);
+        COMPARE_RUN(process.exitCode(), row, "exits", exits.value(0).toInt());
         for (const QString& text : unescaped(row["says"]))
-            QVERIFY2(said.contains(fill(text)), qPrintable(text + " | " + said));
+            VERIFY_RUN(said.contains(fill(text)), row, "says", text + " | " + said);
         for (const QString& text : unescaped(row["does"]))
-            QVERIFY2(!said.contains(fill(text.section("not say ", 1))), qPrintable(text + " | " + said));
+            VERIFY_RUN(!said.contains(fill(text.section("not say ", 1))), row, "does", text + " | " + said);
         for (const QString& fact : unescaped(row["then"]))
-            QVERIFY2(holds(fill(fact), &found), qPrintable(fact + " | " + found));
+            VERIFY_RUN(holds(fill(fact), &found), row, "then", fact + " | " + found);
         for (const QString& commands : row["check"]) {
             QByteArray printed;
-            QVERIFY2(sh(fill(commands), &printed), qPrintable(commands + " | " + QString::fromUtf8(printed)));
+            VERIFY_RUN(
+                sh(fill(commands), &printed), row, "check", commands + " | " + QString::fromUtf8(printed));
         }
         // However the run ended, what it mounted and its work folder are gone; a dead server is
         // told at once.

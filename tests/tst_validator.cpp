@@ -5,7 +5,6 @@
 #include <QTest>
 
 #include "logger.h"
-#include "scenariotable.h"
 #include "testfiles.h"
 #include "updatevalidatormanager.h"
 
@@ -17,27 +16,104 @@ class ValidatorTest final : public QObject
 private slots:
     void judgesSourceFiles_data()
     {
-        addRows("source-files.txt", {"file", "line", "recorded", "usable", "logged"});
+        QTest::addColumn<QString>("file"); // "(missing)..." is not written
+        QTest::addColumn<QString>("content"); // {DIR}: a repository folder that exists
+        QTest::addColumn<bool>("usable");
+        QTest::addColumn<QString>("logged");
+        const QString deb822 = "Types: deb\nURIs: http://a.example.org\nSuites: s\nComponents: main\n";
+        QTest::newRow("recorded deb822 file")
+            << "debian.sources"
+            << QString::fromUtf8(TestHelpers::readFile(KIV_TEST_DATA_DIR "/recorded/debian.sources")) << true
+            << "Result: 2 usable";
+        QTest::newRow("one-line entry with options")
+            << "sources.list"
+            << "# main archive\ndeb [arch=amd64 signed-by=/k.gpg] http://deb.example.org/debian bookworm main contrib"
+            << true << "Result: 1 usable";
+        QTest::newRow("options with separated brackets")
+            << "sources.list"
+            << "deb [ arch=amd64 ] https://deb.example.org/debian bookworm main" << true
+            << "Result: 1 usable";
+        QTest::newRow("local repository that exists") << "local.list"
+                                                      << "deb file:{DIR} ./" << true << "Result: 1 usable";
+        QTest::newRow("local repository missing")
+            << "local.list"
+            << "deb http://deb.example.org/debian bookworm main\ndeb file:///srv/kiv-missing ./" << false
+            << "local.list:2: the directory of \"file:///srv/kiv-missing\" does not exist";
+        QTest::newRow("disc whose mount point is missing")
+            << "sources.list"
+            << "deb cdrom:[Norvo Disc 1]/ bookworm main" << false
+            << "sources.list:1: the directory of \"cdrom:[Norvo Disc 1]/\" does not exist";
+        QTest::newRow("unknown scheme") << "sources.list"
+                                        << "deb htp://deb.example.org bookworm main" << false
+                                        << "sources.list:1: unsupported URI scheme \"htp\"";
+        QTest::newRow("not a URI") << "sources.list"
+                                   << "deb deb.example.org bookworm main" << false
+                                   << "sources.list:1: \"deb.example.org\" is not a URI";
+        QTest::newRow("network address without host")
+            << "sources.list"
+            << "deb http: bookworm main" << false << "names no host";
+        QTest::newRow("suite without component")
+            << "sources.list"
+            << "\n\ndeb http://deb.example.org bookworm" << false
+            << "sources.list:3: suite \"bookworm\" needs at least one component";
+        QTest::newRow("exact path with component")
+            << "sources.list"
+            << "deb http://deb.example.org ./ main" << false << "is an exact path and takes no components";
+        QTest::newRow("unclosed option list")
+            << "sources.list"
+            << "deb [arch=amd64 http://deb.example.org bookworm main" << false
+            << "sources.list:1: the option list has no closing \"]\"";
+        QTest::newRow("malformed option")
+            << "sources.list"
+            << "deb [arch] http://deb.example.org bookworm main" << false << "malformed option \"arch\"";
+        QTest::newRow("unknown type")
+            << "sources.list"
+            << "dbe http://deb.example.org bookworm main" << false << "unknown type \"dbe\"";
+        QTest::newRow("type alone") << "sources.list"
+                                    << "deb" << false << "needs a URI and a suite";
+        QTest::newRow("comments only") << "sources.list"
+                                       << "# deb http://deb.example.org bookworm main\n"
+                                       << false << "no enabled package source is configured";
+        QTest::newRow("deb822 disabled entry only")
+            << "a.sources" << deb822 + "Enabled: no" << false << "no enabled package source is configured";
+        QTest::newRow("deb822 without suites")
+            << "a.sources"
+            << "Types: deb\nURIs: http://deb.example.org\nComponents: main" << false
+            << "a.sources:1: an entry needs the fields Types, URIs and Suites";
+        QTest::newRow("deb822 second paragraph broken")
+            << "a.sources"
+            << deb822 + "\nTypes: deb\nURIs: ftp://b.example.org gopher://c.example.org\nSuites: s\n"
+            << false << "a.sources:6: unsupported URI scheme \"gopher\"";
+        QTest::newRow("deb822 multi-line field")
+            << "a.sources"
+            << "Types: deb deb-src\nURIs: http://a.example.org\nSuites: s s-updates\nComponents: main\nSigned-By:\n"
+               " -----BEGIN PGP PUBLIC KEY BLOCK-----\n .\n mQINBGP"
+            << true << "Result: 1 usable";
+        QTest::newRow("deb822 line without colon")
+            << "a.sources"
+            << "Types: deb\nURIs http://a.example.org\nSuites: s\nComponents: main" << false
+            << "a.sources:2: a field line needs a name and a colon";
+        QTest::newRow("unreadable file") << "(missing).list"
+                                         << "" << false << "cannot be read";
     }
 
     void judgesSourceFiles()
     {
-        QFETCH(const Row, row);
+        QFETCH(const QString, file);
+        QFETCH(const QString, content);
+        QFETCH(const bool, usable);
+        QFETCH(const QString, logged);
         QTemporaryDir directory;
         QVERIFY(QDir(directory.path()).mkdir("repository"));
-        const QString path = directory.filePath(row["file"].value(0));
-        const QByteArray content = row.contains("recorded")
-            ? TestHelpers::readFile(KIV_TEST_DATA_DIR "/" + row["recorded"].value(0))
-            : QString(row["line"].join('\n') + '\n')
-                  .replace("{DIR}", directory.filePath("repository"))
-                  .toUtf8();
-        if (!path.contains("(missing)"))
-            TestHelpers::writeFile(path, content);
+        const QString path = directory.filePath(file);
+        if (!file.contains("(missing)"))
+            TestHelpers::writeFile(
+                path, QString(content + '\n').replace("{DIR}", directory.filePath("repository")).toUtf8());
         const QString logPath = directory.filePath("checks.log");
         UpdateValidatorManager validator(std::make_shared<Logger>(logPath, 0), {path});
-        QCOMPARE(validator.check(), row["usable"] == QStringList {"yes"});
+        QCOMPARE(validator.check(), usable);
         const QString written = QString::fromUtf8(TestHelpers::readFile(logPath));
-        QVERIFY2(written.contains(row["logged"].value(0)), qPrintable(written));
+        QVERIFY2(written.contains(logged), qPrintable(written));
     }
 };
 

@@ -1,76 +1,118 @@
 #include "scenariotable.h"
 
 #include <QFile>
-#include <QMap>
-#include <QTest>
+#include <QRegularExpression>
 
 namespace {
 
-// A run of a table: its name and its lines, groups used in it inserted.
-struct Scenario
+// A line of a table with its number, defines replaced.
+struct Line
 {
-    QString name;
-    QStringList lines;
+    int number;
+    QString text;
 };
 
-// The runs of a table; none when the file cannot be read.
-QList<Scenario> readScenarios(const QString& fileName)
+// A paragraph: a run or a group, its head's line and its lines, groups used in it inserted.
+struct Scenario
 {
-    QFile file(QStringLiteral(KIV_TEST_DATA_DIR "/") + fileName);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
-        return {};
-    QMap<QString, QString> defines;
-    QMap<QString, QStringList> groups;
-    QList<Scenario> runs;
-    for (const QString& paragraph : QString::fromUtf8(file.readAll()).split(QStringLiteral("\n\n"))) {
-        QString kind;
-        Scenario scenario;
-        for (QString line : paragraph.split(QLatin1Char('\n'))) {
-            for (auto define = defines.cbegin(); define != defines.cend(); ++define)
-                line.replace(QLatin1Char('{') + define.key() + QLatin1Char('}'), define.value());
-            const QString key = line.section(QLatin1Char(' '), 0, 0);
-            const QString rest = line.section(QLatin1Char(' '), 1);
-            if (line.isEmpty() || line.startsWith(QLatin1Char('#')))
-                continue;
-            if (key == QLatin1String("define")) {
-                defines.insert(rest.section(QLatin1Char(' '), 0, 0), rest.section(QLatin1Char(' '), 1));
-            } else if (key == QLatin1String("run") || key == QLatin1String("group")) {
-                kind = key;
-                scenario.name = rest;
-            } else if (key == QLatin1String("use")) {
-                scenario.lines += groups.value(rest);
-            } else {
-                scenario.lines.append(line);
-            }
-        }
-        if (kind == QLatin1String("group"))
-            groups.insert(scenario.name, scenario.lines);
-        else if (kind == QLatin1String("run") || !scenario.lines.isEmpty())
-            runs.append(scenario); // lines without a head come as a run without a name
-    }
-    return runs;
+    QString kind;
+    QString name;
+    int head = 0;
+    QList<Line> lines;
+};
+
+QString keyOf(const QString& text)
+{
+    return text.section(QLatin1Char(' '), 0, 0);
 }
 
 } // namespace
 
-void addRows(const QString& fileName, const QStringList& keys)
+QString unreplacedName(const QString& text)
+{
+    // A shell's ${VARIABLE} is none of the table's.
+    static const QRegularExpression name(QStringLiteral("(?<!\\$)\\{[A-Za-z][A-Za-z0-9%]*\\}"));
+    return name.match(text).captured(0);
+}
+
+void addRows(const QString& fileName, const QStringList& setupKeys, const QStringList& expectKeys,
+    const QStringList& filledLater)
 {
     QTest::addColumn<Row>("row");
-    const QList<Scenario> table = readScenarios(fileName);
-    if (table.isEmpty())
-        QTest::qFail(qPrintable(fileName + QStringLiteral(" holds no runs")), __FILE__, __LINE__);
-    for (const Scenario& run : table) {
-        if (run.name.isEmpty())
-            return QTest::qFail(
-                qPrintable(fileName + QStringLiteral(": lines outside a run: ") + run.lines[0]), __FILE__,
-                __LINE__);
+    const QByteArray path = QByteArray(KIV_TEST_DATA_DIR "/") + fileName.toUtf8();
+    int number = 0;
+    // The table's own faults are reported at their line.
+    const auto fail = [&](const QString& what) { QTest::qFail(qPrintable(what), path.constData(), number); };
+    QFile file(QString::fromUtf8(path));
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return fail(QStringLiteral("the table cannot be read"));
+
+    QMap<QString, QString> defines;
+    QMap<QString, QList<Line>> groups;
+    QList<Scenario> runs;
+    Scenario scenario;
+    const auto endParagraph = [&]() {
+        if (scenario.kind == QLatin1String("group"))
+            groups.insert(scenario.name, scenario.lines);
+        else if (scenario.kind == QLatin1String("run"))
+            runs.append(scenario);
+        scenario = Scenario();
+    };
+    const QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
+    for (QString text : lines) {
+        ++number;
+        if (text.trimmed().isEmpty()) {
+            endParagraph();
+            continue;
+        }
+        if (text.startsWith(QLatin1Char('#')))
+            continue;
+        if (text.endsWith(QLatin1Char(' ')) || text.endsWith(QLatin1Char('\t')))
+            return fail(QStringLiteral("a blank ends the line: quote the text to keep it"));
+        for (auto define = defines.cbegin(); define != defines.cend(); ++define)
+            text.replace(QLatin1Char('{') + define.key() + QLatin1Char('}'), define.value());
+        QString left = text;
+        for (const QString& name : filledLater)
+            left.remove(QLatin1Char('{') + name + QLatin1Char('}'));
+        if (!unreplacedName(left).isEmpty())
+            return fail(unreplacedName(left) + QStringLiteral(" stands for nothing"));
+        const QString key = keyOf(text);
+        const QString rest = text.section(QLatin1Char(' '), 1);
+        if (key == QLatin1String("define")) {
+            defines.insert(keyOf(rest), rest.section(QLatin1Char(' '), 1));
+        } else if (key == QLatin1String("run") || key == QLatin1String("group")) {
+            scenario.kind = key;
+            scenario.name = rest;
+            scenario.head = number;
+        } else if (scenario.kind.isEmpty()) {
+            return fail(QStringLiteral("a line outside a run or group: ") + text);
+        } else if (key == QLatin1String("use")) {
+            if (!groups.contains(rest))
+                return fail(QStringLiteral("no group ") + rest + QStringLiteral(" before this line"));
+            scenario.lines += groups.value(rest);
+        } else if (setupKeys.contains(key)) {
+            scenario.lines.append({number, text});
+        } else if (expectKeys.contains(key) && scenario.kind == QLatin1String("run")) {
+            scenario.lines.append({number, text});
+        } else {
+            return fail(
+                expectKeys.contains(key) ? QString(
+                    QStringLiteral("a group only sets up; ") + key + QStringLiteral(" belongs in the run"))
+                                         : QString(QStringLiteral("what is ") + key + QLatin1Char('?')));
+        }
+    }
+    endParagraph();
+    if (runs.isEmpty())
+        return fail(QStringLiteral("the table holds no runs"));
+    for (const Scenario& run : qAsConst(runs)) {
         Row row;
-        for (const QString& line : run.lines) {
-            const QString key = line.section(QLatin1Char(' '), 0, 0);
-            if (!keys.contains(key))
-                return QTest::qFail(
-                    qPrintable(run.name + QStringLiteral(": what is ") + line), __FILE__, __LINE__);
-            row[key] << line.section(QLatin1Char(' '), 1);
+        row.m_file = path;
+        row.m_head = run.head;
+        for (const Line& line : run.lines) {
+            const QString key = keyOf(line.text);
+            if (!row.m_lines.contains(key))
+                row.m_lines.insert(key, line.number);
+            row.m_values[key] << line.text.section(QLatin1Char(' '), 1);
         }
         QTest::newRow(qPrintable(run.name)) << row;
     }
