@@ -16,7 +16,6 @@
 
 namespace {
 
-constexpr qint64 mebibyte = 1024 * 1024;
 constexpr qint64 gibibyte = 1024 * mebibyte;
 // The top level's own subvolume ID on every btrfs file system.
 constexpr char topLevelId[] = "5";

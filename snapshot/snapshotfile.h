@@ -3,6 +3,9 @@
 #include <QCoreApplication>
 #include <QString>
 
+// Sizes in the snapshots' room checks and messages.
+inline constexpr qint64 mebibyte = 1024 * 1024;
+
 // The snapshot files lie in /var/tmp, where every local user may write. These rules make sure that
 // root writes only files it created itself, keeps them to itself, and restores only from files
 // that nobody else could have made or changed. Each returns an empty string on success, otherwise

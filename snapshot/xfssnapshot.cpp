@@ -11,8 +11,6 @@
 
 namespace {
 
-constexpr qint64 mebibyte = 1024 * 1024;
-
 // Blocks a file occupies, which for a dump is its size.
 qint64 allocatedBytes(const QString& path)
 {
