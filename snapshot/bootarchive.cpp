@@ -45,9 +45,8 @@ Snapshot::ErrorCode BootArchivingSnapshot::archiveBoot()
     m_errorText = SnapshotFile::createPrivate(bootArchive());
     if (!m_errorText.isEmpty())
         return Error;
-    if (execute(QStringLiteral("tar"),
-            {QStringLiteral("--xattrs"), QStringLiteral("--acls"), QStringLiteral("-czpf"), bootArchive(),
-                QStringLiteral("--exclude=/boot/lost+found"), QStringLiteral("/boot")})
+    if (execute(commandWords(
+            QStringLiteral("tar --xattrs --acls -czpf %1 --exclude=/boot/lost+found /boot"), {bootArchive()}))
         == Error)
         return Error;
     m_errorText = SnapshotFile::checkPrivate(bootArchive());
@@ -64,7 +63,7 @@ Snapshot::ErrorCode BootArchivingSnapshot::stageBoot()
     m_errorText = SnapshotFile::checkGenuine(bootArchive());
     if (!m_errorText.isEmpty())
         return Error;
-    if (execute(QStringLiteral("tar"), {QStringLiteral("-tzf"), bootArchive()}) == Error)
+    if (execute(commandWords(QStringLiteral("tar -tzf %1"), {bootArchive()})) == Error)
         return Error;
     removeStagedBoot();
     if (!QDir().mkpath(staging) || !QDir().mkpath(replaced)) {
@@ -72,10 +71,10 @@ Snapshot::ErrorCode BootArchivingSnapshot::stageBoot()
         removeStagedBoot();
         return Error;
     }
-    if (execute(QStringLiteral("tar"),
-            {QStringLiteral("--xattrs"), QStringLiteral("--xattrs-include=security.{ZLAB,AUDIT,DEF_AUDIT}"),
-                QStringLiteral("--acls"), QStringLiteral("-xzf"), bootArchive(), QStringLiteral("-C"),
-                staging})
+    if (execute(commandWords(
+            QStringLiteral(
+                "tar --xattrs --xattrs-include=security.{ZLAB,AUDIT,DEF_AUDIT} --acls -xzf %1 -C %2"),
+            {bootArchive(), staging}))
         == Error) {
         removeStagedBoot();
         return Error;

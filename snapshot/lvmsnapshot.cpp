@@ -37,25 +37,24 @@ QString LvmSnapshot::location() const
 
 bool LvmSnapshot::exists()
 {
-    return executeWithin(QStringLiteral("lvs"), {snapshotPath()}, KivAdmin::helperTimeoutMs) == Success;
+    return executeWithin(commandWords(QStringLiteral("lvs %1"), {snapshotPath()}), KivAdmin::helperTimeoutMs)
+        == Success;
 }
 
 void LvmSnapshot::create()
 {
     ErrorCode result = archiveBoot();
     if (result == Success)
-        result = execute(QStringLiteral("lvcreate"),
-            {QStringLiteral("-L"), QStringLiteral("%1GB").arg(m_size, 0, 'g', 6), QStringLiteral("-s"),
-                QStringLiteral("-n"), m_name, QStringLiteral("-p"), QStringLiteral("r"), m_device});
+        result = execute(commandWords(QStringLiteral("lvcreate -L %1GB -s -n %2 -p r %3"),
+            {QString::number(m_size, 'g', 6), m_name, m_device}));
     emit created(result);
 }
 
 Snapshot::ErrorCode LvmSnapshot::remove()
 {
+    executeWithin(commandWords(QStringLiteral("umount /var/lib/os-prober/mount")), KivAdmin::helperTimeoutMs);
     executeWithin(
-        QStringLiteral("umount"), {QStringLiteral("/var/lib/os-prober/mount")}, KivAdmin::helperTimeoutMs);
-    executeWithin(
-        QStringLiteral("lvremove"), {QStringLiteral("-f"), snapshotPath()}, KivAdmin::helperTimeoutMs);
+        commandWords(QStringLiteral("lvremove -f %1"), {snapshotPath()}), KivAdmin::helperTimeoutMs);
     QFile::remove(bootArchive());
     return Success;
 }
@@ -68,7 +67,7 @@ Snapshot::ErrorCode LvmSnapshot::restore()
     // as they are.
     if (stageBoot() == Error)
         return Error;
-    if (execute(QStringLiteral("lvconvert"), {QStringLiteral("--merge"), snapshotPath()}) == Error) {
+    if (execute(commandWords(QStringLiteral("lvconvert --merge %1"), {snapshotPath()})) == Error) {
         removeStagedBoot();
         return Error;
     }

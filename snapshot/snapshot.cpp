@@ -48,6 +48,17 @@ QString Snapshot::fillWarning(double /*percent*/) const
     return QString();
 }
 
+QStringList Snapshot::commandWords(const QString& commandLine, const QStringList& values)
+{
+    QStringList words = commandLine.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    for (QString& word : words) {
+        // From the highest number down, so that %1 never takes the start of a %10.
+        for (int index = values.size(); index > 0; --index)
+            word.replace(QLatin1Char('%') + QString::number(index), values.at(index - 1));
+    }
+    return words;
+}
+
 Snapshot::ErrorCode Snapshot::execute(const QString& program, const QStringList& arguments)
 {
     return executeWithin(program, arguments, -1);

@@ -62,6 +62,15 @@ protected:
     // Like execute(), but a command still running after timeoutMs is killed and counts as failed;
     // -1 for no limit.
     ErrorCode executeWithin(const QString& program, const QStringList& arguments, int timeoutMs);
+    // The program and arguments of one of the program's own command lines: commandLine parted at
+    // its blanks, %1, %2... in its words replaced by values. A value stays within its word, blanks
+    // and quotes included.
+    static QStringList commandWords(const QString& commandLine, const QStringList& values = {});
+    ErrorCode execute(const QStringList& words) { return execute(words.first(), words.mid(1)); }
+    ErrorCode executeWithin(const QStringList& words, int timeoutMs)
+    {
+        return executeWithin(words.first(), words.mid(1), timeoutMs);
+    }
 
     double m_size = 0;
     QString m_name;

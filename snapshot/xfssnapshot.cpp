@@ -163,8 +163,7 @@ Snapshot::ErrorCode XfsSnapshot::restore()
         m_errorText = tr("%1 cannot be kept during the restore: %2").arg(path, SnapshotFile::systemError());
         return Error;
     }
-    const ErrorCode result
-        = execute(QStringLiteral("xfsrestore"), {QStringLiteral("-f"), path, QStringLiteral("/")});
+    const ErrorCode result = execute(commandWords(QStringLiteral("xfsrestore -f %1 /"), {path}));
     giveDumpItsNameBack();
     return result;
 }

@@ -23,6 +23,15 @@
 
 using namespace TestHelpers;
 
+// The command lines of the snapshots, as the snapshots build them.
+struct Words : Snapshot
+{
+    static QStringList of(const QString& commandLine, const QStringList& values)
+    {
+        return commandWords(commandLine, values);
+    }
+};
+
 namespace {
 
 const QString dump = "/var/tmp/xfssnap-kiv-norvo-update.bin";
@@ -247,6 +256,15 @@ private slots:
     }
 
     // How full the room is that a snapshot needs while the update writes, as the watch reads it.
+    void commandWordsKeepValuesWhole()
+    {
+        // The program's own command lines part at their blanks; a value never does.
+        QCOMPARE(Words::of("lvcreate -L %1GB -s -n %2 -p r %3", {"12.5", "my snap", "/dev/vg0/\"root\""}),
+            (QStringList {
+                "lvcreate", "-L", "12.5GB", "-s", "-n", "my snap", "-p", "r", "/dev/vg0/\"root\""}));
+        QCOMPARE(Words::of("tar -C %2 %1", {"%2", "/a b"}), (QStringList {"tar", "-C", "/a b", "%2"}));
+    }
+
     void fillLevels_data()
     {
         QTest::addColumn<QString>("kind");
