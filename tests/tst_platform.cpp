@@ -73,18 +73,12 @@ private slots:
         QTest::newRow("installed") << "norvo-update-service"
                                    << "out ii \\tnorvo-update-service\\t1.4\\n"
                                    << true << QStringList {"1.4"};
-        QTest::newRow("removed, configuration kept") << "norvo-update-service"
-                                                     << "out rc \\tnorvo-update-service\\t1.4\\n"
-                                                     << false << QStringList {};
         QTest::newRow("half-configured after a failed upgrade") << "kiv-norvo-update"
                                                                 << "out iF \\tkiv-norvo-update\\t0.1.33\\n"
                                                                 << false << QStringList {"0.1.33"};
         QTest::newRow("unknown to dpkg")
             << "norvo-update-service"
             << "err dpkg-query: no packages found matching it\\n\nexit 1" << false << QStringList {};
-        QTest::newRow("installed for two architectures") << "libfoo"
-                                                         << "out ii \\tlibfoo\\t2.0\\nii \\tlibfoo\\t2.0\\n"
-                                                         << true << QStringList {"2.0", "2.0"};
         QTest::newRow("name with regular-expression characters") << "g++"
                                                                  << "out ii \\tg++\\t4:12.2.0-3\\n"
                                                                  << true << QStringList {"4:12.2.0-3"};

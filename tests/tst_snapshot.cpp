@@ -89,10 +89,6 @@ private slots:
             << "/dev/vda ext4 80G plain";
         QTest::newRow("xfs on an LVM volume") << lvm << ""
                                               << "/dev/mapper/vg--sys-root xfs 15G lvm";
-        QTest::newRow("xfs on a partition")
-            << head + "/dev/sda2 xfs 30G 12G 18G 40% /\n/dev/sdb1 xfs 1.9T 1.2T 700G 64% /srv/mirror/\n"
-            << ""
-            << "/dev/sda2 xfs 18G plain";
         QTest::newRow("first root line wins")
             << head + "/dev/sda2 ext4 30G 12G 18G 40% /\noverlay overlay 30G 12G 17G 42% /\n"
             << ""
@@ -100,14 +96,8 @@ private slots:
         QTest::newRow("no root line") << head + "/dev/sda1 ext4 943M 180M 699M 21% /boot\n"
                                       << ""
                                       << "";
-        QTest::newRow("wrapped root line")
-            << head + "/dev/mapper/a-very-long-volume-group-name-root xfs /\n  20G  5.0G   15G  25%\n"
-            << ""
-            << "";
         QTest::newRow("df fails") << lvm << "exit 1"
                                   << "";
-        QTest::newRow("df crashes") << lvm << "signal SEGV"
-                                    << "";
     }
 
     void rootFileSystemFromDf()
@@ -255,7 +245,6 @@ private slots:
         QCOMPARE(snapshot.remove(), Snapshot::Error);
     }
 
-    // How full the room is that a snapshot needs while the update writes, as the watch reads it.
     void commandWordsKeepValuesWhole()
     {
         // The program's own command lines part at their blanks; a value never does.
@@ -265,6 +254,7 @@ private slots:
         QCOMPARE(Words::of("tar -C %2 %1", {"%2", "/a b"}), (QStringList {"tar", "-C", "/a b", "%2"}));
     }
 
+    // How full the room is that a snapshot needs while the update writes, as the watch reads it.
     void fillLevels_data()
     {
         QTest::addColumn<QString>("kind");
@@ -277,7 +267,6 @@ private slots:
         QTest::newRow("btrfs usage without the device size")
             << "btrfs" << QByteArray(recorded).replace("Device size", "Size") << "unreadable";
         QTest::newRow("lvs with a decimal comma") << "lvm" << QByteArray("  85,20\n") << "85.2";
-        QTest::newRow("lvs without a figure") << "lvm" << QByteArray("\n") << "unreadable";
     }
 
     void fillLevels()
@@ -291,19 +280,6 @@ private slots:
             : std::make_unique<BtrfsSnapshot>("btrfssnap-kiv-norvo-update", "/dev/sda2", 6);
         const double read = snapshot->fillPercent(output);
         QCOMPARE(read < 0 ? QString("unreadable") : QString::number(read, 'f', 1), percent);
-    }
-
-    void lvmExistenceIsBounded()
-    {
-        // A hanging lvs would freeze the window: it is stopped after the helpers' 30 s and reads as no.
-        m_fakes.setScenario("lvs", "hang\n");
-        LvmSnapshot snapshot("lvsnap-kiv-norvo-update", "/dev/mapper/vg0-root", 6);
-        QElapsedTimer timer;
-        timer.start();
-        QVERIFY(!snapshot.exists());
-        QVERIFY2(timer.elapsed() < 45000, qPrintable(QString::number(timer.elapsed())));
-        QVERIFY2(snapshot.errorText().contains("did not finish within 30 seconds"),
-            qPrintable(snapshot.errorText()));
     }
 
     // A user plants two folders at the name; the moment root starts removing inside one, the other
@@ -354,13 +330,8 @@ private slots:
         QTest::addColumn<QString>("after");
         QTest::addColumn<QString>("refused"); // why the restore then refuses the file
         const QString link = "ln -s /etc/kiv-victim %1";
-        QTest::newRow("boot archive over a link") << true << link << ""
-                                                  << "";
         QTest::newRow("dump over a link") << false << link << ""
                                           << "";
-        QTest::newRow("dump over a folder") << false << "mkdir %1 && touch %1/inside"
-                                            << ""
-                                            << "";
         QTest::newRow("boot archive: a file by nobody") << true << ""
                                                         << "as nobody echo planted > %1"
                                                         << "does not belong to root";

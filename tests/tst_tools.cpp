@@ -157,15 +157,9 @@ private slots:
                                    << "";
         QTest::newRow("application update") << "-g /srv/a.iso -p kiv-norvo-update"
                                             << "";
-        QTest::newRow("switches") << "-d"
-                                  << "";
-        QTest::newRow("name with a plus") << "-A /srv/a.iso -p g++"
-                                          << "";
         QTest::newRow("no sources") << "-A -n"
                                     << "no update sources given (ISO images or repository addresses, or -r)";
         QTest::newRow("removal suffix") << "-A /srv/a.iso -p kiv-a-" << notAName + "kiv-a-";
-        QTest::newRow("pattern") << "-A /srv/a.iso -p kiv-*" << notAName + "kiv-*";
-        QTest::newRow("version") << "-A /srv/a.iso -p kiv-a=2.0" << notAName + "kiv-a=2.0";
         QTest::newRow("unknown option") << "-A -x /srv/a.iso"
                                         << "unknown option -x";
         QTest::newRow("sources with -r") << "-A -r /srv/a.iso"
@@ -174,21 +168,15 @@ private slots:
                                            << "-k, -g and -m apply to given sources, not to -r";
         QTest::newRow("switch with more") << "-d -A"
                                           << "-d and -e take no other argument";
-        QTest::newRow("the journal") << "--history"
-                                     << "";
         QTest::newRow("one run of the journal") << "--history 20261207-034512-4242"
                                                 << "";
         QTest::newRow("the journal with more") << "--history -A"
                                                << "--history takes no other argument than the id of a run";
-        QTest::newRow("a rollback, answered") << "-A --rollback last"
-                                              << "";
         QTest::newRow("a rollback without a run")
             << "--rollback"
             << "--rollback needs the id of a run from --history, or last";
         QTest::newRow("a rollback with sources") << "--rollback last /srv/a.iso"
                                                  << "--rollback takes no other argument than -A and --json";
-        QTest::newRow("a machine-readable simulation") << "-A -n --json /srv/a.iso"
-                                                       << "";
         QTest::newRow("a machine-readable rollback") << "-A --json --rollback last"
                                                      << "";
         QTest::newRow("the journal as JSON twice over")
