@@ -15,7 +15,6 @@
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QUrl>
 
 #include "helpercommand.h"
 #include "options.h"
@@ -28,8 +27,7 @@ namespace {
 
 const QString tool = KIV_NORVO_UPDATE;
 // The names the runs' texts leave to the test: {F} the fixtures' folder and the rest (tool-runs.txt).
-const QStringList filledByTheTest {
-    "F", "F%", "C", "PORT", "DEAD", "ARCH", "TOOL", "CTL", "UNITS", "TESTTOOLS"};
+const QStringList filledByTheTest {"F", "C", "PORT", "DEAD", "ARCH", "TOOL", "CTL", "UNITS", "TESTTOOLS"};
 const QString log = "/var/log/norvo-update/norvo-update.log";
 const QString keptList = "/etc/apt/sources.list.d/norvo-update-kept.list";
 const QString codename
@@ -213,7 +211,6 @@ private slots:
             if (text.size() > 1 && text.startsWith('"') && text.endsWith('"'))
                 text = text.mid(1, text.size() - 2);
             return text.replace("{F}", m_fixtures.path())
-                .replace("{F%}", QString::fromLatin1(QUrl::toPercentEncoding(m_fixtures.path(), "/")))
                 .replace("{C}", codename)
                 .replace("{PORT}", m_port)
                 .replace("{DEAD}", m_deadPort)
