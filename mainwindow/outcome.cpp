@@ -280,10 +280,10 @@ void MainWindow::snapshotCreated(Snapshot::ErrorCode error)
         m_update.nextCommand();
         return;
     }
-    // A tool's own message ends its line, the program's own reasons do not.
-    const QString reason = m_snapshot->errorText();
-    m_logWidget->addText(
-        reason.isEmpty() || reason.endsWith(QLatin1Char('\n')) ? reason : reason + QLatin1Char('\n'));
+    // Trimmed as for a failed restore: a tool's message ends its line, the program's own do not.
+    const QString reason = m_snapshot->errorText().trimmed();
+    if (!reason.isEmpty())
+        m_logWidget->addText(reason + QLatin1Char('\n'));
     m_logWidget->addText(tr("System snapshot (%1) is not created!\n\n").arg(m_snapshot->name()));
     if (QMessageBox::question(this, kivAppDescription(),
             tr("System snapshot (%1) is not created! Do you want to continue update?")
