@@ -1,12 +1,9 @@
-#include <algorithm>
-
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -107,8 +104,6 @@ class LaunchTest final : public QObject
                     if (button->text().remove('&') == answer.first())
                         return button->click();
                 }
-                if (answer.first() == "Escape")
-                    return QTest::keyClick(box, Qt::Key_Escape);
                 seen.boxes.last() += " (no answer)";
                 return box->reject();
             }
@@ -140,12 +135,7 @@ class LaunchTest final : public QObject
             QTest::qWait(20);
         // The calls that change the machine or run the update.
         seen.calls = m_fakes.callsInOrder({"norvo-update", "norvo-update-ctl", "tar", "lvcreate", "lvremove",
-            "lvconvert", "bash", "xfsrestore", "btrfs", "reboot", "dpkg"});
-        // What btrfs only reads (a subvolume, the room, the default) changes nothing.
-        static const QRegularExpression query("^btrfs (subvolume (show|get-default|list)|filesystem usage) ");
-        seen.calls.erase(std::remove_if(seen.calls.begin(), seen.calls.end(),
-                             [](const QString& call) { return query.match(call).hasMatch(); }),
-            seen.calls.end());
+            "lvconvert", "bash", "xfsrestore", "reboot"});
         seen.logged = window
             ? TestHelpers::child<QPlainTextEdit>(window.get(), "m_logTextEdit")->toPlainText().split('\n')
             : QStringList();
@@ -209,25 +199,10 @@ private slots:
         QVariantMap leftForNextStart {{"IsCrashed", 0}, {"RestartMode", 0}, {"ServiceStopped", 0}};
         leftForNextStart.insert(settingsOf(row["left"]));
         COMPARE_RUN(seen.settings, row, "left", leftForNextStart);
-        const int ends = !row.contains("ends") ? -1 : row["ends"][0] == "reboot" ? 0 : restartExitCode;
-        COMPARE_RUN(seen.ended, row, "ends", ends);
+        COMPARE_RUN(seen.ended, row, "ends", row.contains("ends") ? 0 : -1);
         COMPARE_RUN(seen.dumpKept, row, "dump", row["dump"] == QStringList {"kept"});
         for (const QString& text : unescaped(row["logged"]))
             VERIFY_RUN(seen.logged.contains(text), row, "logged", text + " | " + seen.logged.join('\n'));
-    }
-
-    void closeRefusedWhileTheToolRuns()
-    {
-        m_fakes.setScenario("norvo-update", "hang\n");
-        auto window = TestHelpers::makeWindow(
-            {{"ExpertMode", true}, {"Sources", QStringList {"/srv/a.iso"}}, {"AutoUpdate", false}});
-        auto* runner = window->findChild<NorvoUpdate*>();
-        TestHelpers::child<QPushButton>(window.get(), "m_imitatePushButton")->click();
-        QTRY_VERIFY(m_fakes.sequence().contains("norvo-update"));
-        QVERIFY(!window->close());
-        runner->stop();
-        QTRY_VERIFY(!runner->isRunning());
-        QVERIFY(window->close());
     }
 };
 

@@ -104,15 +104,7 @@ void addRows(const QString& fileName, const QStringList& setupKeys, const QStrin
     endParagraph();
     if (runs.isEmpty())
         return fail(QStringLiteral("the table holds no runs"));
-    // KIV_RUNS_SHARE=K/N takes the K-th of every N runs, so that N processes share a table.
-    const QStringList share
-        = qEnvironmentVariable("KIV_RUNS_SHARE", QStringLiteral("1/1")).split(QLatin1Char('/'));
-    const int part = share.value(0).toInt() - 1;
-    const int parts = qMax(1, share.value(1).toInt());
-    for (int index = 0; index < runs.size(); ++index) {
-        if (index % parts != part)
-            continue;
-        const Scenario& run = runs.at(index);
+    for (const Scenario& run : qAsConst(runs)) {
         Row row;
         row.m_file = path;
         row.m_head = run.head;
