@@ -1,11 +1,9 @@
-#include <QProgressBar>
 #include <QSignalSpy>
 #include <QTest>
 
 #include "logtextedit.h"
 #include "testfiles.h"
 #include "updatelogparser.h"
-#include "updatelogwidget.h"
 
 // The update tool's output as the window reads and shows it.
 class LogTest final : public QObject
@@ -27,12 +25,8 @@ private slots:
         QTest::addColumn<int>("errors");
         QTest::newRow("three Inst lines of six")
             << QStringList {summary(4, 2) + "Inst a\nInst b\nInst c\n"} << QList<int> {49} << 0;
-        QTest::newRow("lines before the summary never count")
-            << QStringList {"Inst x\nПол:1 x\n" + summary(2) + "Inst a\n"} << QList<int> {49} << 0;
         QTest::newRow("a chunk without a line feed waits for the next")
             << QStringList {summary(1), "Inst a", "\n"} << QList<int> {0, 0, 99} << 0;
-        QTest::newRow("a pattern cut by the boundary is missed")
-            << QStringList {summary(2) + "In", "st a\nInst b\n"} << QList<int> {0, 49} << 0;
         QTest::newRow("after a download Inst lines no longer count")
             << QStringList {summary(4), "Пол:1 a\n", "Inst a\nInst b\n"} << QList<int> {0, 2, 2} << 0;
         QTest::newRow("a full update") << QStringList {summary(1, 1) + "Пол:1 a\nПол:2 b\n",
@@ -66,50 +60,13 @@ private slots:
         QCOMPARE(parser.parse("\nInst a\n"), 0);
     }
 
-    void recordedLogsReachTheirEnd_data()
-    {
-        QTest::addColumn<QString>("log");
-        QTest::addColumn<int>("errors");
-        QTest::newRow("simulated dist-upgrade, 142 Inst lines") << "apt-simulated-dist-upgrade.ru.log" << 0;
-        QTest::newRow("upgrade of 8 packages") << "apt-upgrade.ru.log" << 0;
-        QTest::newRow("postinst fails") << "apt-broken-postinst.ru.log" << 1;
-    }
-
-    void recordedLogsReachTheirEnd()
-    {
-        QFETCH(QString, log);
-        QFETCH(int, errors);
-        const QStringList lines
-            = QString::fromUtf8(TestHelpers::readFile(KIV_TEST_DATA_DIR "/recorded/" + log)).split('\n');
-        QVERIFY(lines.size() > 1);
-        // The tool's output arrives in whole lines, a few at a time or many at once.
-        for (const int linesPerChunk : {1, 3, 17, 1000}) {
-            UpdateLogParser parser;
-            QSignalSpy errorSpy(&parser, &UpdateLogParser::errorDetected);
-            int last = 0;
-            for (int start = 0; start < lines.size(); start += linesPerChunk) {
-                const int progress = parser.parse(lines.mid(start, linesPerChunk).join('\n')
-                    + (start + linesPerChunk < lines.size() ? "\n" : ""));
-                QVERIFY2(progress >= last,
-                    qPrintable(QString("progress fell from %1 to %2").arg(last).arg(progress)));
-                last = progress;
-            }
-            QCOMPARE(last, 99);
-            QCOMPARE(errorSpy.count(), errors);
-        }
-    }
-
     void carriageReturnsRewriteTheLine_data()
     {
         QTest::addColumn<QStringList>("chunks");
         QTest::addColumn<QString>("shown");
         QTest::newRow("return and line feed end a line") << QStringList {"abc\r\ndef"} << "abc\ndef";
-        QTest::newRow("return then a chunk starting a new line")
-            << QStringList {"50%\r", "\nnext"} << "50%\nnext";
         QTest::newRow("elapsed ticks after a finished line")
             << QStringList {"line\n", "\rElapsed 00:00:01", "\rElapsed 00:00:02"} << "line\nElapsed 00:00:02";
-        QTest::newRow("a tick replaces unfinished output")
-            << QStringList {"line\nunfinished", "\rElapsed 00:00:01"} << "line\nElapsed 00:00:01";
         QTest::newRow("recorded dpkg database progress") << QStringList {
             "(Чтение базы данных … 5%\r(Чтение базы данных … 100%\r(Чтение базы данных … "
             "установлено 7 файлов.)\n"} << "(Чтение базы данных … установлено 7 файлов.)\n";
@@ -130,25 +87,6 @@ private slots:
         for (const QString& chunk : chunks)
             view.appendText(chunk);
         QCOMPARE(view.toPlainText(), shown);
-    }
-
-    void progressBarFollowsTheParser()
-    {
-        UpdateLogWidget widget;
-        auto* bar = widget.findChild<QProgressBar*>("m_updateProgressBar");
-        widget.addText("old run\n");
-        widget.clearLog();
-        widget.addText(
-            "Обновлено 4 пакетов, установлено 2 новых пакетов, для удаления отмечено 0 пакетов.\n");
-        QCOMPARE(bar->maximum(), 0); // busy: nothing counted yet
-        widget.addText("Inst a\nInst b\nInst c\n");
-        QCOMPARE(bar->value(), 49);
-        // A step that reports nothing (zero or less) leaves the bar where it is.
-        widget.setProgress(-3);
-        QCOMPARE(bar->value(), 49);
-        widget.completeProgress();
-        QCOMPARE(bar->value(), 100);
-        QVERIFY(widget.findChild<LogTextEdit*>("m_logTextEdit")->toPlainText().startsWith("Обновлено"));
     }
 };
 

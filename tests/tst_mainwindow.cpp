@@ -1,25 +1,18 @@
-#include <memory>
-
 #include <QCheckBox>
 #include <QGroupBox>
-#include <QLabel>
-#include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QRadioButton>
 #include <QRegularExpression>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QToolButton>
 #include <QTreeWidget>
 
 #include "fakeexecutables.h"
 #include "historydialog.h"
 #include "launcharguments.h"
 #include "mainwindow.h"
-#include "sourcedialog.h"
 #include "testhelpers.h"
 
 using TestHelpers::child;
@@ -28,8 +21,7 @@ namespace {
 
 // A run record of the update tool's journal, as much of it as the history shows. plan: "+c 1.0"
 // installs, "a 1.0>2.0" changes, "-d 1.0" removes.
-QByteArray run(const QString& id, const QString& keptFile, const QStringList& plan, int exitCode = 0,
-    const QString& extra = QString())
+QByteArray run(const QString& id, const QString& keptFile, const QStringList& plan, int exitCode = 0)
 {
     QStringList changes;
     for (const QString& change : plan) {
@@ -52,10 +44,9 @@ QByteArray run(const QString& id, const QString& keptFile, const QStringList& pl
         "release": {"before": "1.7.3", "after": "1.7.4"}, "plan": [%2],
         "kept": {"directory": "/var/lib/norvo-update/kept", "files": [{"package": "a", "version": "1.0",
         "architecture": "all", "file": "%3", "sha256": "00", "from": "store"}]},
-        "result": {"state": "%4", "exitCode": %5, "message": ""}%6})")
+        "result": {"state": "%4", "exitCode": %5, "message": ""}})")
         .arg(id, changes.join(", "), keptFile, exitCode == 0 ? "succeeded" : "failed")
         .arg(exitCode)
-        .arg(extra)
         .toUtf8();
 }
 
@@ -93,16 +84,9 @@ private slots:
         QTest::newRow("an update") << QStringList {run("20261207-034512-1", "KEPT", full)}
                                    << QStringList {"/srv/a.iso", "1.7.3 → 1.7.4", "1", "1", "1", "succeeded"}
                                    << true;
-        QTest::newRow("rolled back already")
-            << QStringList {run(
-                   "20261207-034512-1", "KEPT", full, 0, R"(, "rolledBackBy": "20261207-040000-9")")}
-            << QStringList {"/srv/a.iso", "1.7.3 → 1.7.4", "1", "1", "1", "succeeded, rolled back"} << false;
         QTest::newRow("changed nothing")
             << QStringList {run("20261207-034512-1", "KEPT", full, 5)}
             << QStringList {"/srv/a.iso", "1.7.3 → 1.7.4", "1", "1", "1", "failed (exit code 5)"} << false;
-        QTest::newRow("a kept file gone")
-            << QStringList {run("20261207-034512-1", "/nonexistent/a_1.0_all.deb", full)}
-            << QStringList {"/srv/a.iso", "1.7.3 → 1.7.4", "1", "1", "1", "succeeded"} << false;
         QTest::newRow("a later update of the same package")
             << QStringList {run("20261207-034512-1", "KEPT", full), later}
             << QStringList {"/srv/a.iso", "1.7.3 → 1.7.4", "0", "1", "0", "succeeded"} << false;
@@ -191,94 +175,6 @@ private slots:
             }
         }
         QCOMPARE(seen, expected);
-    }
-
-    void sourceDialogAcceptsOnlyFittingText_data()
-    {
-        QTest::addColumn<QString>("opens"); // the source it opens on; empty: it adds a new one
-        QTest::addColumn<QString>("typed"); // the text typed into its field, if any
-        QTest::addColumn<bool>("network"); // the network kind is chosen before OK
-        // The warning shown on OK; the dialog stays open with the text kept. None: the source is
-        // taken, without the blanks around it.
-        QTest::addColumn<QString>("refused");
-        const QString notIso = "The source is not ISO image. Enter the correct source.";
-        const QString notNetwork = "The source is not a network address. Enter the correct source.";
-        QTest::newRow("image path") << ""
-                                    << "/media/cdrom/update.iso" << false << "";
-        QTest::newRow("capital extension") << ""
-                                           << "/media/cdrom/update.ISO" << false << notIso;
-        QTest::newRow("blanks around are dropped") << ""
-                                                   << "  /srv/update.iso  " << false << "";
-        QTest::newRow("file address") << ""
-                                      << "file:///srv/repo" << true << "";
-        QTest::newRow("path kept when switching to network") << ""
-                                                             << "/srv/update.iso" << true << notNetwork;
-        QTest::newRow("ftp image opens as an image") << "ftp://mirror.example/cd.iso"
-                                                     << "" << false << "";
-    }
-
-    void sourceDialogAcceptsOnlyFittingText()
-    {
-        QFETCH(const QString, opens);
-        QFETCH(const QString, typed);
-        QFETCH(const bool, network);
-        QFETCH(const QString, refused);
-        auto dialog
-            = opens.isEmpty() ? std::make_unique<SourceDialog>() : std::make_unique<SourceDialog>(opens);
-        auto* iso = child<QRadioButton>(dialog.get(), "m_isoRadioButton");
-        auto* line = child<QLineEdit>(dialog.get(), "m_sourceLineEdit");
-        dialog->show();
-        QCOMPARE(iso->isChecked(), opens.isEmpty() || opens.endsWith(".iso"));
-        if (!typed.isEmpty())
-            line->setText(typed);
-        if (network)
-            child<QRadioButton>(dialog.get(), "m_netRadioButton")->setChecked(true);
-        QCOMPARE(child<QToolButton>(dialog.get(), "m_browseToolButton")->isVisible(), iso->isChecked());
-        QCOMPARE(line->placeholderText(),
-            iso->isChecked() ? "Specify the path to the ISO image"
-                             : "Specify a link to the network repository");
-        QCOMPARE(TestHelpers::answerBox("OK", [&] { dialog->accept(); }).value(1), refused);
-        if (!refused.isEmpty()) {
-            QVERIFY(dialog->isVisible());
-            QCOMPARE(line->text(), typed);
-        } else {
-            QCOMPARE(dialog->result(), int(QDialog::Accepted));
-            QCOMPARE(dialog->source(), (typed.isEmpty() ? opens : typed).trimmed());
-        }
-    }
-
-    void informationPanel_data()
-    {
-        QTest::addColumn<QString>("level"); // /etc/norvo_security_level
-        QTest::addColumn<QString>("update"); // /etc/norvo_update_version; empty: there is none
-        QTest::addColumn<QString>("available"); // the root's free space, as df gives it
-        QTest::addColumn<QString>("shows");
-        QTest::newRow("maximum level, update installed")
-            << "  2 \nignored\n"
-            << "Update 1.2.3\nBulletin 45\n"
-            << "15G"
-            << "Norvo Linux 1.7.5\nMaximum security level, «Kaldemor»\nUpdate 1.2.3 installed (BULLETIN № 45)\n"
-               "Available memory size: 15 G (root partition)";
-        QTest::newRow("advanced level, no update file")
-            << "1\n"
-            << ""
-            << "900M"
-            << "Norvo Linux 1.7.5\nAdvanced security level, «Brisvan»\nAvailable memory size: 900 M (root partition)";
-    }
-
-    void informationPanel()
-    {
-        QFETCH(const QString, level);
-        QFETCH(const QString, update);
-        QFETCH(const QString, available);
-        QFETCH(const QString, shows);
-        TestHelpers::writeFile("/etc/norvo_security_level", level.toUtf8());
-        QFile::remove("/etc/norvo_update_version");
-        if (!update.isEmpty())
-            TestHelpers::writeFile("/etc/norvo_update_version", update.toUtf8());
-        m_fakes.setScenario("df", TestHelpers::dfRoot("/dev/sda1", "ext4").replace("15G", available) + '\n');
-        auto window = TestHelpers::makeWindow({});
-        QCOMPARE(child<QLabel>(window.get(), "m_sysInfoLabel")->text(), shows);
     }
 
     void updateToolArgumentsFollowTheChoices_data()

@@ -1,5 +1,3 @@
-#include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,14 +6,13 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include "fakeexecutables.h"
 #include "testfiles.h"
 
-// The program's start: single instance, the checks in their order with their warnings. The program
+// The program's start: the checks in their order with their warnings. The program
 // runs in the sandbox with fake dpkg, dpkg-query and systemctl; an observer built into it answers
 // its boxes and reports what it showed.
 class StartupTest final : public QObject
@@ -24,33 +21,25 @@ class StartupTest final : public QObject
 
     std::unique_ptr<FakeExecutables> m_fakes;
     std::unique_ptr<QTemporaryDir> m_shared;
-    QList<QProcess*> m_programs;
-    // The program itself is not on its PATH, so that it cannot start itself again.
-    bool m_offPath = false;
+    std::unique_ptr<QProcess> m_program;
 
     // Started by root unless asNobody; with instancesMode, in a /run of its own where the folder of
-    // the instances' lock has that mode; with a name, through a copy of that name.
-    QProcess* startProgram(const QStringList& extraEnvironment = {}, bool asNobody = false,
-        const QString& instancesMode = {}, const QString& name = {})
+    // the instances' lock has that mode.
+    void startProgram(bool asNobody, const QString& instancesMode)
     {
         // An ordinary user runs a copy in the test's own folder: the build tree may lie where
         // only root can enter.
-        const QString program = asNobody || !name.isEmpty()
-            ? copyForEveryone(KIV_OBSERVED_PROGRAM, name.isEmpty() ? "kiv-norvo-update" : name)
-            : QString(KIV_OBSERVED_PROGRAM);
+        const QString program
+            = asNobody ? copyForEveryone(KIV_OBSERVED_PROGRAM) : QString(KIV_OBSERVED_PROGRAM);
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("KIV_FAKE_DIR", m_fakes->directory());
         environment.insert("QT_QPA_PLATFORM", "offscreen");
         environment.insert("XDG_RUNTIME_DIR", m_shared->filePath("runtime"));
         environment.insert("KIV_OBSERVER_JOURNAL", m_shared->filePath("journal"));
-        for (const QString& variable : extraEnvironment)
-            environment.insert(variable.section('=', 0, 0), variable.section('=', 1));
         // Only the fakes and the program itself are on its PATH, so a program that is not faked is
         // missing.
         QStringList command {"/usr/bin/env",
-            "PATH=" + m_fakes->directory()
-                + (m_offPath ? QString() : ':' + QFileInfo(program).absolutePath()),
-            program};
+            "PATH=" + m_fakes->directory() + ':' + QFileInfo(program).absolutePath(), program};
         if (asNobody) {
             // A runtime directory of its own, so that another run on the machine is not taken for a
             // running instance.
@@ -68,19 +57,15 @@ class StartupTest final : public QObject
                     + " /run/kiv-norvo-update && exec \"$@\"",
                 "sh"};
         }
-        auto* process = new QProcess;
-        process->setProcessEnvironment(environment);
-        process->start(FakeExecutables::sandboxRunPath(), sandbox + command);
-        m_programs.append(process);
-        return process;
+        m_program = std::make_unique<QProcess>();
+        m_program->setProcessEnvironment(environment);
+        m_program->start(FakeExecutables::sandboxRunPath(), sandbox + command);
     }
 
-    QString copyForEveryone(const QString& program, const QString& name) const
+    QString copyForEveryone(const QString& program) const
     {
         const QString folder = m_shared->filePath("bin");
-        const QString copy = folder + '/' + name;
-        if (QFile::exists(copy))
-            return copy;
+        const QString copy = folder + "/kiv-norvo-update";
         if (!QDir().mkpath(folder) || !QFile::copy(program, copy)
             || ::chmod(QFile::encodeName(folder).constData(), 0755) != 0
             || ::chmod(QFile::encodeName(copy).constData(), 0755) != 0)
@@ -88,33 +73,24 @@ class StartupTest final : public QObject
         return copy;
     }
 
-    // The observer's journal: a line "PID<tab>EVENT<tab>DETAILS" for each thing it saw.
-    QStringList journal() const
+    // What the program showed after its start, each as "EVENT DETAILS", from the observer's journal
+    // of lines "PID<tab>EVENT<tab>DETAILS".
+    QStringList shown() const
     {
-        return QString::fromUtf8(TestHelpers::readFile(m_shared->filePath("journal")))
-            .split('\n', Qt::SkipEmptyParts);
-    }
-
-    // What the first instance showed after its start, each as "EVENT DETAILS".
-    QStringList shownFirst() const
-    {
-        const QStringList lines = journal();
-        const QString first = lines.value(0).section('\t', 0, 0);
         QStringList events;
+        const QStringList lines = QString::fromUtf8(TestHelpers::readFile(m_shared->filePath("journal")))
+                                      .split('\n', Qt::SkipEmptyParts);
         for (const QString& line : lines) {
-            if (line.section('\t', 0, 0) == first && !line.contains("\tstart\t"))
+            if (!line.contains("\tstart\t"))
                 events << QString(line.section('\t', 1, 1) + ' ' + line.section('\t', 2)).trimmed();
         }
         return events;
     }
 
-    int windowsShown() const { return journal().filter("\twindow\t").size(); }
-
 private slots:
     void init()
     {
         m_fakes = std::make_unique<FakeExecutables>();
-        m_offPath = false;
         m_shared = std::make_unique<QTemporaryDir>("/tmp/kiv-startup.XXXXXX");
         // Shared with an unprivileged run, which writes the journal here.
         ::chmod(QFile::encodeName(m_shared->path()).constData(), 0777);
@@ -123,14 +99,11 @@ private slots:
 
     void cleanup()
     {
-        // Each instance is the process the test started (the sandbox execs it), so only those
-        // are ended.
-        for (QProcess* program : qAsConst(m_programs)) {
-            program->kill();
-            program->waitForFinished(5000);
-            delete program;
+        // The program is the process the test started (the sandbox execs it), so only it is ended.
+        if (m_program) {
+            m_program->kill();
+            m_program->waitForFinished(5000);
         }
-        m_programs.clear();
     }
 
     // The real program runs with scripted dpkg, dpkg-query and systemctl, and the observer inside
@@ -139,8 +112,6 @@ private slots:
     {
         QTest::addColumn<bool>("nobody"); // started by an ordinary user, else by root
         QTest::addColumn<QString>("instances"); // the mode of root's folder of the instances' lock
-        // The window asks for a restart, and the program cannot find itself to start again.
-        QTest::addColumn<bool>("restart");
         // Lines of scripted programs (tests/support/fake-program), "NAME#N:" for the N-th call
         // only; a program without a line is missing.
         QTest::addColumn<QStringList>("fakes");
@@ -151,10 +122,6 @@ private slots:
         // dpkg-query about the service package.
         QTest::addColumn<QStringList>("calls");
         const QString window = "window Kiv norvo update";
-        const QString notInstalled = "box Warning!|Package norvo-update is not installed!|2|OK";
-        const QString notRestarted
-            = "The program could not be started again to carry on with the update. Start "
-              "it yourself: it carries on where it stopped.";
         const QString refusal
             = "The program cannot start: its lock folder /run/kiv-norvo-update must belong to "
               "you and be writable by you alone. Correct its owner and mode, or remove it, and "
@@ -169,90 +136,40 @@ private slots:
         const QStringList activeService {
             serviceInstalled, "systemctl#1: out loaded\\n", "systemctl#2: out active\\n"};
         QTest::newRow("not the superuser: only that warning")
-            << true << "" << false << QStringList {installed} + activeService
+            << true << "" << QStringList {installed} + activeService
             << QStringList {"box Warning!|You should run this application with superuser privileges.|2|OK"}
             << "" << QStringList {};
-        QTest::newRow("update tool not installed")
-            << false << "" << false << QStringList {"dpkg: exit 1"} + activeService
-            << QStringList {notInstalled} << "" << QStringList {dpkg};
-        QTest::newRow("dpkg missing: the start goes on")
-            << false << "" << false << QStringList {"dpkg-query: exit 1"} << QStringList {window} << ""
-            << QStringList {query};
         QTest::newRow("service active: warning, then the window")
-            << false << "" << false << QStringList {installed} + activeService
+            << false << "" << QStringList {installed} + activeService
             << QStringList {"box Warning!|The automatic update service is active!\\nPlease, check "
                             "'norvo-update-service' status|2|OK",
                    window}
             << "" << QStringList {dpkg, query, loadState, isActive};
-        QTest::newRow("no systemd running")
-            << false << "" << false
-            << QStringList {installed, serviceInstalled,
-                   "systemctl#1: err System has not been booted with systemd\\n", "systemctl#1: exit 1"}
-            << QStringList {window} << "" << QStringList {dpkg, query, loadState};
-        QTest::newRow("service package absent: systemd not asked")
-            << false << "" << false << QStringList {installed, "dpkg-query: exit 1"} << QStringList {window}
-            << "" << QStringList {dpkg, query};
         QTest::newRow("the folder of the instances writable by others: refused with the reason")
-            << false << "0775" << false << QStringList {installed}
-            << QStringList {"box Warning!|" + refusal + "|3|OK"} << refusal << QStringList {};
-        QTest::newRow("a restart that cannot be started is said")
-            << false << "" << true << QStringList {installed, "dpkg-query: exit 1"}
-            << QStringList {window, "box Warning!|" + notRestarted + "|3|OK"} << notRestarted
-            << QStringList {dpkg, query};
+            << false << "0775" << QStringList {installed} << QStringList {"box Warning!|" + refusal + "|3|OK"}
+            << refusal << QStringList {};
     }
 
     void checksRunInOrder()
     {
         QFETCH(const bool, nobody);
         QFETCH(const QString, instances);
-        QFETCH(const bool, restart);
         QFETCH(const QStringList, fakes);
         QFETCH(const QStringList, shown);
         QFETCH(const QString, says);
         QFETCH(const QStringList, calls);
         m_fakes->addDirectives(fakes);
-        m_offPath = restart;
-        QProcess* program = startProgram(
-            m_offPath ? QStringList {"KIV_OBSERVER_EXIT_CODE=100"} : QStringList {}, nobody, instances);
-        QVERIFY(program->waitForFinished(60000));
-        QCOMPARE(program->exitStatus(), QProcess::NormalExit);
-        QCOMPARE(program->exitCode(), 0);
-        const QString errors = QString::fromUtf8(program->readAllStandardError());
+        startProgram(nobody, instances);
+        QVERIFY(m_program->waitForFinished(60000));
+        QCOMPARE(m_program->exitStatus(), QProcess::NormalExit);
+        QCOMPARE(m_program->exitCode(), 0);
+        const QString errors = QString::fromUtf8(m_program->readAllStandardError());
         QVERIFY2(errors.contains(says), qPrintable(says + " | " + errors));
-        QCOMPARE(shownFirst(), shown);
+        QCOMPARE(this->shown(), shown);
         // The window asks dpkg-query about other packages too.
         QCOMPARE(m_fakes->callsInOrder({"dpkg", "dpkg-query", "systemctl"})
                      .filter(QRegularExpression("^(dpkg |systemctl |dpkg-query .* norvo-update-service$)")),
             calls);
-    }
-
-    void secondInstanceExitsAtOnceAndAKilledOneDoesNotBlock()
-    {
-        // The update tool installed, the service package not.
-        m_fakes->addDirectives({"dpkg: exit 0", "dpkg-query: exit 1"});
-        QProcess* first = startProgram({"KIV_OBSERVER_KEEP_OPEN=1"});
-        QTRY_COMPARE_WITH_TIMEOUT(windowsShown(), 1, 20000);
-        QCOMPARE(journal().value(0).section('\t', 0, 0), QString::number(first->processId()));
-
-        // The second comes through pkexec, without the first one's runtime directory, and through
-        // a link of another name; it makes no check of its own.
-        QProcess* second = startProgram({"XDG_RUNTIME_DIR=", "TMPDIR=/var/tmp"}, false, {}, "kiv-update");
-        QVERIFY(second->waitForFinished(20000));
-        QCOMPARE(second->exitCode(), 255); // -1
-        QCOMPARE(m_fakes->calls("dpkg").size(), 1);
-        QCOMPARE(first->state(), QProcess::Running);
-
-        // A killed instance leaves its lock behind; it must not refuse the next start, even with a
-        // child it had forked and not yet started holding the lock file open and flocked.
-        first->kill();
-        QVERIFY(first->waitForFinished(10000));
-        const int inherited = ::open("/run/kiv-norvo-update/kiv-norvo-update-0.lock", O_RDWR | O_CLOEXEC);
-        const auto close = qScopeGuard([inherited] { ::close(inherited); });
-        QVERIFY(inherited >= 0 && ::flock(inherited, LOCK_EX | LOCK_NB) == 0);
-        QProcess* third = startProgram();
-        QVERIFY(third->waitForFinished(20000));
-        QCOMPARE(third->exitCode(), 0);
-        QTRY_COMPARE_WITH_TIMEOUT(windowsShown(), 2, 20000);
     }
 };
 

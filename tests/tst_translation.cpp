@@ -67,19 +67,13 @@ private slots:
         QCOMPARE(QLocale().name(), QStringLiteral("ru_RU"));
     }
 
-    void windowsShowNoEnglishText_data()
-    {
-        QTest::addColumn<bool>("expert");
-        QTest::newRow("simple mode") << false;
-        QTest::newRow("expert mode") << true;
-    }
-
     void windowsShowNoEnglishText()
     {
-        QFETCH(bool, expert);
+        // The simple mode names its buttons differently; the expert mode shows every other control.
+        QStringList texts = visibleTexts(TestHelpers::makeWindow({{"ExpertMode", false}}).get());
         auto window = TestHelpers::makeWindow(
-            {{"ExpertMode", expert}, {"Sources", QStringList {QStringLiteral("/srv/a.iso")}}});
-        QStringList texts = visibleTexts(window.get());
+            {{"ExpertMode", true}, {"Sources", QStringList {QStringLiteral("/srv/a.iso")}}});
+        texts << visibleTexts(window.get());
 
         // The launch question, with Qt's own buttons.
         auto* update = TestHelpers::child<QPushButton>(window.get(), "m_updatePushButton");

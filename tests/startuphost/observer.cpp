@@ -1,7 +1,6 @@
 // Watches the program's real entry from inside its process, for the start-up tests: it writes
 // to the journal named by KIV_OBSERVER_JOURNAL when the process starts, every message box it
-// answers with OK, and the main window once it is shown. With the window shown it closes it,
-// unless KIV_OBSERVER_KEEP_OPEN is set, or ends the event loop with KIV_OBSERVER_EXIT_CODE.
+// answers with OK, and the main window once it is shown, which it then closes.
 
 #include <unistd.h>
 
@@ -53,10 +52,7 @@ void observe()
             if (!windowSeen && window->inherits("MainWindow") && window->isVisible()) {
                 windowSeen = true;
                 journal(QStringLiteral("window"), window->windowTitle());
-                if (!qEnvironmentVariableIsEmpty("KIV_OBSERVER_EXIT_CODE"))
-                    QCoreApplication::exit(qEnvironmentVariableIntValue("KIV_OBSERVER_EXIT_CODE"));
-                else if (qEnvironmentVariableIsEmpty("KIV_OBSERVER_KEEP_OPEN"))
-                    window->close();
+                window->close();
             }
         }
     });

@@ -21,13 +21,6 @@
 // Small helpers shared by the tests.
 namespace TestHelpers {
 
-// A scripted answer (a directive) of df whose root file system is on device, of type.
-inline QString dfRoot(const QString& device, const QString& type)
-{
-    return QStringLiteral("out Filesystem Type Size Used Avail Use% Mounted on\\n%1 %2 20G 5G 15G 25% /\\n")
-        .arg(device, type);
-}
-
 template<typename T> T* child(QObject* parent, const char* name)
 {
     return parent->findChild<T*>(QLatin1String(name));
@@ -48,7 +41,8 @@ inline void prepareWindowTests(FakeExecutables& fakes, const QTemporaryDir& sett
 // How those programs answer on an ordinary machine: an ext4 root, release 1.7.5, none of the
 // packages asked about installed.
 inline const QStringList ordinaryMachine {
-    "df: " + dfRoot("/dev/sda1", "ext4"), "dpkg-query: exit 1", "lsb_release: out Release:\\t1.7.5\\n"};
+    "df: out Filesystem Type Size Used Avail Use% Mounted on\\n/dev/sda1 ext4 20G 5G 15G 25% /\\n",
+    "dpkg-query: exit 1", "lsb_release: out Release:\\t1.7.5\\n"};
 
 // A shown main window that starts from exactly these settings.
 inline std::unique_ptr<MainWindow> makeWindow(const QVariantMap& settings)
