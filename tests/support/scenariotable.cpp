@@ -120,6 +120,5 @@ void addRows(const QString& fileName, const QStringList& setupKeys, const QStrin
 
 QStringList unescaped(QStringList texts)
 {
-    return texts.replaceInStrings(QStringLiteral("\\n"), QStringLiteral("\n"))
-        .replaceInStrings(QStringLiteral("\\r"), QStringLiteral("\r"));
+    return texts.replaceInStrings(QStringLiteral("\\n"), QStringLiteral("\n"));
 }

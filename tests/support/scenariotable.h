@@ -35,7 +35,7 @@ Q_DECLARE_METATYPE(Row)
 void addRows(const QString& fileName, const QStringList& setupKeys, const QStringList& expectKeys,
     const QStringList& filledLater = {});
 
-// Texts of a table with "\n" and "\r" read as a line feed and a carriage return.
+// Texts of a table with "\n" read as a line feed.
 QStringList unescaped(QStringList texts);
 
 // The {NAME} a text still holds, empty when none.
