@@ -38,8 +38,6 @@ private slots:
             "E: Sub-process /usr/bin/dpkg returned an error code (1)\nx returned an error code\n",
             "y returned an error code\n",
             "nothing\n"} << QList<int> {0, 0, 0} << 2;
-        QTest::newRow("an error in the held-back tail is seen with the next chunk")
-            << QStringList {"dpkg returned an error code (1)", "\n"} << QList<int> {0, 0} << 1;
     }
 
     void parserProgress()
@@ -67,9 +65,6 @@ private slots:
         QTest::newRow("return and line feed end a line") << QStringList {"abc\r\ndef"} << "abc\ndef";
         QTest::newRow("elapsed ticks after a finished line")
             << QStringList {"line\n", "\rElapsed 00:00:01", "\rElapsed 00:00:02"} << "line\nElapsed 00:00:02";
-        QTest::newRow("recorded dpkg database progress") << QStringList {
-            "(Чтение базы данных … 5%\r(Чтение базы данных … 100%\r(Чтение базы данных … "
-            "установлено 7 файлов.)\n"} << "(Чтение базы данных … установлено 7 файлов.)\n";
         // The view is narrow: the long line wraps over several rows.
         QTest::newRow("a line wrapped over several rows goes whole")
             << QStringList {"first\n" + QString(120, 'x') + "\rshort"} << "first\nshort";

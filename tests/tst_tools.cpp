@@ -24,36 +24,17 @@ const QString keptList = "/etc/apt/sources.list.d/norvo-update-kept.list";
 const QString codename
     = QSettings("/etc/os-release", QSettings::IniFormat).value("VERSION_CODENAME").toString();
 
-// Runs a program with both its streams read together.
-KivAdmin::HelperResult run(const QString& program, const QStringList& arguments)
-{
-    return KivAdmin::runHelper(
-        "sh", QStringList {"-c", "exec \"$0\" \"$@\" 2>&1", program} + arguments, 180000);
-}
-
-// dpkg's status of a package and its version, as "ii 2.0"; empty when it is not installed.
-QString version(const QString& package)
-{
-    return QString::fromLatin1(
-        KivAdmin::runHelper("dpkg-query", {"-W", "-f=${db:Status-Abbrev}${Version}", package}).output)
-        .simplified();
-}
-
 // Runs shell commands; said, when given, receives what they wrote to either stream.
 bool sh(const QString& command, QByteArray* said = nullptr)
 {
-    const auto result = run("sh", {"-c", command});
+    const auto result = KivAdmin::runHelper("sh", {"-c", "exec 2>&1\n" + command}, 180000);
     if (said)
         *said = result.output;
     return result.succeeded();
 }
 
-bool imageMounted()
-{
-    return readFile("/proc/self/mounts").contains("/run/norvo-update/");
-}
-
-// Whether a fact of the run table holds now, and what there is when it does not.
+// Whether a fact of the run table holds now, and what there is when it does not: a package's dpkg
+// status and version as "ii 2.0", empty when it is not installed.
 bool holds(const QString& fact, QString* found)
 {
     static const QRegularExpression mode("^\\S+ 0[0-7]{3}$");
@@ -66,7 +47,11 @@ bool holds(const QString& fact, QString* found)
         *found = QString::fromUtf8(readFile(path));
         return found->contains(fact.section(contains, 1)) == fact.contains(" ~ ");
     }
-    *found = fact.contains(mode) ? "0" + QString::number(fileMode(path), 8) : version(path);
+    *found = fact.contains(mode)
+        ? "0" + QString::number(fileMode(path), 8)
+        : QString::fromLatin1(
+            KivAdmin::runHelper("dpkg-query", {"-W", "-f=${db:Status-Abbrev}${Version}", path}).output)
+              .simplified();
     return *found == (expected == "none" ? QString() : expected);
 }
 
@@ -189,7 +174,7 @@ private slots:
                 sh(fill(commands), &printed), row, "check", commands + " | " + QString::fromUtf8(printed));
         }
         // However the run ended, what it mounted and its work folder are gone.
-        QVERIFY(!imageMounted());
+        QVERIFY(!readFile("/proc/self/mounts").contains("/run/norvo-update/"));
         QVERIFY(!QFileInfo::exists(QString("/run/norvo-update/%1").arg(process.processId())));
     }
 };
