@@ -2,7 +2,6 @@
 #include <QTest>
 
 #include "logtextedit.h"
-#include "testfiles.h"
 #include "updatelogparser.h"
 
 // The update tool's output as the window reads and shows it.

@@ -1,6 +1,6 @@
-// Watches the program's real entry from inside its process, for the start-up tests: it writes
-// to the journal named by KIV_OBSERVER_JOURNAL when the process starts, every message box it
-// answers with OK, and the main window once it is shown, which it then closes.
+// Watches the program's real entry from inside its process, for the start-up tests: it writes to
+// the journal named by KIV_OBSERVER_JOURNAL every message box it answers with OK, and the main
+// window once it is shown, which it then closes.
 
 #include <unistd.h>
 
@@ -29,7 +29,6 @@ void observe()
 {
     if (qEnvironmentVariableIsEmpty("KIV_OBSERVER_JOURNAL"))
         return;
-    journal(QStringLiteral("start"));
     auto* timer = new QTimer(qApp);
     QObject::connect(timer, &QTimer::timeout, qApp, []() {
         static QPointer<QWidget> answeredBox;
