@@ -17,7 +17,6 @@
 #include <QRegularExpression>
 #include <QSet>
 #include <QSettings>
-#include <QTextStream>
 
 #include "childrun.h"
 #include "console.h"
@@ -128,15 +127,12 @@ AptSession::AptSession(const QString& workDirectory, const QString& archivesDire
     };
 
     if (!options.systemRepositories) {
-        const QString sourcesList = workDirectory + QStringLiteral("/sources.list");
-        QFile file(sourcesList);
-        // Private: an address may carry a password.
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)
-            || !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner))
-            throw Failure {ExitCode::updateFailed, QStringLiteral("cannot write %1").arg(sourcesList)};
-        QTextStream stream(&file);
+        // An address may carry a password.
+        const QString sourcesList = privateDirectory(workDirectory) + QStringLiteral("/sources.list");
+        QByteArray lines;
         for (const Repository& repository : repositories)
-            stream << repository.sourcesLine() << '\n';
+            lines += repository.sourcesLine().toUtf8() + '\n';
+        writeSecretFile(sourcesList, lines);
         QDir().mkpath(workDirectory + QStringLiteral("/sources.list.d"));
         set(QStringLiteral("Dir::Etc::SourceList"), sourcesList);
         set(QStringLiteral("Dir::Etc::SourceParts"), workDirectory + QStringLiteral("/sources.list.d"));

@@ -219,6 +219,12 @@ void write(const RunRecord& record)
         throw Failure {
             ExitCode::updateFailed, QStringLiteral("cannot write the journal record %1").arg(path)};
     }
+    // The new name is on disk only once the folder is: a power cut must not lose the newest record.
+    const int folder = ::open(QFile::encodeName(directory()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder < 0 || ::fsync(folder) != 0)
+        warn(QStringLiteral("the journal's folder %1 could not be synced").arg(directory()));
+    if (folder >= 0)
+        ::close(folder);
 }
 
 QList<RunRecord> all()

@@ -1,6 +1,7 @@
 // norvo-update: brings the system up to the packages of the given update sources (ISO images,
 // repository addresses) or of its configured repositories, through apt and dpkg.
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <memory>
@@ -133,8 +134,10 @@ void recordRun(RunRecord* record)
 class JsonOutput final
 {
 public:
+    // The record's own descriptor is closed in every child: a daemon that a maintainer script
+    // starts must neither hold the reader's pipe open nor write into the record.
     JsonOutput()
-        : m_output(::dup(STDOUT_FILENO))
+        : m_output(::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3))
     {
         ::dup2(STDERR_FILENO, STDOUT_FILENO);
     }
@@ -225,6 +228,13 @@ int update(const Options& options, const RunLog& log, RunRecord* record)
         repositories << found;
         checkStopRequest();
     }
+    // A source that -k could not keep is refused before anything changes.
+    if (options.keepSources && !options.simulate) {
+        for (const Repository& repository : qAsConst(repositories)) {
+            if (!repository.localRoot.isEmpty())
+                refuseLinksLeaving(repository);
+        }
+    }
 
     if (!options.systemRepositories && !options.noMainRepository) {
         const QString codename = systemCodename();
@@ -289,22 +299,54 @@ int main(int argc, char* argv[])
     watchStopSignals();
     const QStringList arguments = application.arguments().mid(1);
 
+    // A command line is for every local user to read: the window gives addresses without their
+    // passwords there, and the addresses with them in the environment, which only root can read.
+    // Read once and taken out, so that apt's methods, the maintainer scripts and the daemons they
+    // start never carry them.
+    const QStringList logins
+        = qEnvironmentVariable("NORVO_UPDATE_LOGINS").split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    qunsetenv("NORVO_UPDATE_LOGINS");
+
+    QStringList shownArguments;
+    for (const QString& argument : arguments)
+        shownArguments << withoutPassword(argument);
+    // --json answers with one record whatever happens, a refused command line included.
+    std::unique_ptr<JsonOutput> json;
+    if (arguments.contains(QStringLiteral("--json")))
+        json = std::make_unique<JsonOutput>();
+    RunRecord record;
+    record.commandLine = QStringList {QStringLiteral("norvo-update")} + shownArguments;
+    record.started = QDateTime::currentDateTime();
+    const auto settle = [&record](int exitCode, const QString& message) {
+        record.exitCode = exitCode;
+        record.state = exitCode == 0 ? QStringLiteral("succeeded") : QStringLiteral("failed");
+        record.message = message;
+        record.ended = QDateTime::currentDateTime();
+    };
+    const auto answer = [&](int exitCode) {
+        if (json) {
+            // A simulation, or a run refused before it was recorded, still answers with a record.
+            if (record.id.isEmpty())
+                record.id = Journal::newId();
+            json->print(record);
+        }
+        return exitCode;
+    };
+
     Options options;
     QString error;
     if (!parseOptions(arguments, &options, &error)) {
         warn(QStringLiteral("") + error);
         complain(usage());
-        return ExitCode::usage;
+        settle(ExitCode::usage, error);
+        return answer(ExitCode::usage);
     }
     if (geteuid() != 0) {
         warn(QStringLiteral("must be run as root"));
-        return ExitCode::usage;
+        settle(ExitCode::usage, QStringLiteral("must be run as root"));
+        return answer(ExitCode::usage);
     }
 
-    // A command line is for every local user to read: the window gives addresses without their
-    // passwords there, and the addresses with them in the environment, which only root can read.
-    const QStringList logins
-        = qEnvironmentVariable("NORVO_UPDATE_LOGINS").split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     for (QString& source : options.sources) {
         for (const QString& login : logins) {
             if (login != source && withoutPassword(login) == source)
@@ -312,9 +354,6 @@ int main(int argc, char* argv[])
         }
     }
 
-    QStringList shownArguments;
-    for (const QString& argument : arguments)
-        shownArguments << withoutPassword(argument);
     if (options.history) {
         try {
             return showHistory(options.historyId);
@@ -323,34 +362,26 @@ int main(int argc, char* argv[])
             return failure.exitCode;
         }
     }
-    std::unique_ptr<JsonOutput> json;
-    if (options.json)
-        json = std::make_unique<JsonOutput>();
     const RunLog log(shownArguments);
-    RunRecord record;
-    record.commandLine = QStringList {QStringLiteral("norvo-update")} + shownArguments;
     record.simulation = options.simulate;
     if (!options.rollback.isEmpty()) {
         record.kind = QStringLiteral("rollback");
         record.rollbackOf = options.rollback;
     }
-    record.started = QDateTime::currentDateTime();
     record.releaseBefore = Journal::installedRelease();
     int exitCode = 0;
+    QString message;
     try {
         exitCode
             = options.rollback.isEmpty() ? update(options, log, &record) : rollBack(options, log, &record);
         log.note(QStringLiteral("finished: success"));
-        record.state = QStringLiteral("succeeded");
     } catch (const Failure& failure) {
         warn(failure.message);
         log.note(QStringLiteral("finished: exit code %1: %2").arg(failure.exitCode).arg(failure.message));
         exitCode = failure.exitCode;
-        record.state = QStringLiteral("failed");
-        record.message = failure.message;
+        message = failure.message;
     }
-    record.exitCode = exitCode;
-    record.ended = QDateTime::currentDateTime();
+    settle(exitCode, message);
     record.releaseAfter = Journal::installedRelease();
     if (!record.id.isEmpty()) {
         try {
@@ -360,11 +391,5 @@ int main(int argc, char* argv[])
             warn(failure.message);
         }
     }
-    if (json) {
-        // A simulation, or a run refused before it was recorded, still answers with a record.
-        if (record.id.isEmpty())
-            record.id = Journal::newId();
-        json->print(record);
-    }
-    return exitCode;
+    return answer(exitCode);
 }

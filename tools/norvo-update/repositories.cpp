@@ -10,6 +10,7 @@
 #include "console.h"
 #include "helpercommand.h"
 #include "regularfile.h"
+#include "rundirectory.h"
 
 namespace {
 
@@ -81,12 +82,9 @@ Probe download(const QString& url, const QString& target)
     // Every local user can read a command line: the password goes to apt in a file of root's.
     const QString login = loginLine(url);
     if (!login.isEmpty()) {
-        const QString logins = QFileInfo(target).path() + QStringLiteral("/download-logins.conf");
-        QFile file(logins);
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)
-            || !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)
-            || file.write((login + QLatin1Char('\n')).toUtf8()) < 0)
-            throw Failure {ExitCode::updateFailed, QStringLiteral("cannot write %1").arg(logins)};
+        const QString logins
+            = privateDirectory(QFileInfo(target).path()) + QStringLiteral("/download-logins.conf");
+        writeSecretFile(logins, (login + QLatin1Char('\n')).toUtf8());
         run.arguments << QStringLiteral("-o") << QStringLiteral("Dir::Etc::netrc=") + logins;
     }
     for (const char* scheme : {"http", "https", "ftp"})

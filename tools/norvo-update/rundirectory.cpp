@@ -1,6 +1,7 @@
 #include "rundirectory.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -50,6 +51,38 @@ qint64 lockHolder(int fd)
 QString stateDirectory()
 {
     return QStringLiteral("/run/norvo-update");
+}
+
+QString privateDirectory(const QString& workDirectory)
+{
+    const QString path = workDirectory + QStringLiteral("/private");
+    if (::mkdir(QFile::encodeName(path).constData(), 0700) != 0 && errno != EEXIST)
+        throw Failure {ExitCode::updateFailed,
+            QStringLiteral("cannot create %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)))};
+    struct stat status = {};
+    if (::lstat(QFile::encodeName(path).constData(), &status) != 0 || !S_ISDIR(status.st_mode)
+        || status.st_uid != 0 || (status.st_mode & 077) != 0)
+        throw Failure {ExitCode::updateFailed, QStringLiteral("%1 is not root's alone").arg(path)};
+    return path;
+}
+
+void writeSecretFile(const QString& path, const QByteArray& content)
+{
+    const QByteArray name = QFile::encodeName(path);
+    // A new file each time: whoever opened an earlier one keeps only that.
+    ::unlink(name.constData());
+    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    bool written = fd >= 0;
+    for (qint64 done = 0; written && done < content.size();) {
+        const ssize_t chunk = ::write(fd, content.constData() + done, size_t(content.size() - done));
+        written = chunk > 0;
+        done += chunk;
+    }
+    const QString reason = QString::fromLocal8Bit(std::strerror(errno));
+    if (fd >= 0)
+        ::close(fd);
+    if (!written)
+        throw Failure {ExitCode::updateFailed, QStringLiteral("cannot write %1: %2").arg(path, reason)};
 }
 
 UpdateLock::UpdateLock()

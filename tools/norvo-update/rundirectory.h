@@ -43,6 +43,15 @@ private:
 // Where runs keep their work folders and the update lock: /run/norvo-update.
 QString stateDirectory();
 
+// A folder of the run's work folder for files that hold a password, root's alone (0700) from its
+// creation. The work folder itself stays open to apt's sandbox user, which fetches the package
+// lists into it: closed, apt would fetch them as root, outside its sandbox.
+QString privateDirectory(const QString& workDirectory);
+
+// Writes a file that holds a secret: created root's alone (0600) in one step, never through a
+// link and never into a file that somebody already holds open. Throws a Failure.
+void writeSecretFile(const QString& path, const QByteArray& content);
+
 // Whether anything is mounted at or below the path.
 bool holdsMounts(const QString& path);
 
