@@ -149,7 +149,7 @@ class LaunchTest final : public QObject
 private slots:
     void initTestCase()
     {
-        QVERIFY2(QFile::exists("/run/kiv-sandbox/layers_boot"), "the test must run in the sandbox");
+        REQUIRE_SANDBOX();
         TestHelpers::prepareWindowTests(m_fakes, m_config);
         for (const char* name : {"lvcreate", "lvremove", "lvconvert", "umount", "tar", "reboot", "bash",
                  "xfsrestore", "mount", "findmnt", "btrfs"})

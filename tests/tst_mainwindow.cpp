@@ -63,7 +63,7 @@ class MainWindowTest final : public QObject
 private slots:
     void initTestCase()
     {
-        QVERIFY2(QFile::exists("/run/kiv-sandbox/layers_boot"), "the test must run in the sandbox");
+        REQUIRE_SANDBOX();
         TestHelpers::prepareWindowTests(m_fakes, m_config);
     }
 

@@ -33,7 +33,7 @@ class SnapshotTest final : public QObject
 private slots:
     void initTestCase()
     {
-        QVERIFY2(QFile::exists("/run/kiv-sandbox/layers_boot"), "the test must run in the sandbox");
+        REQUIRE_SANDBOX();
         for (const char* name : {"lvs", "lvcreate", "lvremove", "lvconvert", "umount", "tar"})
             m_fakes.add(name);
         for (const char* name : {"lvs", "lvcreate", "lvremove", "lvconvert", "umount"})

@@ -74,6 +74,7 @@ private:
 private slots:
     void initTestCase()
     {
+        REQUIRE_SANDBOX({"/usr"});
         QVERIFY(m_fixtures.isValid());
         QVERIFY2(sh(KIV_TEST_TOOLS_DIR "/make-update-fixtures " + m_fixtures.path()),
             "the packages, repositories and images could not be built");

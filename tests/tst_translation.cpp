@@ -62,6 +62,7 @@ class TranslationTest final : public QObject
 private slots:
     void initTestCase()
     {
+        REQUIRE_SANDBOX();
         TestHelpers::prepareWindowTests(m_fakes, m_config);
         m_fakes.addDirectives(TestHelpers::ordinaryMachine);
         QCOMPARE(QLocale().name(), QStringLiteral("ru_RU"));
