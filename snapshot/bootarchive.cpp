@@ -15,6 +15,26 @@ namespace {
 const QString staging = QStringLiteral("/boot/.kiv-norvo-update-restore");
 const QString replaced = QStringLiteral("/boot/.kiv-norvo-update-replaced");
 
+// The entries of /boot that are, or hold, a mount point of another file system (the EFI system
+// partition on /boot/efi): they are neither archived nor renamed, which would fail with EBUSY or
+// move the mount along.
+QStringList entriesHoldingMounts()
+{
+    QStringList entries;
+    QFile mounts(QStringLiteral("/proc/self/mountinfo"));
+    if (!mounts.open(QIODevice::ReadOnly))
+        return entries;
+    const QString prefix = QStringLiteral("/boot/");
+    for (const QByteArray& line : mounts.readAll().split('\n')) {
+        // mountinfo writes a blank in a path as \040.
+        const QString mountPoint
+            = QFile::decodeName(line.split(' ').value(4)).replace(QLatin1String("\\040"), QLatin1String(" "));
+        if (mountPoint.startsWith(prefix))
+            entries << mountPoint.mid(prefix.size()).section(QLatin1Char('/'), 0, 0);
+    }
+    return entries;
+}
+
 // Moves every entry of from into to, but those named in keep; the first that cannot be moved ends
 // it, with the system's words.
 QString moveEntries(const QString& from, const QString& to, const QStringList& keep = {})
@@ -45,8 +65,10 @@ Snapshot::ErrorCode BootArchivingSnapshot::archiveBoot()
     m_errorText = SnapshotFile::createPrivate(bootArchive());
     if (!m_errorText.isEmpty())
         return Error;
-    if (execute(commandWords(
-            QStringLiteral("tar --xattrs --acls -czpf %1 --exclude=/boot/lost+found /boot"), {bootArchive()}))
+    // File systems mounted below /boot keep their own files (see swapInStagedBoot()).
+    if (execute(commandWords(QStringLiteral("tar --xattrs --acls -czpf %1 --exclude=/boot/lost+found /boot"),
+                    {bootArchive()})
+            + QStringList {QStringLiteral("--one-file-system")})
         == Error)
         return Error;
     m_errorText = SnapshotFile::checkPrivate(bootArchive());
@@ -90,10 +112,16 @@ Snapshot::ErrorCode BootArchivingSnapshot::stageBoot()
 QString BootArchivingSnapshot::swapInStagedBoot()
 {
     const QString boot = QStringLiteral("/boot");
+    // A file system mounted below /boot stays as it is, mount point and files: the EFI system
+    // partition is shared with the firmware's other systems, and its boot loader reads its
+    // configuration from the /boot put back here.
+    const QStringList mounted = entriesHoldingMounts();
     QString failure = moveEntries(boot, replaced,
-        {QFileInfo(staging).fileName(), QFileInfo(replaced).fileName(), QStringLiteral("lost+found")});
+        mounted
+            + QStringList {
+                QFileInfo(staging).fileName(), QFileInfo(replaced).fileName(), QStringLiteral("lost+found")});
     if (failure.isEmpty())
-        failure = moveEntries(staging + boot, boot);
+        failure = moveEntries(staging + boot, boot, mounted);
     if (failure.isEmpty())
         removeStagedBoot();
     return failure;

@@ -55,13 +55,18 @@ QString readMark(const QString& path)
     return length > 0 ? QString::fromUtf8(value, int(length)) : QString();
 }
 
+// A device number of its own does not tell: every btrfs subvolume has one.
 bool isMountPoint(const QString& path)
 {
-    struct stat folder = {};
-    struct stat parent = {};
-    return ::stat(QFile::encodeName(path).constData(), &folder) == 0
-        && ::stat(QFile::encodeName(path + QStringLiteral("/..")).constData(), &parent) == 0
-        && folder.st_dev != parent.st_dev;
+    QFile mounts(QStringLiteral("/proc/self/mountinfo"));
+    if (!mounts.open(QIODevice::ReadOnly))
+        return false;
+    for (const QByteArray& line : mounts.readAll().split('\n')) {
+        if (QFile::decodeName(line.split(' ').value(4)).replace(QLatin1String("\\040"), QLatin1String(" "))
+            == path)
+            return true;
+    }
+    return false;
 }
 
 // What "btrfs filesystem usage -b" says about the room left, in bytes.
@@ -175,10 +180,77 @@ QString BtrfsSnapshot::besideRoot(const QString& name) const
 
 bool BtrfsSnapshot::isBootSeparate() const
 {
+    // A separate file system or a subvolume mounted there: either way not in the root's snapshot.
+    return isMountPoint(QStringLiteral("/boot"));
+}
+
+QString BtrfsSnapshot::unrestorableLayout()
+{
     struct stat root = {};
     struct stat boot = {};
-    // A separate file system or a subvolume of its own: either way not in the root's snapshot.
-    return ::stat("/", &root) == 0 && ::stat("/boot", &boot) == 0 && root.st_dev != boot.st_dev;
+    // Every subvolume has a device number of its own, so a /boot that differs from / without being
+    // mounted there is a subvolume nested in the root: a restore would carry the updated one over.
+    if (!isBootSeparate() && ::stat("/", &root) == 0 && ::stat("/boot", &boot) == 0
+        && root.st_dev != boot.st_dev)
+        return tr("/boot is a subvolume nested in the root subvolume %1, which neither its snapshot nor an "
+                  "archive could put back as it was: no snapshot is taken. A /boot that is a folder of the "
+                  "root, or mounted from a file system or subvolume of its own, can have one.")
+            .arg(m_rootSubvolume);
+    // The subvolumes nested in the root are moved into the restored one: neither a read-only one,
+    // whose ".." cannot change, nor one mounted somewhere, which cannot be renamed, ever could be.
+    if (executeWithin(QStringLiteral("btrfs"),
+            {QStringLiteral("subvolume"), QStringLiteral("list"), QStringLiteral("-o"), QStringLiteral("-r"),
+                QStringLiteral("/")},
+            KivAdmin::helperTimeoutMs)
+        == Error)
+        return m_errorText.trimmed();
+    const QStringList readOnly = nestedSubvolumes(m_outputText);
+    if (!readOnly.isEmpty())
+        return tr("The read-only subvolume %1 is nested in the root subvolume, and a restore could not move "
+                  "it into the restored root: no snapshot is taken. Move it beside the root (into the top "
+                  "level) to have one.")
+            .arg(readOnly.first());
+    if (executeWithin(QStringLiteral("btrfs"),
+            {QStringLiteral("subvolume"), QStringLiteral("list"), QStringLiteral("-o"), QStringLiteral("/")},
+            KivAdmin::helperTimeoutMs)
+        == Error)
+        return m_errorText.trimmed();
+    const QStringList nested = nestedSubvolumes(m_outputText);
+    QFile mounts(QStringLiteral("/proc/self/mountinfo"));
+    if (nested.isEmpty() || !mounts.open(QIODevice::ReadOnly))
+        return QString();
+    for (const QByteArray& line : mounts.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.split(' ');
+        const int separator = fields.indexOf("-");
+        if (separator < 0 || fields.value(separator + 1) != "btrfs"
+            || fields.value(separator + 2) != m_device.toUtf8())
+            continue;
+        const QString mountedRoot = QFile::decodeName(fields.value(3)).mid(1);
+        for (const QString& path : nested) {
+            const QString subvolume = m_rootSubvolume + QLatin1Char('/') + path;
+            if (mountedRoot == subvolume || mountedRoot.startsWith(subvolume + QLatin1Char('/')))
+                return tr(
+                    "The subvolume %1, nested in the root subvolume, is mounted on %2, and a restore "
+                    "could not move it into the restored root: no snapshot is taken. Move it beside the "
+                    "root (into the top level) and mount it from there to have one.")
+                    .arg(subvolume, QFile::decodeName(fields.value(4)));
+        }
+    }
+    return QString();
+}
+
+QStringList BtrfsSnapshot::nestedSubvolumes(const QString& listing) const
+{
+    // "btrfs subvolume list -o" names those directly in the root; the ones nested in them move with them.
+    static const QRegularExpression entry(
+        QStringLiteral("^ID \\d+ gen \\d+ top level (\\d+) path (.*)$"), QRegularExpression::MultilineOption);
+    QStringList nested;
+    for (auto match = entry.globalMatch(listing); match.hasNext();) {
+        const QRegularExpressionMatch next = match.next();
+        if (next.captured(1) == m_rootId && next.captured(2).startsWith(m_rootSubvolume + QLatin1Char('/')))
+            nested << next.captured(2).mid(m_rootSubvolume.size() + 1);
+    }
+    return nested;
 }
 
 bool BtrfsSnapshot::readLayout()
@@ -296,6 +368,9 @@ void BtrfsSnapshot::create()
     const ErrorCode result = [this] {
         if (!readLayout())
             return Error;
+        m_errorText = unrestorableLayout();
+        if (!m_errorText.isEmpty())
+            return Error;
         // The snapshot costs nothing up front; the update needs the room, and a file system that
         // fills up half-way through it leaves a half-updated system.
         if (executeWithin(fillCommand().first(), fillCommand().mid(1), KivAdmin::helperTimeoutMs) == Error)
@@ -369,15 +444,7 @@ QString BtrfsSnapshot::carryNestedSubvolumes(const QString& from, const QString&
             KivAdmin::helperTimeoutMs)
         == Error)
         return m_errorText.trimmed();
-    // Those directly in the root subvolume; the ones nested in them move with them.
-    static const QRegularExpression entry(
-        QStringLiteral("^ID \\d+ gen \\d+ top level (\\d+) path (.*)$"), QRegularExpression::MultilineOption);
-    QStringList nested;
-    for (auto match = entry.globalMatch(m_outputText); match.hasNext();) {
-        const QRegularExpressionMatch next = match.next();
-        if (next.captured(1) == m_rootId && next.captured(2).startsWith(m_rootSubvolume + QLatin1Char('/')))
-            nested << next.captured(2).mid(m_rootSubvolume.size() + 1);
-    }
+    const QStringList nested = nestedSubvolumes(m_outputText);
     QStringList moved;
     for (const QString& path : qAsConst(nested)) {
         const QString target = to + QLatin1Char('/') + path;
@@ -402,6 +469,9 @@ Snapshot::ErrorCode BtrfsSnapshot::restore()
 {
     m_halfDone = false;
     if (!readLayout())
+        return Error;
+    m_errorText = unrestorableLayout();
+    if (!m_errorText.isEmpty())
         return Error;
     const bool boot = isBootSeparate();
     const TopLevel top(this);

@@ -48,6 +48,10 @@ private:
     // Reads which subvolume is mounted on "/" and refuses a layout a restore could not swap.
     bool readLayout();
     bool isBootSeparate() const;
+    // Why a restore could never put the root back as it is laid out; empty when it could.
+    QString unrestorableLayout();
+    // The subvolumes of a "btrfs subvolume list -o /" that lie directly in the root, relative to it.
+    QStringList nestedSubvolumes(const QString& listing) const;
     // A read-only subvolume at path whose parent is the root subvolume.
     bool isOurs(const QString& path);
     // The subvolume's ID, empty when there is none at path.

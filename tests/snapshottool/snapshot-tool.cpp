@@ -1,7 +1,8 @@
 // Takes, restores or measures a snapshot of "/" with the program's own snapshot kinds, for the
 // system tests that run it in a chroot whose root is a real XFS file system or btrfs subvolume.
-//   snapshot-tool xfs|btrfs create|remove|restore|size|exists
-// A btrfs snapshot asks room for an update of 1 GB.
+//   snapshot-tool xfs|btrfs|lvm create|remove|restore|size|exists
+// A btrfs snapshot asks room for an update of 1 GB. The LVM kind's root is /dev/mapper/vg-root, for
+// scripted LVM tools: its /boot is real.
 
 #include <cstdio>
 #include <memory>
@@ -9,6 +10,7 @@
 #include <QCoreApplication>
 
 #include "btrfssnapshot.h"
+#include "lvmsnapshot.h"
 #include "xfssnapshot.h"
 
 int main(int argc, char** argv)
@@ -23,6 +25,9 @@ int main(int argc, char** argv)
     } else if (kind == QLatin1String("btrfs")) {
         snapshot
             = std::make_unique<BtrfsSnapshot>(QStringLiteral("btrfssnap-kiv-norvo-update"), QString(), 1.0);
+    } else if (kind == QLatin1String("lvm")) {
+        snapshot = std::make_unique<LvmSnapshot>(
+            QStringLiteral("lvsnap-kiv-norvo-update"), QStringLiteral("/dev/mapper/vg-root"), 1.0);
     }
     Snapshot::ErrorCode result = Snapshot::Error;
     if (snapshot && command == QLatin1String("create")) {
@@ -39,7 +44,7 @@ int main(int argc, char** argv)
     } else if (snapshot && command == QLatin1String("exists")) {
         return snapshot->exists() ? 0 : 1;
     } else {
-        std::fprintf(stderr, "usage: snapshot-tool xfs|btrfs create|remove|restore|size|exists\n");
+        std::fprintf(stderr, "usage: snapshot-tool xfs|btrfs|lvm create|remove|restore|size|exists\n");
         return 2;
     }
     std::fputs(qPrintable(snapshot->outputText()), stdout);
