@@ -125,9 +125,8 @@ private:
     void rollBack(const QString& run);
     void rollbackFinished(bool succeeded);
     void showHistory();
-    // After a restore that swapped a btrfs root, the root it replaced is kept until deleted.
-    void offerToDeleteReplacedRoot();
-    bool isSnapshotVolumeListed();
+    // What a finished restore left (a btrfs root it replaced) is kept until the administrator deletes it.
+    void offerToDeleteLeftover();
 
     QString m_validatorLogPath = QStringLiteral("/var/log/libnorvoupdatechecks.log");
     bool m_expertMode = true;

@@ -7,13 +7,9 @@
 #include <QMessageBox>
 #include <QProcess>
 
-#include "btrfssnapshot.h"
-#include "helpercommand.h"
 #include "historydialog.h"
 #include "kivintegration.h"
-#include "lvmsnapshot.h"
 #include "mainwindow.h"
-#include "rootfilesystem.h"
 #include "ui_mainwindow.h"
 #include "updatelogwidget.h"
 
@@ -382,37 +378,27 @@ void MainWindow::restoreAndReboot()
     QMessageBox::critical(this, tr("Restore error"), text, QMessageBox::Ok);
 }
 
-void MainWindow::offerToDeleteReplacedRoot()
+void MainWindow::offerToDeleteLeftover()
 {
-    const auto btrfs = qSharedPointerDynamicCast<BtrfsSnapshot>(m_snapshot);
-    if (!btrfs)
+    const QString question = m_snapshot->leftoverQuestion();
+    if (question.isEmpty())
         return;
-    const BtrfsSnapshot::ReplacedRoot replaced = btrfs->replacedRoot();
-    if (replaced.subvolume.isEmpty())
-        return;
-    const QString room = replaced.exclusiveBytes < 0
-        ? tr("an unknown amount of room")
-        : tr("%1 MB of room of its own").arg(replaced.exclusiveBytes / (1024 * 1024));
-    // Only an explicit Yes deletes: the replaced root is all that is left of the failed update.
-    const bool deleteIt
-        = QMessageBox::question(this, kivAppDescription(),
-              tr("The system was restored from its snapshot. The root it replaced is kept as the "
-                 "btrfs subvolume %1 on %2, holding %3.\nDo you want to delete it? No keeps it, "
-                 "and it is not asked again.")
-                  .arg(replaced.subvolume, replaced.device, room),
-              QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
+    // Only an explicit Yes deletes: what a restore replaced is all that is left of the failed update.
+    const bool deleteIt = QMessageBox::question(this, kivAppDescription(), question,
+                              QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
         == QMessageBox::Yes;
-    if (btrfs->settleReplacedRoot(deleteIt) == Snapshot::Error)
-        QMessageBox::critical(this, tr("Error"),
-            tr("The btrfs subvolume %1 could not be deleted: %2")
-                .arg(replaced.subvolume, btrfs->errorText().trimmed()),
-            QMessageBox::Ok);
+    if (m_snapshot->settleLeftover(deleteIt) == Snapshot::Error)
+        QMessageBox::critical(this, tr("Error"), m_snapshot->errorText().trimmed(), QMessageBox::Ok);
 }
 
 void MainWindow::offerRestoreAtStartup()
 {
-    offerToDeleteReplacedRoot();
-    if (m_snapshot && m_snapshot->recoverInterruptedRestore()) {
+    if (!m_snapshot) {
+        setSnapshotAnnounced(false);
+        return;
+    }
+    switch (m_snapshot->recoverInterruptedRestore()) {
+    case Snapshot::Recovery::OfferAgain:
         // Only an explicit Yes restores; anything else keeps the snapshot, the one way back.
         if (QMessageBox::question(this, tr("Error"),
                 tr("A restore from the system snapshot (%1) did not end: the system may be partly "
@@ -425,15 +411,21 @@ void MainWindow::offerRestoreAtStartup()
             restoreAndReboot();
         }
         return;
+    case Snapshot::Recovery::Completed:
+        QMessageBox::warning(this, kivAppDescription(),
+            tr("A restore from the system snapshot (%1) did not end; it has been completed now.\n%2")
+                .arg(m_snapshot->name(), m_snapshot->errorText().trimmed()),
+            QMessageBox::Ok);
+        return;
+    case Snapshot::Recovery::Nothing:
+        break;
     }
-    if (!m_snapshot || !m_snapshot->exists()) {
+    offerToDeleteLeftover();
+    if (!m_snapshot->exists()) {
         setSnapshotAnnounced(false);
         return;
     }
-    // exists() has found a btrfs snapshot by what it is, read-only and taken of this root; an LVM
-    // volume is asked for by name as well.
-    const bool btrfs = !qSharedPointerDynamicCast<BtrfsSnapshot>(m_snapshot).isNull();
-    if (isCrashed() && runSnapshotTaken() && (btrfs || isSnapshotVolumeListed())) {
+    if (isCrashed() && runSnapshotTaken() && m_snapshot->isLeftByInterruptedRun()) {
         offerRestore(tr("Error"),
             tr("The last update failed. Do you want to restore the system from a snapshot (system will be reboot)?"));
         return;
@@ -448,24 +440,4 @@ void MainWindow::offerRestoreAtStartup()
            "remove it when it is no longer needed.")
             .arg(m_snapshot->name(), m_snapshot->location()),
         QMessageBox::Ok);
-}
-
-bool MainWindow::isSnapshotVolumeListed()
-{
-    const RootFileSystem root = detectRootFileSystem();
-    const auto lvm = qSharedPointerDynamicCast<LvmSnapshot>(m_snapshot);
-    if (!lvm || !root.isValid() || !root.isLvm())
-        return false;
-    // lvs reads a bare name as a volume group: the volume is asked for with its group.
-    const KivAdmin::HelperResult lvs = KivAdmin::runHelper(QStringLiteral("lvs"),
-        {QStringLiteral("-o"), QStringLiteral("name"), QStringLiteral("--no-headings"), lvm->volumeName()});
-    if (!lvs.succeeded())
-        return false;
-    const QStringList lines = QString::fromUtf8(lvs.output.constData()).split(QLatin1Char('\n'));
-    for (const QString& line : lines) {
-        const QString listed = line.trimmed();
-        if (listed == lvm->name() || listed == QStringLiteral("[%1]").arg(lvm->name()))
-            return true;
-    }
-    return false;
 }

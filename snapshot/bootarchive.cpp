@@ -127,6 +127,11 @@ QString BootArchivingSnapshot::swapInStagedBoot()
     return failure;
 }
 
+bool BootArchivingSnapshot::hasStagedBoot()
+{
+    return QFileInfo(staging + QStringLiteral("/boot")).isDir();
+}
+
 void BootArchivingSnapshot::removeStagedBoot()
 {
     SnapshotFile::removeAny(staging);

@@ -29,6 +29,8 @@ protected:
     // otherwise what could not be moved.
     QString swapInStagedBoot();
     static void removeStagedBoot();
+    // A /boot extracted beside the present one, as a restore that stopped before its swap left it.
+    static bool hasStagedBoot();
 
     bool m_halfDone = false;
 };

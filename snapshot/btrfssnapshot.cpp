@@ -22,6 +22,10 @@ constexpr char topLevelId[] = "5";
 // Set by a restore on the root it puts in place, naming the root it replaced; only root can write
 // the trusted namespace.
 constexpr char replacedMark[] = "trusted.kiv-norvo-update.replaced";
+// Set by a restore on the root it replaces, before anything moves: the UUID of the root it puts in
+// place and the name that root takes. A start that finds it on "/" runs the replaced root, and
+// finds the restored one by its UUID, whatever the names are by then.
+constexpr char restoringMark[] = "trusted.kiv-norvo-update.restoring";
 
 // A field of "btrfs subvolume show" or "btrfs filesystem usage", such as "UUID" or "Device size".
 QString field(const QString& output, const QString& name)
@@ -47,11 +51,10 @@ QString unescaped(const QString& value)
     return QString::fromUtf8(bytes);
 }
 
-QString readMark(const QString& path)
+QString readMark(const QString& path, const char* mark = replacedMark)
 {
     char value[1024] = {};
-    const ssize_t length
-        = ::lgetxattr(QFile::encodeName(path).constData(), replacedMark, value, sizeof value - 1);
+    const ssize_t length = ::lgetxattr(QFile::encodeName(path).constData(), mark, value, sizeof value - 1);
     return length > 0 ? QString::fromUtf8(value, int(length)) : QString();
 }
 
@@ -204,7 +207,7 @@ QString BtrfsSnapshot::unrestorableLayout()
             KivAdmin::helperTimeoutMs)
         == Error)
         return m_errorText.trimmed();
-    const QStringList readOnly = nestedSubvolumes(m_outputText);
+    const QStringList readOnly = nestedSubvolumes(m_outputText, m_rootId, m_rootSubvolume);
     if (!readOnly.isEmpty())
         return tr("The read-only subvolume %1 is nested in the root subvolume, and a restore could not move "
                   "it into the restored root: no snapshot is taken. Move it beside the root (into the top "
@@ -215,7 +218,7 @@ QString BtrfsSnapshot::unrestorableLayout()
             KivAdmin::helperTimeoutMs)
         == Error)
         return m_errorText.trimmed();
-    const QStringList nested = nestedSubvolumes(m_outputText);
+    const QStringList nested = nestedSubvolumes(m_outputText, m_rootId, m_rootSubvolume);
     QFile mounts(QStringLiteral("/proc/self/mountinfo"));
     if (nested.isEmpty() || !mounts.open(QIODevice::ReadOnly))
         return QString();
@@ -239,7 +242,8 @@ QString BtrfsSnapshot::unrestorableLayout()
     return QString();
 }
 
-QStringList BtrfsSnapshot::nestedSubvolumes(const QString& listing) const
+QStringList BtrfsSnapshot::nestedSubvolumes(
+    const QString& listing, const QString& parentId, const QString& parentPath)
 {
     // "btrfs subvolume list -o" names those directly in the root; the ones nested in them move with them.
     static const QRegularExpression entry(
@@ -247,8 +251,8 @@ QStringList BtrfsSnapshot::nestedSubvolumes(const QString& listing) const
     QStringList nested;
     for (auto match = entry.globalMatch(listing); match.hasNext();) {
         const QRegularExpressionMatch next = match.next();
-        if (next.captured(1) == m_rootId && next.captured(2).startsWith(m_rootSubvolume + QLatin1Char('/')))
-            nested << next.captured(2).mid(m_rootSubvolume.size() + 1);
+        if (next.captured(1) == parentId && next.captured(2).startsWith(parentPath + QLatin1Char('/')))
+            nested << next.captured(2).mid(parentPath.size() + 1);
     }
     return nested;
 }
@@ -439,14 +443,17 @@ Snapshot::ErrorCode BtrfsSnapshot::remove()
 
 QString BtrfsSnapshot::carryNestedSubvolumes(const QString& from, const QString& to)
 {
-    if (executeWithin(QStringLiteral("btrfs"),
-            {QStringLiteral("subvolume"), QStringLiteral("list"), QStringLiteral("-o"), QStringLiteral("/")},
-            KivAdmin::helperTimeoutMs)
-        == Error)
+    const QString fromId = subvolumeId(from);
+    if (fromId.isEmpty()
+        || executeWithin(QStringLiteral("btrfs"),
+               {QStringLiteral("subvolume"), QStringLiteral("list"), QStringLiteral("-o"), from},
+               KivAdmin::helperTimeoutMs)
+            == Error)
         return m_errorText.trimmed();
-    const QStringList nested = nestedSubvolumes(m_outputText);
+    const QStringList nested
+        = nestedSubvolumes(m_outputText, fromId, from.mid(topLevelMountPoint().size() + 1));
     QStringList moved;
-    for (const QString& path : qAsConst(nested)) {
+    for (const QString& path : nested) {
         const QString target = to + QLatin1Char('/') + path;
         // The snapshot holds an empty folder where a nested subvolume was.
         QDir().rmdir(target);
@@ -463,6 +470,69 @@ QString BtrfsSnapshot::carryNestedSubvolumes(const QString& from, const QString&
         moved << path;
     }
     return QString();
+}
+
+QString BtrfsSnapshot::subvolumeWithUuid(const QString& uuid)
+{
+    if (executeWithin(QStringLiteral("btrfs"),
+            {QStringLiteral("subvolume"), QStringLiteral("list"), QStringLiteral("-u"), topLevelMountPoint()},
+            KivAdmin::helperTimeoutMs)
+        == Error)
+        return QString();
+    static const QRegularExpression entry(
+        QStringLiteral("^ID \\d+ gen \\d+ top level \\d+ uuid (\\S+) path (.*)$"),
+        QRegularExpression::MultilineOption);
+    for (auto match = entry.globalMatch(m_outputText); match.hasNext();) {
+        const QRegularExpressionMatch next = match.next();
+        if (next.captured(1) == uuid)
+            return topLevelMountPoint() + QLatin1Char('/') + next.captured(2);
+    }
+    return QString();
+}
+
+QStringList BtrfsSnapshot::completeRestore(
+    const QString& replacedRoot, const QString& replacedId, const QString& restoredRoot)
+{
+    // The name only tells the administrator where the replaced root lies.
+    const QString aside = topLevelMountPoint() + QLatin1Char('/') + readMark(restoredRoot);
+    if (replacedRoot != aside)
+        ::rename(QFile::encodeName(replacedRoot).constData(), QFile::encodeName(aside).constData());
+    QStringList failures;
+    // A root mounted without subvol= is the default subvolume, which is found by its ID.
+    if (executeWithin(QStringLiteral("btrfs"),
+            {QStringLiteral("subvolume"), QStringLiteral("get-default"), topLevelMountPoint()},
+            KivAdmin::helperTimeoutMs)
+            == Success
+        && m_outputText.section(QLatin1Char(' '), 1, 1) == replacedId
+        && executeWithin(QStringLiteral("btrfs"),
+               {QStringLiteral("subvolume"), QStringLiteral("set-default"), restoredRoot},
+               KivAdmin::helperTimeoutMs)
+            == Error)
+        failures << tr(
+            "the restored root is not the default subvolume yet (btrfs subvolume set-default %1: %2)")
+                        .arg(restoredRoot, m_errorText.trimmed());
+    if (hasStagedBoot()) {
+        const QString failure = swapInStagedBoot();
+        if (!failure.isEmpty())
+            failures << tr(
+                "/boot could not be replaced (%1); put it back by hand: tar --xattrs --acls -xzf %2 -C /")
+                            .arg(failure, bootArchive());
+    }
+    if (!failures.isEmpty())
+        return failures;
+    // The replaced root, started again by hand some day, is no restore to complete.
+    ::lremovexattr(QFile::encodeName(replacedRoot).constData(), restoringMark);
+    ::lremovexattr(QFile::encodeName(aside).constData(), restoringMark);
+    // The restored root is the snapshot: keeping both would only hold the room twice.
+    const QString snapshot = besideRoot(m_name);
+    const QString restoredFrom = subvolumeId(restoredRoot).isEmpty()
+        ? QString()
+        : field(m_outputText, QStringLiteral("Parent UUID"));
+    if (!subvolumeId(snapshot).isEmpty() && field(m_outputText, QStringLiteral("UUID")) == restoredFrom) {
+        deleteSubvolume(snapshot);
+        QFile::remove(bootArchive());
+    }
+    return failures;
 }
 
 Snapshot::ErrorCode BtrfsSnapshot::restore()
@@ -483,22 +553,24 @@ Snapshot::ErrorCode BtrfsSnapshot::restore()
                           .arg(snapshot.mid(topLevelMountPoint().size() + 1), m_device);
         return Error;
     }
-    // Until the swap nothing in use changes: a restore that fails before it leaves the system and the
-    // snapshot as they are.
+    // Until the exchange nothing in use changes: a restore that fails before it leaves the system and
+    // the snapshot as they are.
     if (boot && stageBoot() == Error)
         return Error;
     const QString root = besideRoot(rootName());
     const QString copy = besideRoot(rootName() + QStringLiteral(".restoring"));
-    const auto giveUp = [this, boot, &copy](bool copyMade) {
+    const auto giveUp = [this, boot, &root, &copy](bool copyMade) {
         const QString errorText = m_errorText;
-        if (copyMade)
+        if (copyMade && carryNestedSubvolumes(copy, root).isEmpty())
             deleteSubvolume(copy);
+        ::lremovexattr("/", restoringMark);
         if (boot)
             removeStagedBoot();
         m_errorText = errorText;
         return Error;
     };
-    if (!subvolumeId(copy).isEmpty() && deleteSubvolume(copy) == Error)
+    if (!subvolumeId(copy).isEmpty()
+        && (!carryNestedSubvolumes(copy, root).isEmpty() || deleteSubvolume(copy) == Error))
         return giveUp(false);
     if (executeWithin(QStringLiteral("btrfs"),
             {QStringLiteral("subvolume"), QStringLiteral("snapshot"), snapshot, copy}, -1)
@@ -508,12 +580,18 @@ Snapshot::ErrorCode BtrfsSnapshot::restore()
     const QString aside = QFileInfo(m_rootSubvolume).path() == QLatin1String(".")
         ? QString()
         : QFileInfo(m_rootSubvolume).path() + QLatin1Char('/');
-    const QString replaced = aside + rootName() + QStringLiteral(".before-restore-")
-        + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
-    const QByteArray mark = replaced.toUtf8();
-    if (::lsetxattr(
-            QFile::encodeName(copy).constData(), replacedMark, mark.constData(), size_t(mark.size()), 0)
-        != 0) {
+    const QByteArray replaced = (aside + rootName() + QStringLiteral(".before-restore-")
+        + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")))
+                                    .toUtf8();
+    const QByteArray restoring = (subvolumeId(copy).isEmpty()
+            ? QString()
+            : field(m_outputText, QStringLiteral("UUID")) + QLatin1Char('\n') + m_rootSubvolume)
+                                     .toUtf8();
+    if (::lsetxattr(QFile::encodeName(copy).constData(), replacedMark, replaced.constData(),
+            size_t(replaced.size()), 0)
+            != 0
+        || restoring.startsWith('\n')
+        || ::lsetxattr("/", restoringMark, restoring.constData(), size_t(restoring.size()), 0) != 0) {
         m_errorText = tr("The restored root cannot be marked: %1").arg(SnapshotFile::systemError());
         return giveUp(true);
     }
@@ -534,34 +612,11 @@ Snapshot::ErrorCode BtrfsSnapshot::restore()
         != 0) {
         m_errorText = tr("The restored root cannot take the place of %1: %2")
                           .arg(m_rootSubvolume, SnapshotFile::systemError());
-        carryNestedSubvolumes(copy, root);
         return giveUp(true);
     }
-    // From here the next boot mounts the restored root. A name left behind is put right at the next
-    // start.
-    ::rename(QFile::encodeName(copy).constData(),
-        QFile::encodeName(topLevelMountPoint() + QLatin1Char('/') + replaced).constData());
-
-    QStringList failures;
-    // A root mounted without subvol= is the default subvolume, which is found by its ID.
-    if (executeWithin(QStringLiteral("btrfs"),
-            {QStringLiteral("subvolume"), QStringLiteral("get-default"), QStringLiteral("/")},
-            KivAdmin::helperTimeoutMs)
-            == Success
-        && m_outputText.section(QLatin1Char(' '), 1, 1) == m_rootId
-        && executeWithin(QStringLiteral("btrfs"),
-               {QStringLiteral("subvolume"), QStringLiteral("set-default"), root}, KivAdmin::helperTimeoutMs)
-            == Error)
-        failures << tr(
-            "the restored root is not the default subvolume yet (btrfs subvolume set-default %1: %2)")
-                        .arg(root, m_errorText.trimmed());
-    if (boot) {
-        const QString failure = swapInStagedBoot();
-        if (!failure.isEmpty())
-            failures << tr(
-                "/boot could not be replaced (%1); put it back by hand: tar --xattrs --acls -xzf %2 -C /")
-                            .arg(failure, bootArchive());
-    }
+    // From here the next boot mounts the restored root by its name; whatever is left undone is done
+    // at the next start.
+    const QStringList failures = completeRestore(copy, m_rootId, root);
     if (!failures.isEmpty()) {
         m_halfDone = true;
         m_errorText
@@ -570,56 +625,90 @@ Snapshot::ErrorCode BtrfsSnapshot::restore()
                   .arg(m_rootSubvolume, failures.join(QStringLiteral("; ")));
         return Error;
     }
-    // The restored root is the snapshot: keeping both would only hold the room twice.
-    deleteSubvolume(snapshot);
-    QFile::remove(bootArchive());
     m_errorText.clear();
     return Success;
 }
 
-bool BtrfsSnapshot::recoverInterruptedRestore()
+Snapshot::Recovery BtrfsSnapshot::recoverInterruptedRestore()
 {
+    const QString restoring = readMark(QStringLiteral("/"), restoringMark);
+    const QString replaced = readMark(QStringLiteral("/"));
     if (!readLayout())
-        return false;
+        return Recovery::Nothing;
     const TopLevel top(this);
     if (!top.isMounted())
-        return false;
+        return Recovery::Nothing;
+    const QString running = besideRoot(rootName());
     const QString copy = besideRoot(rootName() + QStringLiteral(".restoring"));
-    const QString copyId = subvolumeId(copy);
-    if (copyId.isEmpty())
-        return false;
-    const auto putAside = [&copy](const QString& replaced) {
-        if (!replaced.isEmpty())
-            ::rename(QFile::encodeName(copy).constData(),
-                QFile::encodeName(topLevelMountPoint() + QLatin1Char('/') + replaced).constData());
-    };
-    // The program ended between the swap and the reboot: the running root already lies under the
-    // copy's name, and the next boot finds the restored root, but /boot may be the old one.
-    if (copyId == m_rootId) {
-        putAside(readMark(besideRoot(rootName())));
-        return true;
+    if (!restoring.isEmpty()) {
+        // This is the root a restore was replacing: the program or the power stopped before the
+        // machine started the restored one.
+        const QString restored = subvolumeWithUuid(restoring.section(QLatin1Char('\n'), 0, 0));
+        const QString restoredName = restoring.section(QLatin1Char('\n'), 1);
+        if (restored.isEmpty()) {
+            ::lremovexattr("/", restoringMark);
+            return Recovery::Nothing;
+        }
+        if (restored != topLevelMountPoint() + QLatin1Char('/') + restoredName) {
+            // Before the exchange: nothing in use changed, but the copy may hold the nested subvolumes.
+            const QString carried = carryNestedSubvolumes(restored, running);
+            if (carried.isEmpty())
+                deleteSubvolume(restored);
+            ::lremovexattr("/", restoringMark);
+            removeStagedBoot();
+            return Recovery::OfferAgain;
+        }
+        const QStringList failures = completeRestore(running, m_rootId, restored);
+        m_errorText = failures.isEmpty()
+            ? tr("The restored root has taken the place of %1; the system still runs the root it replaced. "
+                 "Reboot to start the restored system.")
+                  .arg(restoredName)
+            : tr("The restored root has taken the place of %1, but %2. Do that before any reboot.")
+                  .arg(restoredName, failures.join(QStringLiteral("; ")));
+        return Recovery::Completed;
     }
-    // Booted into the restored root: only the replaced root's name was not given.
-    const QString replaced = readMark(QStringLiteral("/"));
     if (!replaced.isEmpty()) {
-        putAside(replaced);
-        return false;
+        // This is the restored root: what the restore left undone is done now.
+        const QString replacedRoot
+            = subvolumeId(copy).isEmpty() ? topLevelMountPoint() + QLatin1Char('/') + replaced : copy;
+        const QString replacedId = subvolumeId(replacedRoot);
+        const QStringList failures = completeRestore(replacedRoot, replacedId, running);
+        if (failures.isEmpty())
+            return Recovery::Nothing;
+        m_errorText
+            = tr("The system runs the restored root, but %1.").arg(failures.join(QStringLiteral("; ")));
+        return Recovery::Completed;
     }
-    // The restore ended before the swap: the copy is nobody's.
-    deleteSubvolume(copy);
+    // The restore ended before it marked the running root: the copy is nobody's.
+    if (subvolumeId(copy).isEmpty())
+        return Recovery::Nothing;
+    if (carryNestedSubvolumes(copy, running).isEmpty())
+        deleteSubvolume(copy);
+    removeStagedBoot();
+    return Recovery::OfferAgain;
+}
+
+bool BtrfsSnapshot::isLeftByInterruptedRun()
+{
+    // exists() has found the snapshot by what it is: read-only and taken of this root.
     return true;
 }
 
-BtrfsSnapshot::ReplacedRoot BtrfsSnapshot::replacedRoot()
+QString BtrfsSnapshot::leftoverQuestion()
 {
     const QString replaced = readMark(QStringLiteral("/"));
     if (replaced.isEmpty() || !readLayout())
-        return {};
+        return QString();
     const TopLevel top(this);
     const QString path = topLevelMountPoint() + QLatin1Char('/') + replaced;
-    if (!top.isMounted() || subvolumeId(path).isEmpty())
-        return {};
-    ReplacedRoot root {replaced, m_device, -1};
+    if (!top.isMounted())
+        return QString();
+    // Deleted by hand already: nothing to ask about, ever again.
+    if (subvolumeId(path).isEmpty()) {
+        ::lremovexattr("/", replacedMark);
+        return QString();
+    }
+    QString room = tr("an unknown amount of room");
     // Walks the whole tree; bounded, since the question can do without the figure.
     if (executeWithin(QStringLiteral("btrfs"),
             {QStringLiteral("filesystem"), QStringLiteral("du"), QStringLiteral("-s"),
@@ -631,20 +720,27 @@ BtrfsSnapshot::ReplacedRoot BtrfsSnapshot::replacedRoot()
         bool known = false;
         const qint64 exclusive = columns.value(1).toLongLong(&known);
         if (known)
-            root.exclusiveBytes = exclusive;
+            room = tr("%1 MB of room of its own").arg(exclusive / mebibyte);
     }
-    return root;
+    return tr("The system was restored from its snapshot. The root it replaced is kept as the btrfs "
+              "subvolume %1 on %2, holding %3.\nDo you want to delete it? No keeps it, and it is not "
+              "asked again.")
+        .arg(replaced, m_device, room);
 }
 
-Snapshot::ErrorCode BtrfsSnapshot::settleReplacedRoot(bool deleteIt)
+Snapshot::ErrorCode BtrfsSnapshot::settleLeftover(bool deleteIt)
 {
     const QString replaced = readMark(QStringLiteral("/"));
     if (deleteIt && !replaced.isEmpty()) {
         if (!readLayout())
             return Error;
         const TopLevel top(this);
-        if (!top.isMounted() || deleteSubvolume(topLevelMountPoint() + QLatin1Char('/') + replaced) == Error)
+        if (!top.isMounted()
+            || deleteSubvolume(topLevelMountPoint() + QLatin1Char('/') + replaced) == Error) {
+            m_errorText
+                = tr("The btrfs subvolume %1 could not be deleted: %2").arg(replaced, m_errorText.trimmed());
             return Error;
+        }
     }
     ::lremovexattr("/", replacedMark);
     return Success;

@@ -21,23 +21,14 @@ public:
     void create() override;
     ErrorCode remove() override;
     ErrorCode restore() override;
-    bool recoverInterruptedRestore() override;
+    Recovery recoverInterruptedRestore() override;
+    bool isLeftByInterruptedRun() override;
+    // The root a restore replaced, kept aside until the administrator deletes it.
+    QString leftoverQuestion() override;
+    ErrorCode settleLeftover(bool deleteIt) override;
     QStringList fillCommand() const override;
     double fillPercent(const QByteArray& output) const override;
     QString fillWarning(double percent) const override;
-
-    // The root that a restore replaced, as the first start after it finds it: the subvolume's
-    // path below the top level and the room only it holds (-1 when unknown); an empty path when
-    // the running root was not put in place by a restore.
-    struct ReplacedRoot
-    {
-        QString subvolume;
-        QString device;
-        qint64 exclusiveBytes = -1;
-    };
-    ReplacedRoot replacedRoot();
-    // Deletes the replaced root (deleteIt) or keeps it; either way it is not reported again.
-    ErrorCode settleReplacedRoot(bool deleteIt);
 
     // Where the file system's top level is mounted while an operation needs it.
     static QString topLevelMountPoint();
@@ -50,8 +41,18 @@ private:
     bool isBootSeparate() const;
     // Why a restore could never put the root back as it is laid out; empty when it could.
     QString unrestorableLayout();
-    // The subvolumes of a "btrfs subvolume list -o /" that lie directly in the root, relative to it.
-    QStringList nestedSubvolumes(const QString& listing) const;
+    // The subvolumes of a "btrfs subvolume list -o" that lie directly in the subvolume with that ID
+    // and path below the top level, relative to it.
+    static QStringList nestedSubvolumes(
+        const QString& listing, const QString& parentId, const QString& parentPath);
+    // The path below the top level's mount point of the subvolume with that UUID; empty when none.
+    QString subvolumeWithUuid(const QString& uuid);
+    // What a restore does once the restored root has the root's name: the replaced root named
+    // aside, the restored one made the default subvolume where the replaced one was, /boot swapped
+    // in, the snapshot deleted. Also what a start does for a restore that stopped there. Empty on
+    // success, otherwise what is left to do.
+    QStringList completeRestore(
+        const QString& replacedRoot, const QString& replacedId, const QString& restoredRoot);
     // A read-only subvolume at path whose parent is the root subvolume.
     bool isOurs(const QString& path);
     // The subvolume's ID, empty when there is none at path.
@@ -59,8 +60,8 @@ private:
     // A path below the top level, beside the root subvolume.
     QString besideRoot(const QString& name) const;
     QString rootName() const;
-    // Moves the subvolumes nested in the root subvolume (which its snapshot does not hold) from one
-    // root to the other; on failure moves back those it moved.
+    // Moves the subvolumes nested in one root (which no snapshot holds) into the other, both paths
+    // below the top level's mount point; on failure moves back those it moved.
     QString carryNestedSubvolumes(const QString& from, const QString& to);
     ErrorCode deleteSubvolume(const QString& path);
 

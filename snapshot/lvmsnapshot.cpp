@@ -41,6 +41,21 @@ bool LvmSnapshot::exists()
         == Success;
 }
 
+bool LvmSnapshot::isLeftByInterruptedRun()
+{
+    // lvs reads a bare name as a volume group: the volume is asked for with its group.
+    if (executeWithin(commandWords(QStringLiteral("lvs -o name --no-headings %1"), {volumeName()}),
+            KivAdmin::helperTimeoutMs)
+        == Error)
+        return false;
+    for (const QString& line : m_outputText.split(QLatin1Char('\n'))) {
+        const QString listed = line.trimmed();
+        if (listed == m_name || listed == QStringLiteral("[%1]").arg(m_name))
+            return true;
+    }
+    return false;
+}
+
 void LvmSnapshot::create()
 {
     ErrorCode result = archiveBoot();

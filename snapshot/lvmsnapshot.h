@@ -18,6 +18,8 @@ public:
     void create() override;
     ErrorCode remove() override;
     ErrorCode restore() override;
+    // The volume is still listed by lvs: a run that never ended took it, and it was never merged.
+    bool isLeftByInterruptedRun() override;
     QStringList fillCommand() const override;
     double fillPercent(const QByteArray& output) const override;
     QString fillWarning(double percent) const override;

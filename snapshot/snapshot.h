@@ -32,9 +32,28 @@ public:
     virtual void create() = 0;
     virtual ErrorCode remove() = 0;
     virtual ErrorCode restore() = 0;
-    // Puts in order what a restore that never ended (power lost, the program killed) left behind,
-    // so that the snapshot can be restored again; true when there was such a restore.
-    virtual bool recoverInterruptedRestore() { return false; }
+    // What a restore that never ended (power lost, the program killed) had done, once a start of the
+    // program has put in order what it left behind.
+    enum class Recovery
+    {
+        Nothing, // there was no such restore
+        OfferAgain, // it had changed nothing in use: the snapshot is as it was, to be restored again
+        Completed, // it had put the snapshot in place and is now complete; errorText() says what the
+                   // administrator has to do (reboot)
+    };
+    virtual Recovery recoverInterruptedRestore() { return Recovery::Nothing; }
+    // The snapshot found at start-up was taken by a run that never ended, and is offered for a
+    // restore. A kind that cannot tell its own snapshot from one left earlier says no.
+    virtual bool isLeftByInterruptedRun() { return false; }
+    // What a finished restore left that only the administrator may delete, as the question to ask
+    // them; empty when there is nothing.
+    virtual QString leftoverQuestion() { return {}; }
+    // Deletes what leftoverQuestion() asked about, or keeps it; either way it is not asked again.
+    virtual ErrorCode settleLeftover(bool deleteIt)
+    {
+        Q_UNUSED(deleteIt)
+        return Success;
+    }
     // The last restore failed after it had changed the system (the merge of a volume scheduled for
     // the next boot): it must not be started again, and what is left to do is in errorText().
     virtual bool isRestoreHalfDone() const { return false; }

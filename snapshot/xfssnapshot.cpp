@@ -112,7 +112,7 @@ Snapshot::ErrorCode XfsSnapshot::remove()
     return QFile::remove(dumpFilePath()) ? Success : Error;
 }
 
-bool XfsSnapshot::recoverInterruptedRestore()
+Snapshot::Recovery XfsSnapshot::recoverInterruptedRestore()
 {
     // During a restore the dump has a second name, and xfsrestore, once it ends, puts an empty
     // file at the first; it keeps its state in a folder of the restored root, which makes the next
@@ -120,10 +120,10 @@ bool XfsSnapshot::recoverInterruptedRestore()
     struct stat keptStatus = {};
     if (::lstat(QFile::encodeName(keptDumpPath()).constData(), &keptStatus) != 0
         || !S_ISREG(keptStatus.st_mode) || keptStatus.st_uid != 0)
-        return false;
+        return Recovery::Nothing;
     giveDumpItsNameBack();
     SnapshotFile::removeAny(QStringLiteral("/xfsrestorehousekeepingdir"));
-    return true;
+    return Recovery::OfferAgain;
 }
 
 QString XfsSnapshot::keptDumpPath() const

@@ -19,7 +19,7 @@ public:
     void create() override;
     ErrorCode remove() override;
     ErrorCode restore() override;
-    bool recoverInterruptedRestore() override;
+    Recovery recoverInterruptedRestore() override;
 
     // /var/tmp/<name>.bin
     QString dumpFilePath() const;

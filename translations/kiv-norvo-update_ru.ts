@@ -100,6 +100,48 @@
         <translation>Файловая система btrfs в / заполнена на %1%. Обновление, которому не хватит места, прервётся на полпути; тогда вернуть систему можно из снимка (%2).
 </translation>
     </message>
+    <message>
+        <source>/boot is a subvolume nested in the root subvolume %1, which neither its snapshot nor an archive could put back as it was: no snapshot is taken. A /boot that is a folder of the root, or mounted from a file system or subvolume of its own, can have one.</source>
+        <translation></translation>
+    </message>
+    <message>
+        <source>The read-only subvolume %1 is nested in the root subvolume, and a restore could not move it into the restored root: no snapshot is taken. Move it beside the root (into the top level) to have one.</source>
+        <translation>Подтом только для чтения %1 вложен в корневой подтом, и восстановление не смогло бы перенести его в восстановленный корень: снимок не создаётся. Чтобы снимок был возможен, перенесите его рядом с корнем (на верхний уровень).</translation>
+    </message>
+    <message>
+        <source>The subvolume %1, nested in the root subvolume, is mounted on %2, and a restore could not move it into the restored root: no snapshot is taken. Move it beside the root (into the top level) and mount it from there to have one.</source>
+        <translation>Подтом %1, вложенный в корневой подтом, смонтирован в %2, и восстановление не смогло бы перенести его в восстановленный корень: снимок не создаётся. Чтобы снимок был возможен, перенесите его рядом с корнем (на верхний уровень) и монтируйте оттуда.</translation>
+    </message>
+    <message>
+        <source>The restored root has taken the place of %1; the system still runs the root it replaced. Reboot to start the restored system.</source>
+        <translation>Восстановленный корень занял место %1; система всё ещё работает с заменённым корнем. Перезагрузитесь, чтобы запустить восстановленную систему.</translation>
+    </message>
+    <message>
+        <source>The restored root has taken the place of %1, but %2. Do that before any reboot.</source>
+        <translation>Восстановленный корень занял место %1, но %2. Сделайте это до любой перезагрузки.</translation>
+    </message>
+    <message>
+        <source>The system runs the restored root, but %1.</source>
+        <translation>Система работает с восстановленным корнем, но %1.</translation>
+    </message>
+    <message>
+        <source>an unknown amount of room</source>
+        <translation>неизвестный объём места</translation>
+    </message>
+    <message>
+        <source>%1 MB of room of its own</source>
+        <translation>%1 МБ собственного места</translation>
+    </message>
+    <message>
+        <source>The system was restored from its snapshot. The root it replaced is kept as the btrfs subvolume %1 on %2, holding %3.
+Do you want to delete it? No keeps it, and it is not asked again.</source>
+        <translation>Система восстановлена из снимка. Заменённый корень сохранён как подтом btrfs %1 на %2 и занимает %3.
+Удалить его? «Нет» сохраняет его, и вопрос больше не задаётся.</translation>
+    </message>
+    <message>
+        <source>The btrfs subvolume %1 could not be deleted: %2</source>
+        <translation>Подтом btrfs %1 удалить не удалось: %2</translation>
+    </message>
 </context>
 <context>
     <name>HistoryDialog</name>
@@ -578,24 +620,6 @@ Do you want to restore the system from the snapshot again (system will be reboot
         <translation>Ошибка перезагрузки</translation>
     </message>
     <message>
-        <source>an unknown amount of room</source>
-        <translation>неизвестный объём места</translation>
-    </message>
-    <message>
-        <source>%1 MB of room of its own</source>
-        <translation>%1 МБ собственного места</translation>
-    </message>
-    <message>
-        <source>The system was restored from its snapshot. The root it replaced is kept as the btrfs subvolume %1 on %2, holding %3.
-Do you want to delete it? No keeps it, and it is not asked again.</source>
-        <translation>Система восстановлена из снимка. Заменённый корень сохранён как подтом btrfs %1 на %2 и занимает %3.
-Удалить его? «Нет» сохраняет его, и вопрос больше не задаётся.</translation>
-    </message>
-    <message>
-        <source>The btrfs subvolume %1 could not be deleted: %2</source>
-        <translation>Подтом btrfs %1 удалить не удалось: %2</translation>
-    </message>
-    <message>
         <source>History</source>
         <translation>История</translation>
     </message>
@@ -626,6 +650,11 @@ Do you want to delete it? No keeps it, and it is not asked again.</source>
     <message>
         <source>The packages could not be returned to their versions before the update; the log above says why. &quot;norvo-update --history&quot; lists the runs.</source>
         <translation>Пакеты не удалось вернуть к версиям, которые были до обновления; причина — в журнале выше. Список запусков выводит «norvo-update --history».</translation>
+    </message>
+    <message>
+        <source>A restore from the system snapshot (%1) did not end; it has been completed now.
+%2</source>
+        <translation></translation>
     </message>
 </context>
 <context>

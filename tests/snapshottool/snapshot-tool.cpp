@@ -1,6 +1,6 @@
 // Takes, restores or measures a snapshot of "/" with the program's own snapshot kinds, for the
 // system tests that run it in a chroot whose root is a real XFS file system or btrfs subvolume.
-//   snapshot-tool xfs|btrfs|lvm create|remove|restore|size|exists
+//   snapshot-tool xfs|btrfs|lvm create|remove|restore|size|exists|recover
 // A btrfs snapshot asks room for an update of 1 GB. The LVM kind's root is /dev/mapper/vg-root, for
 // scripted LVM tools: its /boot is real.
 
@@ -43,8 +43,17 @@ int main(int argc, char** argv)
         return 0;
     } else if (snapshot && command == QLatin1String("exists")) {
         return snapshot->exists() ? 0 : 1;
+    } else if (snapshot && command == QLatin1String("recover")) {
+        const Snapshot::Recovery recovery = snapshot->recoverInterruptedRestore();
+        std::printf("%s\n%s\n",
+            recovery == Snapshot::Recovery::OfferAgain      ? "offer again"
+                : recovery == Snapshot::Recovery::Completed ? "completed"
+                                                            : "nothing",
+            qPrintable(snapshot->errorText()));
+        return 0;
     } else {
-        std::fprintf(stderr, "usage: snapshot-tool xfs|btrfs|lvm create|remove|restore|size|exists\n");
+        std::fprintf(
+            stderr, "usage: snapshot-tool xfs|btrfs|lvm create|remove|restore|size|exists|recover\n");
         return 2;
     }
     std::fputs(qPrintable(snapshot->outputText()), stdout);
