@@ -1,5 +1,7 @@
 #include "historydialog.h"
 
+#include <algorithm>
+
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -69,6 +71,12 @@ HistoryDialog::HistoryDialog(const QString& journalDirectory, QWidget* parent)
         if (document.isObject() && !text(document.object(), "id").isEmpty())
             m_runs << document.object();
     }
+    // In the order the runs were recorded: their IDs hold the local time, which a clock set back
+    // or another time zone puts out of order. Records without a place come first, by their IDs.
+    std::stable_sort(m_runs.begin(), m_runs.end(), [](const QJsonObject& a, const QJsonObject& b) {
+        return a.value(QStringLiteral("sequence")).toDouble()
+            < b.value(QStringLiteral("sequence")).toDouble();
+    });
     for (const QJsonObject& run : qAsConst(m_runs)) {
         const QJsonObject result = run.value(QStringLiteral("result")).toObject();
         const QJsonObject release = run.value(QStringLiteral("release")).toObject();

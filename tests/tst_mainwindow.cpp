@@ -19,8 +19,8 @@ using TestHelpers::child;
 
 namespace {
 
-// A run record of the update tool's journal, as much of it as the history shows. plan: "+c 1.0"
-// installs, "a 1.0>2.0" changes, "-d 1.0" removes.
+// A run record of the update tool's journal, as much of it as the history shows, in the place its
+// id ends with. plan: "+c 1.0" installs, "a 1.0>2.0" changes, "-d 1.0" removes.
 QByteArray run(const QString& id, const QString& keptFile, const QStringList& plan, int exitCode = 0)
 {
     QStringList changes;
@@ -38,7 +38,8 @@ QByteArray run(const QString& id, const QString& keptFile, const QStringList& pl
             R"({"package": "%1", "architecture": "all", "action": "%2", "before": %3, "after": %4, "auto": false})")
                        .arg(name, action, before, after);
     }
-    return QString(R"({"format": 1, "id": "%1", "kind": "update", "started": "2026-12-07T03:45:12Z",
+    return QString(
+        R"({"format": 1, "id": "%1", "sequence": %6, "kind": "update", "started": "2026-12-07T03:45:12Z",
         "ended": "2026-12-07T03:47:40Z", "commandLine": ["norvo-update", "-A", "/srv/a.iso"],
         "sources": [{"source": "/srv/a.iso", "checksums": {"md5": "0123abcd"}}],
         "release": {"before": "1.7.3", "after": "1.7.4"}, "plan": [%2],
@@ -47,6 +48,7 @@ QByteArray run(const QString& id, const QString& keptFile, const QStringList& pl
         "result": {"state": "%4", "exitCode": %5, "message": ""}})")
         .arg(id, changes.join(", "), keptFile, exitCode == 0 ? "succeeded" : "failed")
         .arg(exitCode)
+        .arg(id.section('-', -1))
         .toUtf8();
 }
 
@@ -89,6 +91,11 @@ private slots:
         QTest::newRow("a later update of the same package")
             << QStringList {run("20261207-034512-1", "KEPT", full),
                    run("20261207-050000-2", "KEPT", {"a 2.0>2.1"})}
+            << QStringList {"/srv/a.iso", "1.7.3 → 1.7.4", "0", "1", "0", "succeeded"} << false;
+        // Recorded after a clock was set back: its place, not its time, makes it the later one.
+        QTest::newRow("a later update of the same package, at an earlier time")
+            << QStringList {run("20261207-050000-1", "KEPT", full),
+                   run("20261207-034512-2", "KEPT", {"a 2.0>2.1"})}
             << QStringList {"/srv/a.iso", "1.7.3 → 1.7.4", "0", "1", "0", "succeeded"} << false;
         QTest::newRow("a later update of other packages")
             << QStringList {run("20261207-034512-1", "KEPT", full),

@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -70,8 +72,8 @@ QJsonObject RunRecord::toJson() const
                 {QStringLiteral("architecture"), file.architecture}, {QStringLiteral("file"), file.file},
                 {QStringLiteral("sha256"), file.sha256}, {QStringLiteral("from"), file.from}});
     QJsonObject object {{QStringLiteral("format"), format}, {QStringLiteral("id"), id},
-        {QStringLiteral("kind"), kind}, {QStringLiteral("started"), timeValue(started)},
-        {QStringLiteral("ended"), timeValue(ended)},
+        {QStringLiteral("sequence"), sequence}, {QStringLiteral("kind"), kind},
+        {QStringLiteral("started"), timeValue(started)}, {QStringLiteral("ended"), timeValue(ended)},
         {QStringLiteral("commandLine"), QJsonArray::fromStringList(commandLine)},
         {QStringLiteral("sources"), sourceArray},
         {QStringLiteral("release"),
@@ -104,6 +106,8 @@ RunRecord RunRecord::fromJson(const QJsonObject& object, QString* error)
         return record;
     }
     record.id = object.value(QStringLiteral("id")).toString();
+    // Records of earlier versions have none: they come first, in the order of their IDs.
+    record.sequence = object.value(QStringLiteral("sequence")).toVariant().toLongLong();
     record.kind = object.value(QStringLiteral("kind")).toString();
     record.rollbackOf = object.value(QStringLiteral("rollbackOf")).toString();
     record.rolledBackBy = object.value(QStringLiteral("rolledBackBy")).toString();
@@ -142,6 +146,11 @@ RunRecord RunRecord::fromJson(const QJsonObject& object, QString* error)
     record.exitCode = result.value(QStringLiteral("exitCode")).toInt(-1);
     record.message = result.value(QStringLiteral("message")).toString();
     return record;
+}
+
+bool RunRecord::changedPackages() const
+{
+    return !plan.isEmpty() && !(exitCode >= ExitCode::usage && exitCode <= ExitCode::notEnoughSpace);
 }
 
 QString RunRecord::summary() const
@@ -200,6 +209,14 @@ QString newId()
         + QString::number(QCoreApplication::applicationPid());
 }
 
+void placeNew(RunRecord* record)
+{
+    record->id = newId();
+    record->sequence = 1;
+    for (const RunRecord& earlier : all())
+        record->sequence = qMax(record->sequence, earlier.sequence + 1);
+}
+
 void write(const RunRecord& record)
 {
     makePrivateDirectory(directory());
@@ -245,6 +262,8 @@ QList<RunRecord> all()
         }
         records << record;
     }
+    std::stable_sort(records.begin(), records.end(),
+        [](const RunRecord& a, const RunRecord& b) { return a.sequence < b.sequence; });
     return records;
 }
 
@@ -252,11 +271,12 @@ RunRecord find(const QString& id)
 {
     const QList<RunRecord> records = all();
     if (id == QLatin1String("last")) {
+        // The daily automatic update changes nothing on most days: those runs have nothing to undo.
         for (auto it = records.crbegin(); it != records.crend(); ++it) {
-            if (it->kind == QLatin1String("update"))
+            if (it->kind == QLatin1String("update") && it->changedPackages())
                 return *it;
         }
-        throw Failure {ExitCode::usage, QStringLiteral("the journal holds no update")};
+        throw Failure {ExitCode::usage, QStringLiteral("the journal holds no update that changed packages")};
     }
     for (const RunRecord& record : records) {
         if (record.id == id)

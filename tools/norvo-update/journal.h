@@ -41,6 +41,9 @@ struct SourceRecord
 struct RunRecord
 {
     QString id;
+    // The run's place among all runs: one more than any run recorded before it. IDs hold the local
+    // time, which a clock set back or another time zone puts out of order.
+    qint64 sequence = 0;
     QString kind = QStringLiteral("update"); // or "rollback"
     bool simulation = false; // -n: the plan of an update that changed nothing
     QString rollbackOf; // for a rollback: the run it undid
@@ -62,6 +65,9 @@ struct RunRecord
     static RunRecord fromJson(const QJsonObject& object, QString* error);
     // One line for a list of runs.
     QString summary() const;
+    // An update that changed packages, or may have: not one that ended with a code that means it
+    // changed nothing (2 to 5).
+    bool changedPackages() const;
 };
 
 namespace Journal {
@@ -72,13 +78,17 @@ QString directory();
 QString keptDirectory();
 // Makes the folder, root's alone (0700); throws a Failure when it cannot.
 void makePrivateDirectory(const QString& path);
-// An id that sorts by time: 20261207-034512-4242 (date, time, process).
+// An id that tells the time: 20261207-034512-4242 (local date, time, process).
 QString newId();
+// A new id and the next place in the journal for a run about to be recorded.
+void placeNew(RunRecord* record);
 // Writes the record whole: a reader finds the old record or the new one, never a part.
 void write(const RunRecord& record);
-// Every run, oldest first; records that cannot be read are named on standard error and skipped.
+// Every run in the order they were recorded (by their sequence); records that cannot be read are
+// named on standard error and skipped.
 QList<RunRecord> all();
-// The run with the id, or the newest for "last"; throws a Failure (usage) when there is none.
+// The run with the id, or for "last" the newest update that changed packages; throws a Failure
+// (usage) when there is none.
 RunRecord find(const QString& id);
 // The release named in /etc/norvo_version; empty when unknown.
 QString installedRelease();

@@ -204,7 +204,8 @@ void prune(const QList<RunRecord>& records)
     const int runs = keepRuns();
     int updates = 0;
     for (auto it = records.crbegin(); it != records.crend() && updates < runs; ++it) {
-        if (it->kind != QLatin1String("update"))
+        // A run that changed nothing (the daily automatic update, most days) replaced nothing.
+        if (it->kind != QLatin1String("update") || !it->changedPackages())
             continue;
         ++updates;
         for (const KeptFile& file : it->kept)

@@ -125,7 +125,7 @@ private:
 // leaves a record that says so.
 void recordRun(RunRecord* record)
 {
-    record->id = Journal::newId();
+    Journal::placeNew(record);
     Journal::write(*record);
 }
 
@@ -284,10 +284,24 @@ int update(const Options& options, const RunLog& log, RunRecord* record)
     }
     if (!apt.upgrade())
         throw Failure {ExitCode::updateFailed, QStringLiteral("the update failed")};
+    // The update itself stands: what fails after it is a warning with success, so that nobody
+    // takes a good update for a failed one and restores or rolls it back.
+    QStringList warnings;
     if (options.latestKernel && options.onlyPackage.isEmpty() && !apt.installLatestKernel())
-        throw Failure {ExitCode::updateFailed, QStringLiteral("the newest kernel could not be installed")};
-    if (options.keepSources && !options.simulate)
-        keepSources(repositories, work.path(), log);
+        warnings << QStringLiteral("the newest kernel could not be installed");
+    try {
+        if (options.keepSources && !options.simulate)
+            keepSources(repositories, work.path(), log);
+    } catch (const Failure& failure) {
+        if (failure.exitCode >= ExitCode::stoppedBySignal)
+            throw;
+        warnings << failure.message;
+    }
+    for (const QString& warning : qAsConst(warnings)) {
+        warn(QStringLiteral("warning: the update succeeded, but ") + warning);
+        log.note(QStringLiteral("warning: ") + warning);
+    }
+    record->message = warnings.join(QStringLiteral("; "));
     return 0;
 }
 
@@ -374,6 +388,7 @@ int main(int argc, char* argv[])
     try {
         exitCode
             = options.rollback.isEmpty() ? update(options, log, &record) : rollBack(options, log, &record);
+        message = record.message;
         log.note(QStringLiteral("finished: success"));
     } catch (const Failure& failure) {
         warn(failure.message);

@@ -1,5 +1,7 @@
 #include "rollback.h"
 
+#include <algorithm>
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -25,24 +27,35 @@ QSet<QString> packagesOf(const RunRecord& record)
 }
 
 // A later update stands in the way when it changed (some of) the same packages and was not rolled
-// back itself; one that ended with a code that means it changed nothing does not.
-void refuseAfterLaterUpdates(const RunRecord& target, const QList<RunRecord>& records)
+// back itself; one that ended with a code that means it changed nothing does not. Empty when none
+// does, otherwise why.
+QString laterUpdateInTheWay(const RunRecord& target, const QList<RunRecord>& records)
 {
     const QSet<QString> packages = packagesOf(target);
     for (const RunRecord& later : records) {
-        if (later.id <= target.id || later.kind != QLatin1String("update") || !later.rolledBackBy.isEmpty()
-            || (later.exitCode >= ExitCode::usage && later.exitCode <= ExitCode::notEnoughSpace))
+        if (later.sequence <= target.sequence || later.kind != QLatin1String("update")
+            || !later.rolledBackBy.isEmpty() || !later.changedPackages())
             continue;
         QStringList shared = QStringList(packagesOf(later).intersect(packages).values());
         if (shared.isEmpty())
             continue;
         shared.sort();
-        throw Failure {ExitCode::usage,
-            QStringLiteral(
-                "the later run %1 changed %2 as well; roll it back first (norvo-update --rollback %1); "
-                "nothing was changed")
-                .arg(later.id, shared.join(QStringLiteral(", ")))};
+        return QStringLiteral(
+            "the later run %1 changed %2 as well; roll it back first (norvo-update --rollback %1)")
+            .arg(later.id, shared.join(QStringLiteral(", ")));
     }
+    return QString();
+}
+
+// Whether --rollback would take the run on now: an update that changed packages, not rolled back,
+// with its kept files as they were kept and no later update of the same packages standing.
+bool canRollBack(const RunRecord& run, const QList<RunRecord>& records)
+{
+    if (run.kind != QLatin1String("update") || !run.rolledBackBy.isEmpty() || !run.changedPackages()
+        || !laterUpdateInTheWay(run, records).isEmpty())
+        return false;
+    return std::all_of(run.kept.cbegin(), run.kept.cend(),
+        [](const KeptFile& file) { return KeptVersions::checkKept(file).isEmpty(); });
 }
 
 void setMarks(const QString& mark, const QStringList& packages)
@@ -71,7 +84,9 @@ int rollBack(const Options& options, const RunLog& log, RunRecord* record)
     if (!target.rolledBackBy.isEmpty())
         throw Failure {ExitCode::usage,
             QStringLiteral("%1 was rolled back already by %2").arg(target.id, target.rolledBackBy)};
-    refuseAfterLaterUpdates(target, records);
+    const QString inTheWay = laterUpdateInTheWay(target, records);
+    if (!inTheWay.isEmpty())
+        throw Failure {ExitCode::usage, inTheWay + QStringLiteral("; nothing was changed")};
 
     // Every version to put back, kept and unchanged since, before anything changes.
     QStringList request {QStringLiteral("install"), QStringLiteral("--allow-downgrades")};
@@ -102,7 +117,7 @@ int rollBack(const Options& options, const RunLog& log, RunRecord* record)
         throw Failure {ExitCode::usage,
             QStringLiteral("run %1 changed no package; there is nothing to roll back").arg(target.id)};
 
-    record->id = Journal::newId();
+    Journal::placeNew(record);
     record->kind = QStringLiteral("rollback");
     record->rollbackOf = target.id;
     Journal::write(*record);
@@ -173,7 +188,9 @@ int showHistory(const QString& id)
                 .trimmed());
         return 0;
     }
-    for (const RunRecord& record : Journal::all())
-        say(record.summary());
+    const QList<RunRecord> records = Journal::all();
+    for (const RunRecord& record : records)
+        say(record.summary()
+            + (canRollBack(record, records) ? QStringLiteral("  [can be rolled back]") : QString()));
     return 0;
 }
