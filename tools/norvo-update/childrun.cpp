@@ -1,6 +1,7 @@
 #include "childrun.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <memory>
 #include <vector>
@@ -26,8 +27,13 @@ void noteStopSignal(int signalNumber)
 // How long a terminated child may take to end.
 constexpr int endGraceMs = 10000;
 
+// A child that answers a terminal writes to it itself. Every other child's output passes through
+// the tool: when the reader goes away (a closed pipe), the tool alone gets SIGPIPE, a stop like
+// any other, instead of apt or dpkg, which it would kill half-way through a package.
 QProcess::ProcessChannelMode channelMode(const ChildRun& run)
 {
+    if (!run.forwardInput)
+        return QProcess::SeparateChannels;
     if (run.captureOutput && run.captureErrors)
         return QProcess::SeparateChannels;
     if (run.captureOutput)
@@ -35,6 +41,22 @@ QProcess::ProcessChannelMode channelMode(const ChildRun& run)
     if (run.captureErrors)
         return QProcess::ForwardedOutputChannel;
     return QProcess::ForwardedChannels;
+}
+
+// A reader that went away is a stop by SIGPIPE, noted here as well: QProcess ignores SIGPIPE once it
+// has started a child, so the signal itself never arrives. Nothing more is written there then.
+void relay(int fd, const QByteArray& data)
+{
+    static bool readerGone[3] = {};
+    for (qint64 written = 0; !readerGone[fd] && written < data.size();) {
+        const ssize_t chunk = ::write(fd, data.constData() + written, size_t(data.size() - written));
+        if (chunk < 0 && errno == EINTR)
+            continue;
+        readerGone[fd] = chunk <= 0;
+        if (chunk < 0 && errno == EPIPE && stopSignal == 0)
+            stopSignal = SIGPIPE;
+        written += qMax<ssize_t>(chunk, 0);
+    }
 }
 
 QString spokenDuration(int milliseconds)
@@ -170,8 +192,16 @@ QList<ChildResult> runChildren(const QList<ChildRun>& runs, int atOnce)
             Child& child = *children[i];
             if (child.process.state() != QProcess::NotRunning)
                 child.process.waitForFinished(int(100 / started));
-            child.result.output += child.process.readAllStandardOutput();
-            child.result.errors += child.process.readAllStandardError();
+            const QByteArray output = child.process.readAllStandardOutput();
+            const QByteArray errors = child.process.readAllStandardError();
+            if (child.run.captureOutput)
+                child.result.output += output;
+            else if (!child.run.forwardInput)
+                relay(STDOUT_FILENO, output);
+            if (child.run.captureErrors)
+                child.result.errors += errors;
+            else if (!child.run.forwardInput)
+                relay(STDERR_FILENO, errors);
             if (child.process.state() == QProcess::NotRunning) {
                 if (!child.done)
                     finish(child);
