@@ -1,5 +1,7 @@
 #include "journal.h"
 
+#include <cerrno>
+#include <csignal>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,11 +11,13 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 
 #include "childrun.h"
 #include "console.h"
+#include "helpercommand.h"
 
 namespace {
 
@@ -92,6 +96,7 @@ QJsonObject RunRecord::toJson() const
         object.insert(QStringLiteral("rollbackOf"), rollbackOf);
     if (simulation)
         object.insert(QStringLiteral("simulation"), true);
+    object.insert(QStringLiteral("dpkgStarted"), dpkgStarted);
     if (!rolledBackBy.isEmpty())
         object.insert(QStringLiteral("rolledBackBy"), rolledBackBy);
     return object;
@@ -112,6 +117,7 @@ RunRecord RunRecord::fromJson(const QJsonObject& object, QString* error)
     record.rollbackOf = object.value(QStringLiteral("rollbackOf")).toString();
     record.rolledBackBy = object.value(QStringLiteral("rolledBackBy")).toString();
     record.simulation = object.value(QStringLiteral("simulation")).toBool();
+    record.dpkgStarted = object.value(QStringLiteral("dpkgStarted")).toBool(true);
     record.started = QDateTime::fromString(object.value(QStringLiteral("started")).toString(), Qt::ISODate);
     record.ended = QDateTime::fromString(object.value(QStringLiteral("ended")).toString(), Qt::ISODate);
     record.commandLine = strings(object.value(QStringLiteral("commandLine")));
@@ -150,7 +156,8 @@ RunRecord RunRecord::fromJson(const QJsonObject& object, QString* error)
 
 bool RunRecord::changedPackages() const
 {
-    return !plan.isEmpty() && !(exitCode >= ExitCode::usage && exitCode <= ExitCode::notEnoughSpace);
+    return dpkgStarted && !plan.isEmpty()
+        && !(exitCode >= ExitCode::usage && exitCode <= ExitCode::notEnoughSpace);
 }
 
 QString RunRecord::summary() const
@@ -198,9 +205,73 @@ QString keptDirectory()
 
 void makePrivateDirectory(const QString& path)
 {
-    // The journal names packages and sources, the store holds packages: root's alone.
-    if (!QDir().mkpath(path) || ::chmod(QFile::encodeName(path).constData(), 0700) != 0)
+    // The journal names packages and sources, the store holds what a rollback installs as root: a
+    // folder somebody else could write, or a link to one, is never used.
+    const QByteArray name = QFile::encodeName(path);
+    if (!QDir().mkpath(QFileInfo(path).path()) || (::mkdir(name.constData(), 0700) != 0 && errno != EEXIST))
         throw Failure {ExitCode::updateFailed, QStringLiteral("cannot create %1").arg(path)};
+    struct stat status = {};
+    if (::lstat(name.constData(), &status) != 0 || !S_ISDIR(status.st_mode) || status.st_uid != 0
+        || (status.st_mode & 022) != 0)
+        throw Failure {ExitCode::updateFailed,
+            QStringLiteral("%1 is not a folder of root's that only root can write; it is not used")
+                .arg(path)};
+    ::chmod(name.constData(), 0700);
+}
+
+void cleanUpAfterAbruptEnds(const RunRecord& own)
+{
+    const auto removeLeftovers = [](const QString& folder, const QString& prefix) {
+        const QString ownName = prefix + QString::number(QCoreApplication::applicationPid());
+        for (const QFileInfo& entry : QDir(folder).entryInfoList({prefix + QLatin1Char('*')},
+                 QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot | QDir::NoSymLinks)) {
+            if (entry.fileName() == ownName || !QDir(entry.absoluteFilePath()).removeRecursively())
+                continue;
+            say(QStringLiteral("Removed %1, left by a run that ended abruptly.")
+                    .arg(entry.absoluteFilePath()));
+        }
+    };
+    removeLeftovers(keptDirectory(), QStringLiteral(".rebuild-"));
+    removeLeftovers(QFileInfo(keptDirectory()).path(), QStringLiteral("rollback-"));
+
+    const QList<RunRecord> records = all();
+    for (RunRecord record : records) {
+        if (record.state != QLatin1String("unfinished") || record.id == own.id)
+            continue;
+        record.state = QStringLiteral("failed");
+        record.exitCode = ExitCode::stoppedBySignal + SIGKILL;
+        record.message = record.dpkgStarted
+            ? QStringLiteral("the run ended abruptly (killed, or the power lost) while dpkg may have worked")
+            : QStringLiteral(
+                "the run ended abruptly (killed, or the power lost) before dpkg changed anything");
+        if (record.kind == QLatin1String("rollback")) {
+            // apt may have changed packages and not put the marks back yet: the marks of what the
+            // update changed, where its version from before is installed again.
+            for (const RunRecord& update : records) {
+                if (update.id != record.rollbackOf)
+                    continue;
+                QStringList automatic;
+                QStringList manual;
+                for (const PlannedChange& change : update.plan) {
+                    const KivAdmin::HelperResult installed = KivAdmin::runHelper(QStringLiteral("dpkg-query"),
+                        {QStringLiteral("-W"), QStringLiteral("-f=${Version}"), change.package});
+                    if (!change.before.isEmpty() && installed.succeeded()
+                        && QString::fromUtf8(installed.output) == change.before)
+                        (change.wasAuto ? automatic : manual) << change.package;
+                }
+                for (const auto& [mark, packages] : {std::pair {QStringLiteral("auto"), automatic},
+                         std::pair {QStringLiteral("manual"), manual}}) {
+                    if (!packages.isEmpty())
+                        KivAdmin::runHelper(QStringLiteral("apt-mark"), QStringList {mark} + packages);
+                }
+                record.message += QStringLiteral("; apt's marks of %1 packages put back")
+                                      .arg(automatic.size() + manual.size());
+            }
+        }
+        write(record);
+        say(QStringLiteral("The run %1 %2.")
+                .arg(record.id, record.message.mid(QStringLiteral("the run ").size())));
+    }
 }
 
 QString newId()

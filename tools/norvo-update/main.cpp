@@ -169,8 +169,11 @@ int update(const Options& options, const RunLog& log, RunRecord* record)
     // One update at a time: a second one (the automatic update beside the window's) would only
     // meet the first in apt's locks halfway through.
     const UpdateLock running;
-    if (!options.simulate)
+    if (!options.simulate) {
+        record->dpkgStarted = false;
         recordRun(record);
+        Journal::cleanUpAfterAbruptEnds(*record);
+    }
 
     // Images are checked before anything is mounted or changed, and what is checked is what is
     // mounted.
@@ -280,6 +283,10 @@ int update(const Options& options, const RunLog& log, RunRecord* record)
         const QList<KeptVersions::Step> steps = KeptVersions::stepsFor(record->plan);
         apt.checkRoom(KeptVersions::roomNeeded(steps));
         record->kept = KeptVersions::keep(steps);
+        Journal::write(*record);
+    }
+    if (!options.simulate) {
+        record->dpkgStarted = true;
         Journal::write(*record);
     }
     if (!apt.upgrade())

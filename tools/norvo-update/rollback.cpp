@@ -76,6 +76,7 @@ void setMarks(const QString& mark, const QStringList& packages)
 int rollBack(const Options& options, const RunLog& log, RunRecord* record)
 {
     const UpdateLock running;
+    Journal::cleanUpAfterAbruptEnds(*record);
     const QList<RunRecord> records = Journal::all();
     RunRecord target = Journal::find(options.rollback);
     if (target.kind != QLatin1String("update"))
@@ -84,6 +85,9 @@ int rollBack(const Options& options, const RunLog& log, RunRecord* record)
     if (!target.rolledBackBy.isEmpty())
         throw Failure {ExitCode::usage,
             QStringLiteral("%1 was rolled back already by %2").arg(target.id, target.rolledBackBy)};
+    if (!target.changedPackages())
+        throw Failure {ExitCode::usage,
+            QStringLiteral("run %1 changed no package; there is nothing to roll back").arg(target.id)};
     const QString inTheWay = laterUpdateInTheWay(target, records);
     if (!inTheWay.isEmpty())
         throw Failure {ExitCode::usage, inTheWay + QStringLiteral("; nothing was changed")};
@@ -113,10 +117,6 @@ int rollBack(const Options& options, const RunLog& log, RunRecord* record)
         request << change.package + QLatin1Char('=') + change.before;
         (change.wasAuto ? automatic : manual) << change.package;
     }
-    if (target.plan.isEmpty())
-        throw Failure {ExitCode::usage,
-            QStringLiteral("run %1 changed no package; there is nothing to roll back").arg(target.id)};
-
     Journal::placeNew(record);
     record->kind = QStringLiteral("rollback");
     record->rollbackOf = target.id;
