@@ -174,12 +174,36 @@ bool AptSession::runAptGet(const QStringList& arguments) const
     try {
         return runChild(run).succeeded;
     } catch (const Failure&) {
-        // Stopped, apt ends after the dpkg call under way; what it unpacked but did not configure
-        // yet is configured before the tool ends, so that dpkg is left consistent.
-        if (isStopRequested() && !m_options.simulate)
-            configurePending(true);
+        // Stopped, apt ends after the dpkg call under way. What it unpacked is configured before the
+        // tool ends; when that needs what apt had not unpacked yet (a new perl needs its new
+        // modules), apt completes the transaction from the run's sources, which are still there.
+        if (isStopRequested() && !m_options.simulate && !configurePending(true))
+            repair(true);
         throw;
     }
+}
+
+bool AptSession::repair(bool whileStopping) const
+{
+    const auto run = [&](const QStringList& arguments) {
+        ChildRun repairing = aptGet(QStringList {QStringLiteral("-y")} + arguments);
+        repairing.onStop = ChildRun::OnStop::Finish;
+        repairing.runWhileStopping = whileStopping;
+        runChild(repairing);
+    };
+    QStringList reinstall;
+    const KivAdmin::HelperResult states = KivAdmin::runHelper(QStringLiteral("dpkg-query"),
+        {QStringLiteral("-W"), QStringLiteral("-f=${db:Status-Abbrev} ${Package}\n")});
+    for (const QByteArray& line : states.output.split('\n')) {
+        // The error flag R: dpkg stopped while it unpacked the package, which must be reinstalled.
+        if (line.size() > 4 && line.at(2) == 'R')
+            reinstall << QString::fromUtf8(line.mid(4));
+    }
+    if (!reinstall.isEmpty())
+        run(QStringList {QStringLiteral("install"), QStringLiteral("--reinstall")} + reinstall);
+    run({QStringLiteral("--fix-broken"), QStringLiteral("install")});
+    configurePending(whileStopping);
+    return packagesInDisorder().isEmpty();
 }
 
 void AptSession::refresh() const
@@ -364,6 +388,18 @@ bool configurePending(bool whileStopping)
     run.runWhileStopping = whileStopping;
     run.timeoutMs = aptTimeoutMs;
     return runChild(run).succeeded;
+}
+
+QStringList packagesInDisorder()
+{
+    // dpkg --audit names each package indented, before its description.
+    QStringList packages;
+    const KivAdmin::HelperResult audit
+        = KivAdmin::runHelper(QStringLiteral("dpkg"), {QStringLiteral("--audit")});
+    static const QRegularExpression entry(QStringLiteral("^ (\\S+)\\s"), QRegularExpression::MultilineOption);
+    for (auto match = entry.globalMatch(QString::fromUtf8(audit.output)); match.hasNext();)
+        packages << match.next().captured(1).section(QLatin1Char(':'), 0, 0);
+    return packages;
 }
 
 QString systemCodename()

@@ -38,6 +38,10 @@ public:
     QList<PlannedChange> plan(const QStringList& request) const;
     // An apt-get request that installs and removes, answered when nobody can answer.
     bool install(const QStringList& request) const;
+    // Brings a dpkg that an interrupted run left inconsistent back in order with the session's
+    // sources: what dpkg says must be reinstalled is reinstalled, apt completes what was half done,
+    // dpkg configures the rest. Returns whether dpkg's audit is clean then.
+    bool repair(bool whileStopping) const;
 
 private:
     // apt-get with the session's configuration and environment.
@@ -71,6 +75,9 @@ void refuseWhileLocked();
 // dpkg --configure -a: finishes what an interrupted dpkg left half done; returns dpkg's verdict.
 // While stopping, it runs all the same: it is the clean-up.
 bool configurePending(bool whileStopping = false);
+// The packages dpkg's audit names (unpacked, half-installed, to be reinstalled...); empty when dpkg
+// is consistent.
+QStringList packagesInDisorder();
 // VERSION_CODENAME of /etc/os-release, else of /usr/lib/os-release; throws a Failure when neither
 // names one.
 QString systemCodename();

@@ -276,6 +276,16 @@ int update(const Options& options, const RunLog& log, RunRecord* record)
     }
     const AptSession apt(work.path(), archives ? archives->path() : QString(), repositories, options);
     apt.refresh();
+    // A run stopped or cut short while dpkg worked can leave packages that dpkg --configure -a alone
+    // cannot finish: with this run's sources they are, before anything is planned.
+    if (!options.simulate && !packagesInDisorder().isEmpty()) {
+        say(QStringLiteral(
+            "dpkg was left unfinished by an earlier run (%1); putting it in order with the sources of this run...")
+                .arg(packagesInDisorder().join(QStringLiteral(", "))));
+        if (!apt.repair(false))
+            warn(QStringLiteral("warning: dpkg is still not in order (%1); the update goes on")
+                     .arg(packagesInDisorder().join(QStringLiteral(", "))));
+    }
     record->plan = apt.plan();
     if (!options.simulate) {
         Journal::write(*record);

@@ -167,6 +167,9 @@ int rollBack(const Options& options, const RunLog& log, RunRecord* record)
     const AptSession apt(
         work.path() + QStringLiteral("/apt"), work.path() + QStringLiteral("/archives"), {kept}, aptOptions);
     apt.refresh();
+    // An update cut short leaves dpkg unfinished: put in order first, with the kept versions.
+    if (!packagesInDisorder().isEmpty())
+        apt.repair(false);
     record->plan = apt.plan(request);
     Journal::write(*record);
     say(QStringLiteral("Rolling back %1: %2 packages return to their versions before it.")
@@ -174,6 +177,17 @@ int rollBack(const Options& options, const RunLog& log, RunRecord* record)
             .arg(target.plan.size()));
     if (!apt.install(request))
         throw Failure {ExitCode::updateFailed, QStringLiteral("the rollback failed")};
+    // apt may end well and still leave a package unpacked or to be reinstalled: only dpkg's own
+    // audit tells a rollback that is done.
+    QStringList left;
+    for (const QString& package : packagesInDisorder()) {
+        if (packagesOf(target).contains(package))
+            left << package;
+    }
+    if (!left.isEmpty())
+        throw Failure {ExitCode::updateFailed,
+            QStringLiteral("the rollback left %1 not in order (dpkg --audit)")
+                .arg(left.join(QStringLiteral(", ")))};
     setMarks(QStringLiteral("auto"), automatic);
     setMarks(QStringLiteral("manual"), manual);
     target.rolledBackBy = record->id;
