@@ -23,6 +23,10 @@ bool parseOptions(const QStringList& arguments, Options* options, QString* error
             parsed.sources << argument;
             continue;
         }
+        if (argument == QLatin1String("--also-others")) {
+            parsed.alsoOthers = true;
+            continue;
+        }
         if (argument == QLatin1String("--json")) {
             parsed.json = true;
             continue;
@@ -101,13 +105,17 @@ bool parseOptions(const QStringList& arguments, Options* options, QString* error
         *error = QStringLiteral("--json goes with an update, a simulation or a rollback");
         return false;
     }
-    const int jsonWord = parsed.json ? 1 : 0;
+    if (parsed.alsoOthers && parsed.rollback.isEmpty()) {
+        *error = QStringLiteral("--also-others goes with --rollback");
+        return false;
+    }
+    const int optionWords = (parsed.json ? 1 : 0) + (parsed.alsoOthers ? 1 : 0);
     if (parsed.history && arguments.size() != (parsed.historyId.isEmpty() ? 1 : 2)) {
         *error = QStringLiteral("--history takes no other argument than the id of a run");
         return false;
     }
-    if (!parsed.rollback.isEmpty() && arguments.size() != (parsed.nonInteractive ? 3 : 2) + jsonWord) {
-        *error = QStringLiteral("--rollback takes no other argument than -A and --json");
+    if (!parsed.rollback.isEmpty() && arguments.size() != (parsed.nonInteractive ? 3 : 2) + optionWords) {
+        *error = QStringLiteral("--rollback takes no other argument than -A, --json and --also-others");
         return false;
     }
     if (parsed.history || !parsed.rollback.isEmpty()) {
@@ -115,7 +123,7 @@ bool parseOptions(const QStringList& arguments, Options* options, QString* error
         return true;
     }
     // The switch runs alone, around the application's own update.
-    if (parsed.timerSwitch != Options::TimerSwitch::None && arguments.size() != 1 + jsonWord) {
+    if (parsed.timerSwitch != Options::TimerSwitch::None && arguments.size() != 1 + optionWords) {
         *error = QStringLiteral("-d and -e take no other argument");
         return false;
     }
@@ -143,7 +151,7 @@ QString usage()
         "       norvo-update [-A] [-n] [-T] [-K] [-p PACKAGE] [--json] -r\n"
         "       norvo-update -d | -e\n"
         "       norvo-update --history [ID]\n"
-        "       norvo-update [-A] [--json] --rollback ID|last\n"
+        "       norvo-update [-A] [--json] [--also-others] --rollback ID|last\n"
         "SOURCE is an ISO image or a repository address (http, https, ftp or file).\n"
         "  -A  non-interactive: never ask, keep changed configuration files\n"
         "  -n  simulate only: show what would be installed, change nothing\n"
@@ -158,5 +166,6 @@ QString usage()
         "  -e  enable the timer again if -d disabled it\n"
         "  --history   list the runs that could change the system, newest last; with ID, show one\n"
         "  --json      at the end, the run's record alone on standard output; the rest on standard error\n"
-        "  --rollback  return the packages a run changed to their versions before it (last: the newest update)");
+        "  --rollback  return the packages a run changed to their versions before it (last: the newest update)\n"
+        "  --also-others  let the rollback change or remove packages the update did not touch");
 }

@@ -26,6 +26,7 @@ struct Options
     bool history = false; // --history [ID]
     QString historyId; // empty: every run
     QString rollback; // --rollback ID|last
+    bool alsoOthers = false; // --also-others: a rollback may change packages its update did not
     bool json = false; // --json: the run's record alone on standard output
     QStringList sources; // image paths and repository addresses, in order
 };

@@ -171,6 +171,18 @@ int rollBack(const Options& options, const RunLog& log, RunRecord* record)
     if (!packagesInDisorder().isEmpty())
         apt.repair(false);
     record->plan = apt.plan(request);
+    // A package installed after the update that needs its versions would go along without a word.
+    QStringList others;
+    for (const PlannedChange& change : qAsConst(record->plan)) {
+        if (!packagesOf(target).contains(change.package))
+            others << change.package;
+    }
+    if (!others.isEmpty() && !options.alsoOthers)
+        throw Failure {ExitCode::usage,
+            QStringLiteral(
+                "the rollback would also change or remove %1, which the update did not touch; nothing "
+                "was changed (--also-others takes them along)")
+                .arg(others.join(QStringLiteral(", ")))};
     Journal::write(*record);
     say(QStringLiteral("Rolling back %1: %2 packages return to their versions before it.")
             .arg(target.id)
