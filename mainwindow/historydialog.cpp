@@ -56,6 +56,42 @@ bool changedNothing(const QJsonObject& run)
     return code >= 2 && code <= 5;
 }
 
+// The runs of the journal in the order they were recorded: their IDs hold the local time, which a
+// clock set back or another time zone puts out of order. Records without a place come first.
+QList<QJsonObject> readRuns(const QString& journalDirectory)
+{
+    QList<QJsonObject> runs;
+    const QDir folder(journalDirectory);
+    for (const QString& name : folder.entryList({QStringLiteral("*.json")}, QDir::Files, QDir::Name)) {
+        QFile file(folder.filePath(name));
+        const QJsonDocument document
+            = file.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(file.readAll()) : QJsonDocument();
+        if (document.isObject() && !text(document.object(), "id").isEmpty())
+            runs << document.object();
+    }
+    std::stable_sort(runs.begin(), runs.end(), [](const QJsonObject& a, const QJsonObject& b) {
+        return a.value(QStringLiteral("sequence")).toDouble()
+            < b.value(QStringLiteral("sequence")).toDouble();
+    });
+    return runs;
+}
+
+// What rolling the run back does to each package it changed.
+QString rollbackPlan(const QJsonObject& run)
+{
+    QStringList lines;
+    for (const QJsonValue& value : run.value(QStringLiteral("plan")).toArray()) {
+        const QJsonObject change = value.toObject();
+        const QString before = text(change, "before");
+        const QString after = text(change, "after");
+        lines << (before.isEmpty() ? HistoryDialog::tr("remove %1 %2").arg(text(change, "package"), after)
+                : after.isEmpty()
+                ? HistoryDialog::tr("install %1 %2 again").arg(text(change, "package"), before)
+                : HistoryDialog::tr("%1 %2 → %3").arg(text(change, "package"), after, before));
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
 } // namespace
 
 HistoryDialog::HistoryDialog(const QString& journalDirectory, QWidget* parent)
@@ -63,20 +99,7 @@ HistoryDialog::HistoryDialog(const QString& journalDirectory, QWidget* parent)
     , ui(new Ui::HistoryDialog)
 {
     ui->setupUi(this);
-    const QDir folder(journalDirectory);
-    for (const QString& name : folder.entryList({QStringLiteral("*.json")}, QDir::Files, QDir::Name)) {
-        QFile file(folder.filePath(name));
-        const QJsonDocument document
-            = file.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(file.readAll()) : QJsonDocument();
-        if (document.isObject() && !text(document.object(), "id").isEmpty())
-            m_runs << document.object();
-    }
-    // In the order the runs were recorded: their IDs hold the local time, which a clock set back
-    // or another time zone puts out of order. Records without a place come first, by their IDs.
-    std::stable_sort(m_runs.begin(), m_runs.end(), [](const QJsonObject& a, const QJsonObject& b) {
-        return a.value(QStringLiteral("sequence")).toDouble()
-            < b.value(QStringLiteral("sequence")).toDouble();
-    });
+    m_runs = readRuns(journalDirectory);
     for (const QJsonObject& run : qAsConst(m_runs)) {
         const QJsonObject result = run.value(QStringLiteral("result")).toObject();
         const QJsonObject release = run.value(QStringLiteral("release")).toObject();
@@ -120,6 +143,18 @@ HistoryDialog::HistoryDialog(const QString& journalDirectory, QWidget* parent)
 HistoryDialog::~HistoryDialog()
 {
     delete ui;
+}
+
+QString HistoryDialog::planOfLastRollback(const QString& journalDirectory)
+{
+    const QList<QJsonObject> runs = readRuns(journalDirectory);
+    for (auto run = runs.crbegin(); run != runs.crend(); ++run) {
+        if (text(*run, "kind") == QLatin1String("update") && !changedNothing(*run)
+            && !run->value(QStringLiteral("plan")).toArray().isEmpty()
+            && run->value(QStringLiteral("dpkgStarted")).toBool(true))
+            return rollbackPlan(*run);
+    }
+    return QString();
 }
 
 QString HistoryDialog::defaultJournalDirectory()
@@ -200,10 +235,12 @@ void HistoryDialog::confirmRollback()
     if (index < 0 || !canRollBack(index))
         return;
     const QString id = text(m_runs.at(index), "id");
-    if (QMessageBox::question(this, windowTitle(),
-            tr("Return the packages of the run %1 to their versions before it?").arg(id),
-            QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
-        != QMessageBox::Yes)
+    QMessageBox box(QMessageBox::Question, windowTitle(),
+        tr("Return the packages of the run %1 to their versions before it?").arg(id),
+        QMessageBox::Yes | QMessageBox::No, this);
+    box.setDefaultButton(QMessageBox::No);
+    box.setDetailedText(rollbackPlan(m_runs.at(index)));
+    if (box.exec() != QMessageBox::Yes)
         return;
     m_chosenRun = id;
     accept();

@@ -24,6 +24,9 @@ public:
     QString chosenRun() const { return m_chosenRun; }
 
     static QString defaultJournalDirectory();
+    // What a rollback of the newest update that changed packages (the tool's "last") does, a line
+    // per package; empty when the journal holds none.
+    static QString planOfLastRollback(const QString& journalDirectory);
 
 private:
     void showDetails();

@@ -189,6 +189,8 @@ void MainWindow::showError(const QString& error, bool changedNothing)
             error + QStringLiteral("\n") + tr("Return the packages to their versions before the update?"),
             QMessageBox::Yes | QMessageBox::No, this);
         box.setDefaultButton(QMessageBox::No);
+        // What the Yes does, package by package, before it is given.
+        box.setDetailedText(HistoryDialog::planOfLastRollback(HistoryDialog::defaultJournalDirectory()));
         if (box.exec() == QMessageBox::Yes) {
             finishRun();
             rollBack(QStringLiteral("last"));

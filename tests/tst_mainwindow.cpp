@@ -81,26 +81,31 @@ private slots:
         QTest::addColumn<QStringList>("runs"); // "KEPT" stands for a kept file that exists
         QTest::addColumn<QStringList>("cells"); // of the last run
         QTest::addColumn<bool>("rollBack"); // offered for the first run
+        QTest::addColumn<QString>("lastRollback"); // what the error box's rollback of "last" does
         const QStringList full {"+c 1.0", "a 1.0>2.0", "-d 1.0"};
         QTest::newRow("an update") << QStringList {run("20261207-034512-1", "KEPT", full)}
                                    << QStringList {"/srv/a.iso", "1.7.3 → 1.7.4", "1", "1", "1", "succeeded"}
-                                   << true;
+                                   << true << "remove c 1.0\na 2.0 → 1.0\ninstall d 1.0 again";
         QTest::newRow("changed nothing")
             << QStringList {run("20261207-034512-1", "KEPT", full, 5)}
-            << QStringList {"/srv/a.iso", "1.7.3 → 1.7.4", "1", "1", "1", "failed (exit code 5)"} << false;
+            << QStringList {"/srv/a.iso", "1.7.3 → 1.7.4", "1", "1", "1", "failed (exit code 5)"} << false
+            << "";
         QTest::newRow("a later update of the same package")
             << QStringList {run("20261207-034512-1", "KEPT", full),
                    run("20261207-050000-2", "KEPT", {"a 2.0>2.1"})}
-            << QStringList {"/srv/a.iso", "1.7.3 → 1.7.4", "0", "1", "0", "succeeded"} << false;
+            << QStringList {"/srv/a.iso", "1.7.3 → 1.7.4", "0", "1", "0", "succeeded"} << false
+            << "a 2.1 → 2.0";
         // Recorded after a clock was set back: its place, not its time, makes it the later one.
         QTest::newRow("a later update of the same package, at an earlier time")
             << QStringList {run("20261207-050000-1", "KEPT", full),
                    run("20261207-034512-2", "KEPT", {"a 2.0>2.1"})}
-            << QStringList {"/srv/a.iso", "1.7.3 → 1.7.4", "0", "1", "0", "succeeded"} << false;
+            << QStringList {"/srv/a.iso", "1.7.3 → 1.7.4", "0", "1", "0", "succeeded"} << false
+            << "a 2.1 → 2.0";
         QTest::newRow("a later update of other packages")
             << QStringList {run("20261207-034512-1", "KEPT", full),
                    run("20261207-050000-2", "KEPT", {"x 1.0>1.1"})}
-            << QStringList {"/srv/a.iso", "1.7.3 → 1.7.4", "0", "1", "0", "succeeded"} << true;
+            << QStringList {"/srv/a.iso", "1.7.3 → 1.7.4", "0", "1", "0", "succeeded"} << true
+            << "x 1.1 → 1.0";
     }
 
     void historyOfRuns()
@@ -108,6 +113,7 @@ private slots:
         QFETCH(QStringList, runs);
         QFETCH(QStringList, cells);
         QFETCH(bool, rollBack);
+        QFETCH(QString, lastRollback);
         QTemporaryDir journal;
         const QString kept = journal.filePath("a_1.0_all.deb");
         TestHelpers::writeFile(kept, "package");
@@ -127,6 +133,7 @@ private slots:
         QCOMPARE(child<QPushButton>(&dialog, "m_rollBackPushButton")->isEnabled(), rollBack);
         QVERIFY(
             child<QPlainTextEdit>(&dialog, "m_detailsPlainTextEdit")->toPlainText().contains("a 1.0 → 2.0"));
+        QCOMPARE(HistoryDialog::planOfLastRollback(journal.path()), lastRollback);
     }
 
     void controlsFollowModeSourcesAndOption_data()

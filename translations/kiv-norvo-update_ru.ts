@@ -241,6 +241,18 @@ Do you want to delete it? No keeps it, and it is not asked again.</source>
         <source>Return the packages of the run %1 to their versions before it?</source>
         <translation>Вернуть пакеты запуска %1 к версиям, которые были до него?</translation>
     </message>
+    <message>
+        <source>remove %1 %2</source>
+        <translation>удалить %1 %2</translation>
+    </message>
+    <message>
+        <source>install %1 %2 again</source>
+        <translation>снова установить %1 %2</translation>
+    </message>
+    <message>
+        <source>%1 %2 → %3</source>
+        <translation>%1 %2 → %3</translation>
+    </message>
 </context>
 <context>
     <name>LvmSnapshot</name>
