@@ -11,6 +11,7 @@
 #include <QHash>
 #include <QSet>
 #include <QSettings>
+#include <QThread>
 
 #include "childrun.h"
 #include "console.h"
@@ -119,24 +120,26 @@ QList<KeptFile> keep(const QList<Step>& steps)
     QElapsedTimer timer;
     timer.start();
     QHash<QString, int> counts;
-    QList<KeptFile> kept;
+    // Rebuilding reads every installed file of a package and compresses it: one per processor at a
+    // time, each into a working folder of its own in the store.
+    QList<ChildRun> rebuilds;
+    QList<int> rebuilt;
     for (int i = 0; i < steps.size(); ++i) {
-        const Step& step = steps.at(i);
-        const PlannedChange& change = step.change;
+        const PlannedChange& change = steps.at(i).change;
         const QString name = storeName(change);
-        const QString path = storePath(name);
-        say(QStringLiteral("Keeping %1 %2 (%3 of %4)...")
-                .arg(change.package, change.before)
-                .arg(i + 1)
-                .arg(steps.size()));
-        if (step.from == QLatin1String("cache")) {
-            if (!linkOrCopy(aptCache + QLatin1Char('/') + name, path))
+        const QString announcement = QStringLiteral("Keeping %1 %2 (%3 of %4)...")
+                                         .arg(change.package, change.before)
+                                         .arg(i + 1)
+                                         .arg(steps.size());
+        if (steps.at(i).from == QLatin1String("cache")) {
+            say(announcement);
+            if (!linkOrCopy(aptCache + QLatin1Char('/') + name, storePath(name)))
                 throw Failure {
                     ExitCode::updateFailed, QStringLiteral("cannot keep %1 from apt's cache").arg(name)};
-        } else if (step.from == QLatin1String("rebuilt")) {
-            // dpkg-repack writes into its working folder: one of the run's own in the store.
-            const QString folder
-                = storePath(QStringLiteral(".rebuild-%1").arg(QCoreApplication::applicationPid()));
+        } else if (steps.at(i).from == QLatin1String("rebuilt")) {
+            const QString folder = storePath(QStringLiteral(".rebuild-%1-%2")
+                                                 .arg(QCoreApplication::applicationPid())
+                                                 .arg(rebuilds.size()));
             QDir(folder).removeRecursively();
             QDir().mkpath(folder);
             ChildRun run;
@@ -148,23 +151,42 @@ QList<KeptFile> keep(const QList<Step>& steps)
             run.captureErrors = true;
             run.timeoutMs = rebuildTimeoutMs;
             run.workingDirectory = folder;
-            const ChildResult result = runChild(run);
-            const QStringList built = QDir(folder).entryList({QStringLiteral("*.deb")}, QDir::Files);
-            const bool moved = result.succeeded && built.size() == 1
-                && ::rename(QFile::encodeName(folder + QLatin1Char('/') + built.first()).constData(),
-                       QFile::encodeName(path).constData())
-                    == 0;
-            QDir(folder).removeRecursively();
-            if (!moved)
-                throw Failure {ExitCode::updateFailed,
-                    QStringLiteral("cannot rebuild %1 %2 to keep it (dpkg-repack: %3); nothing was changed")
-                        .arg(change.package, change.before, QString::fromLocal8Bit(result.errors).trimmed())};
+            run.announcement = announcement;
+            rebuilds << run;
+            rebuilt << i;
+        } else {
+            say(announcement);
         }
+    }
+    const QList<ChildResult> results = runChildren(rebuilds, qMax(1, QThread::idealThreadCount()));
+    QStringList failures;
+    for (int r = 0; r < rebuilds.size(); ++r) {
+        const QString folder = rebuilds.at(r).workingDirectory;
+        const QStringList built = QDir(folder).entryList({QStringLiteral("*.deb")}, QDir::Files);
+        const PlannedChange& change = steps.at(rebuilt.at(r)).change;
+        const bool moved = results.at(r).succeeded && built.size() == 1
+            && ::rename(QFile::encodeName(folder + QLatin1Char('/') + built.first()).constData(),
+                   QFile::encodeName(storePath(storeName(change))).constData())
+                == 0;
+        QDir(folder).removeRecursively();
+        if (!moved)
+            failures << QStringLiteral("%1 %2 (dpkg-repack: %3)")
+                            .arg(change.package, change.before,
+                                QString::fromLocal8Bit(results.at(r).errors).trimmed());
+    }
+    if (!failures.isEmpty())
+        throw Failure {ExitCode::updateFailed,
+            QStringLiteral("cannot rebuild %1 to keep it; nothing was changed")
+                .arg(failures.join(QStringLiteral(", ")))};
+    QList<KeptFile> kept;
+    for (const Step& step : steps) {
+        const PlannedChange& change = step.change;
+        const QString path = storePath(storeName(change));
         ::chmod(QFile::encodeName(path).constData(), 0600);
         counts[step.from] += 1;
         kept << KeptFile {change.package, change.before, change.architecture, path, sha256(path), step.from};
-        checkStopRequest();
     }
+    checkStopRequest();
     say(QStringLiteral(
         "Kept the replaced versions of %1 packages: %2 from the store, %3 from apt's cache, %4 rebuilt (%5 s).")
             .arg(steps.size())
