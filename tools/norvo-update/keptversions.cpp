@@ -3,6 +3,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <memory>
+#include <vector>
+
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDir>
@@ -16,6 +19,7 @@
 #include "childrun.h"
 #include "console.h"
 #include "helpercommand.h"
+#include "repack.h"
 
 namespace {
 
@@ -120,50 +124,84 @@ QList<KeptFile> keep(const QList<Step>& steps)
     QElapsedTimer timer;
     timer.start();
     QHash<QString, int> counts;
-    // Rebuilding reads every installed file of a package and compresses it: one per processor at a
-    // time, each into a working folder of its own in the store.
-    QList<ChildRun> rebuilds;
-    QList<int> rebuilt;
+    // Rebuilding reads every installed file of a package: one per processor at a time. A package
+    // is streamed into its archive in one pass over its files; one that needs more (a diverted
+    // file) is rebuilt by dpkg-repack, in a working folder of its own in the store.
+    QList<int> toRebuild;
+    QStringList announcements;
     for (int i = 0; i < steps.size(); ++i) {
         const PlannedChange& change = steps.at(i).change;
         const QString name = storeName(change);
-        const QString announcement = QStringLiteral("Keeping %1 %2 (%3 of %4)...")
-                                         .arg(change.package, change.before)
-                                         .arg(i + 1)
-                                         .arg(steps.size());
-        if (steps.at(i).from == QLatin1String("cache")) {
-            say(announcement);
-            if (!linkOrCopy(aptCache + QLatin1Char('/') + name, storePath(name)))
-                throw Failure {
-                    ExitCode::updateFailed, QStringLiteral("cannot keep %1 from apt's cache").arg(name)};
-        } else if (steps.at(i).from == QLatin1String("rebuilt")) {
-            const QString folder = storePath(QStringLiteral(".rebuild-%1-%2")
-                                                 .arg(QCoreApplication::applicationPid())
-                                                 .arg(rebuilds.size()));
-            QDir(folder).removeRecursively();
-            QDir().mkpath(folder);
-            ChildRun run;
-            run.program = QStringLiteral("dpkg-repack");
-            // gzip at its fastest: as quick as no compression, half the size.
-            run.arguments = QStringList {
-                QStringLiteral("--deb-option=-Zgzip"), QStringLiteral("--deb-option=-z1"), change.package};
-            run.captureOutput = true;
-            run.captureErrors = true;
-            run.timeoutMs = rebuildTimeoutMs;
-            run.workingDirectory = folder;
-            run.announcement = announcement;
-            rebuilds << run;
-            rebuilt << i;
-        } else {
-            say(announcement);
+        announcements << QStringLiteral("Keeping %1 %2 (%3 of %4)...")
+                             .arg(change.package, change.before)
+                             .arg(i + 1)
+                             .arg(steps.size());
+        if (steps.at(i).from == QLatin1String("rebuilt")) {
+            toRebuild << i;
+            continue;
+        }
+        say(announcements.at(i));
+        if (steps.at(i).from == QLatin1String("cache")
+            && !linkOrCopy(aptCache + QLatin1Char('/') + name, storePath(name)))
+            throw Failure {
+                ExitCode::updateFailed, QStringLiteral("cannot keep %1 from apt's cache").arg(name)};
+    }
+    const int atOnce = qMax(1, QThread::idealThreadCount());
+    std::vector<std::unique_ptr<Repack>> repacks;
+    QList<ChildRun> streams;
+    QList<int> streamed;
+    QList<int> repacked;
+    for (int i : qAsConst(toRebuild)) {
+        const PlannedChange& change = steps.at(i).change;
+        const QString package
+            = change.package.contains(QLatin1Char(':')) || change.architecture == QLatin1String("all")
+            ? change.package
+            : change.package + QLatin1Char(':') + change.architecture;
+        repacks.push_back(std::make_unique<Repack>(package, storePath(storeName(change))));
+        ChildRun run = repacks.back()->start();
+        if (run.program.isEmpty()) {
+            say(QStringLiteral("%1: %2; dpkg-repack rebuilds it.")
+                    .arg(change.package, repacks.back()->error()));
+            repacks.pop_back();
+            repacked << i;
+            continue;
+        }
+        run.announcement = announcements.at(i);
+        run.timeoutMs = rebuildTimeoutMs;
+        streams << run;
+        streamed << i;
+    }
+    const QList<ChildResult> streamResults = runChildren(streams, atOnce);
+    for (int r = 0; r < streams.size(); ++r) {
+        if (!repacks.at(size_t(r))->finish(streamResults.at(r))) {
+            say(QStringLiteral("%1: %2; dpkg-repack rebuilds it.")
+                    .arg(steps.at(streamed.at(r)).change.package, repacks.at(size_t(r))->error()));
+            repacked << streamed.at(r);
         }
     }
-    const QList<ChildResult> results = runChildren(rebuilds, qMax(1, QThread::idealThreadCount()));
+    QList<ChildRun> rebuilds;
+    for (int i : qAsConst(repacked)) {
+        const QString folder = storePath(
+            QStringLiteral(".rebuild-%1-%2").arg(QCoreApplication::applicationPid()).arg(rebuilds.size()));
+        QDir(folder).removeRecursively();
+        QDir().mkpath(folder);
+        ChildRun run;
+        run.program = QStringLiteral("dpkg-repack");
+        // gzip at its fastest: as quick as no compression, half the size.
+        run.arguments = QStringList {QStringLiteral("--deb-option=-Zgzip"),
+            QStringLiteral("--deb-option=-z1"), steps.at(i).change.package};
+        run.captureOutput = true;
+        run.captureErrors = true;
+        run.timeoutMs = rebuildTimeoutMs;
+        run.workingDirectory = folder;
+        rebuilds << run;
+    }
+    const QList<ChildResult> results = runChildren(rebuilds, atOnce);
     QStringList failures;
     for (int r = 0; r < rebuilds.size(); ++r) {
         const QString folder = rebuilds.at(r).workingDirectory;
         const QStringList built = QDir(folder).entryList({QStringLiteral("*.deb")}, QDir::Files);
-        const PlannedChange& change = steps.at(rebuilt.at(r)).change;
+        const PlannedChange& change = steps.at(repacked.at(r)).change;
         const bool moved = results.at(r).succeeded && built.size() == 1
             && ::rename(QFile::encodeName(folder + QLatin1Char('/') + built.first()).constData(),
                    QFile::encodeName(storePath(storeName(change))).constData())
