@@ -3,12 +3,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
-
-#include "helpercommand.h"
 
 namespace {
 
@@ -39,12 +36,86 @@ QByteArray readAll(const QString& path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+// A tar archive (ustar) of a few small files and the folder that holds them, as dpkg reads a
+// control archive: written here, without a process for each package.
+class SmallTar final
+{
+public:
+    SmallTar() { entry("./", QByteArray(), 0755, '5'); }
+
+    void add(const QString& name, const QByteArray& content, int mode)
+    {
+        entry("./" + name.toUtf8(), content, mode, '0');
+    }
+    QByteArray finished() const { return m_archive + QByteArray(1024, '\0'); }
+
+private:
+    void entry(const QByteArray& name, const QByteArray& content, int mode, char type)
+    {
+        QByteArray block(512, '\0');
+        const auto put
+            = [&block](int offset, const QByteArray& value) { block.replace(offset, value.size(), value); };
+        const auto octal = [](qint64 value, int width) {
+            return QByteArray::number(value, 8).rightJustified(width - 1, '0');
+        };
+        put(0, name.left(99));
+        put(100, octal(mode, 8));
+        put(108, octal(0, 8));
+        put(116, octal(0, 8));
+        put(124, octal(content.size(), 12));
+        put(136, octal(0, 12));
+        put(148, QByteArray(8, ' '));
+        block[156] = type;
+        put(257, QByteArrayLiteral("ustar"));
+        put(263, QByteArrayLiteral("00"));
+        put(265, QByteArrayLiteral("root"));
+        put(297, QByteArrayLiteral("root"));
+        int sum = 0;
+        for (const char byte : qAsConst(block))
+            sum += static_cast<unsigned char>(byte);
+        put(148, octal(sum, 7) + QByteArray(1, '\0') + ' ');
+        m_archive += block + content + QByteArray((512 - content.size() % 512) % 512, '\0');
+    }
+
+    QByteArray m_archive;
+};
+
 } // namespace
 
-Repack::Repack(const QString& package, const QString& target)
+Repack::Repack(const QString& package, const QString& target, const QHash<QString, QByteArray>& status)
     : m_package(package)
     , m_target(target)
+    , m_status(status)
 { }
+
+QHash<QString, QByteArray> Repack::installedPackages()
+{
+    // dpkg's database, each package's entry by its name:architecture and by its name alone.
+    QHash<QString, QByteArray> entries;
+    const QByteArray status = readAll(QStringLiteral("/var/lib/dpkg/status"));
+    int start = 0;
+    while (start < status.size()) {
+        int end = status.indexOf("\n\n", start);
+        if (end < 0)
+            end = status.size();
+        const QByteArray entry = status.mid(start, end - start);
+        start = end + 2;
+        QString name;
+        QString architecture;
+        for (const QByteArray& line : entry.split('\n')) {
+            if (line.startsWith("Package: "))
+                name = QString::fromUtf8(line.mid(9).trimmed());
+            else if (line.startsWith("Architecture: "))
+                architecture = QString::fromUtf8(line.mid(14).trimmed());
+        }
+        if (name.isEmpty())
+            continue;
+        entries.insert(name + QLatin1Char(':') + architecture, entry);
+        if (!entries.contains(name))
+            entries.insert(name, entry);
+    }
+    return entries;
+}
 
 ChildRun Repack::start()
 {
@@ -53,9 +124,8 @@ ChildRun Repack::start()
     if (!QFileInfo::exists(base + QStringLiteral(".list")))
         base = database + m_package.section(QLatin1Char(':'), 0, 0);
     const QByteArray list = readAll(base + QStringLiteral(".list"));
-    const KivAdmin::HelperResult status
-        = KivAdmin::runHelper(QStringLiteral("dpkg-query"), {QStringLiteral("-s"), m_package});
-    if (list.isEmpty() || !status.succeeded()) {
+    const QByteArray entry = m_status.value(m_package);
+    if (list.isEmpty() || entry.isEmpty()) {
         m_error = QStringLiteral("dpkg's database does not list the files of %1").arg(m_package);
         return {};
     }
@@ -65,7 +135,7 @@ ChildRun Repack::start()
     QByteArray control;
     QByteArray conffiles;
     bool inConffiles = false;
-    for (const QByteArray& line : status.output.split('\n')) {
+    for (const QByteArray& line : entry.split('\n')) {
         if (line.startsWith(' ') && inConffiles) {
             const QList<QByteArray> words = line.trimmed().split(' ');
             if (!words.contains("obsolete"))
@@ -105,45 +175,30 @@ ChildRun Repack::start()
         files += (path == "/." ? QByteArray(".") : '.' + path) + '\0';
     }
 
-    // The control archive from a folder of the control files, small enough to hold in memory.
-    const QString folder = m_target + QStringLiteral(".control");
-    QDir(folder).removeRecursively();
-    QDir().mkpath(folder);
-    QFile controlFile(folder + QStringLiteral("/control"));
-    bool written = controlFile.open(QIODevice::WriteOnly) && controlFile.write(control) == control.size();
-    controlFile.close();
-    if (!conffiles.isEmpty()) {
-        QFile file(folder + QStringLiteral("/conffiles"));
-        written = written && file.open(QIODevice::WriteOnly) && file.write(conffiles) == conffiles.size();
-    }
+    SmallTar controlTar;
+    controlTar.add(QStringLiteral("control"), control, 0644);
+    if (!conffiles.isEmpty())
+        controlTar.add(QStringLiteral("conffiles"), conffiles, 0644);
     const QStringList scripts {QStringLiteral("preinst"), QStringLiteral("postinst"), QStringLiteral("prerm"),
         QStringLiteral("postrm"), QStringLiteral("config")};
     for (const QString& name : scripts
             + QStringList {QStringLiteral("templates"), QStringLiteral("triggers"), QStringLiteral("shlibs"),
                 QStringLiteral("symbols"), QStringLiteral("md5sums")}) {
         const QString from = base + QLatin1Char('.') + name;
-        if (!QFileInfo::exists(from))
-            continue;
-        const QString to = folder + QLatin1Char('/') + name;
-        written = written && QFile::copy(from, to)
-            && ::chmod(QFile::encodeName(to).constData(), scripts.contains(name) ? 0755 : 0644) == 0;
+        if (QFileInfo::exists(from))
+            controlTar.add(name, readAll(from), scripts.contains(name) ? 0755 : 0644);
     }
-    const KivAdmin::HelperResult controlTar = KivAdmin::runHelper(QStringLiteral("tar"),
-        {QStringLiteral("-C"), folder, QStringLiteral("--owner=0"), QStringLiteral("--group=0"),
-            QStringLiteral("--numeric-owner"), QStringLiteral("-cf"), QStringLiteral("-"),
-            QStringLiteral(".")});
-    QDir(folder).removeRecursively();
 
     m_fileList = m_target + QStringLiteral(".files");
     QFile fileList(m_fileList);
     QFile archive(m_target);
-    if (!written || !controlTar.succeeded() || !fileList.open(QIODevice::WriteOnly)
-        || fileList.write(files) != files.size() || !archive.open(QIODevice::WriteOnly)) {
+    if (!fileList.open(QIODevice::WriteOnly) || fileList.write(files) != files.size()
+        || !archive.open(QIODevice::WriteOnly)) {
         m_error = QStringLiteral("the control files of %1 cannot be written").arg(m_package);
         return {};
     }
     const QByteArray head
-        = "!<arch>\n" + member("debian-binary", "2.0\n") + member("control.tar", controlTar.output);
+        = "!<arch>\n" + member("debian-binary", "2.0\n") + member("control.tar", controlTar.finished());
     m_dataHeader = head.size();
     if (archive.write(head + header("data.tar", 0)) != m_dataHeader + headerSize) {
         m_error = QStringLiteral("%1 cannot be written").arg(m_target);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QByteArray>
+#include <QHash>
 #include <QString>
 
 #include "childrun.h"
@@ -12,8 +14,11 @@ class Repack final
 {
 public:
     // package as dpkg names it (with :ARCH for a package of another architecture); target the .deb
-    // to write.
-    Repack(const QString& package, const QString& target);
+    // to write; status the entries of dpkg's database, from installedPackages().
+    Repack(const QString& package, const QString& target, const QHash<QString, QByteArray>& status);
+
+    // dpkg's database of packages, read once for all the packages to write back.
+    static QHash<QString, QByteArray> installedPackages();
 
     // Writes the archive's head and returns the child that streams the files into it; empty
     // program when this package needs dpkg-repack (a file diverted by another package, a
@@ -27,6 +32,7 @@ public:
 private:
     QString m_package;
     QString m_target;
+    const QHash<QString, QByteArray>& m_status;
     QString m_fileList;
     qint64 m_dataHeader = -1; // where the data member's header lies in the archive
     QString m_error;
