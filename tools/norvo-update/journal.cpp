@@ -224,8 +224,10 @@ void cleanUpAfterAbruptEnds(const RunRecord& own)
     const auto removeLeftovers = [](const QString& folder, const QString& prefix) {
         const QString ownName = prefix + QString::number(QCoreApplication::applicationPid());
         for (const QFileInfo& entry : QDir(folder).entryInfoList({prefix + QLatin1Char('*')},
-                 QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot | QDir::NoSymLinks)) {
-            if (entry.fileName() == ownName || !QDir(entry.absoluteFilePath()).removeRecursively())
+                 QDir::Dirs | QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot | QDir::NoSymLinks)) {
+            if (entry.fileName() == ownName
+                || !(entry.isDir() ? QDir(entry.absoluteFilePath()).removeRecursively()
+                                   : QFile::remove(entry.absoluteFilePath())))
                 continue;
             say(QStringLiteral("Removed %1, left by a run that ended abruptly.")
                     .arg(entry.absoluteFilePath()));
