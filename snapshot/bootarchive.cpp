@@ -21,16 +21,10 @@ const QString replaced = QStringLiteral("/boot/.kiv-norvo-update-replaced");
 QStringList entriesHoldingMounts()
 {
     QStringList entries;
-    QFile mounts(QStringLiteral("/proc/self/mountinfo"));
-    if (!mounts.open(QIODevice::ReadOnly))
-        return entries;
     const QString prefix = QStringLiteral("/boot/");
-    for (const QByteArray& line : mounts.readAll().split('\n')) {
-        // mountinfo writes a blank in a path as \040.
-        const QString mountPoint
-            = QFile::decodeName(line.split(' ').value(4)).replace(QLatin1String("\\040"), QLatin1String(" "));
-        if (mountPoint.startsWith(prefix))
-            entries << mountPoint.mid(prefix.size()).section(QLatin1Char('/'), 0, 0);
+    for (const SnapshotFile::Mount& mount : SnapshotFile::mounts()) {
+        if (mount.mountPoint.startsWith(prefix))
+            entries << mount.mountPoint.mid(prefix.size()).section(QLatin1Char('/'), 0, 0);
     }
     return entries;
 }

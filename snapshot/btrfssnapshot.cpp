@@ -1,5 +1,6 @@
 #include "btrfssnapshot.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -61,15 +62,9 @@ QString readMark(const QString& path, const char* mark = replacedMark)
 // A device number of its own does not tell: every btrfs subvolume has one.
 bool isMountPoint(const QString& path)
 {
-    QFile mounts(QStringLiteral("/proc/self/mountinfo"));
-    if (!mounts.open(QIODevice::ReadOnly))
-        return false;
-    for (const QByteArray& line : mounts.readAll().split('\n')) {
-        if (QFile::decodeName(line.split(' ').value(4)).replace(QLatin1String("\\040"), QLatin1String(" "))
-            == path)
-            return true;
-    }
-    return false;
+    const QList<SnapshotFile::Mount> mounts = SnapshotFile::mounts();
+    return std::any_of(mounts.cbegin(), mounts.cend(),
+        [&path](const SnapshotFile::Mount& mount) { return mount.mountPoint == path; });
 }
 
 // What "btrfs filesystem usage -b" says about the room left, in bytes.
@@ -219,16 +214,10 @@ QString BtrfsSnapshot::unrestorableLayout()
         == Error)
         return m_errorText.trimmed();
     const QStringList nested = nestedSubvolumes(m_outputText, m_rootId, m_rootSubvolume);
-    QFile mounts(QStringLiteral("/proc/self/mountinfo"));
-    if (nested.isEmpty() || !mounts.open(QIODevice::ReadOnly))
-        return QString();
-    for (const QByteArray& line : mounts.readAll().split('\n')) {
-        const QList<QByteArray> fields = line.split(' ');
-        const int separator = fields.indexOf("-");
-        if (separator < 0 || fields.value(separator + 1) != "btrfs"
-            || fields.value(separator + 2) != m_device.toUtf8())
+    for (const SnapshotFile::Mount& mount : SnapshotFile::mounts()) {
+        if (mount.type != QLatin1String("btrfs") || mount.source != m_device)
             continue;
-        const QString mountedRoot = QFile::decodeName(fields.value(3)).mid(1);
+        const QString mountedRoot = mount.root.mid(1);
         for (const QString& path : nested) {
             const QString subvolume = m_rootSubvolume + QLatin1Char('/') + path;
             if (mountedRoot == subvolume || mountedRoot.startsWith(subvolume + QLatin1Char('/')))
@@ -236,7 +225,7 @@ QString BtrfsSnapshot::unrestorableLayout()
                     "The subvolume %1, nested in the root subvolume, is mounted on %2, and a restore "
                     "could not move it into the restored root: no snapshot is taken. Move it beside the "
                     "root (into the top level) and mount it from there to have one.")
-                    .arg(subvolume, QFile::decodeName(fields.value(4)));
+                    .arg(subvolume, mount.mountPoint);
         }
     }
     return QString();

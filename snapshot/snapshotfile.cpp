@@ -67,6 +67,27 @@ bool removeEntry(int parent, const char* name)
 
 } // namespace
 
+QList<SnapshotFile::Mount> SnapshotFile::mounts()
+{
+    QList<Mount> found;
+    QFile table(QStringLiteral("/proc/self/mountinfo"));
+    if (!table.open(QIODevice::ReadOnly))
+        return found;
+    // mountinfo writes a blank in a path as \040; the fields after " - " are the type and source.
+    const auto path = [](const QByteArray& field) {
+        return QFile::decodeName(field).replace(QLatin1String("\\040"), QLatin1String(" "));
+    };
+    for (const QByteArray& line : table.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.split(' ');
+        const int separator = fields.indexOf("-");
+        if (separator < 5)
+            continue;
+        found << Mount {path(fields.at(3)), path(fields.at(4)),
+            QString::fromUtf8(fields.value(separator + 1)), path(fields.value(separator + 2))};
+    }
+    return found;
+}
+
 QString SnapshotFile::systemError()
 {
     return QString::fromLocal8Bit(std::strerror(errno));

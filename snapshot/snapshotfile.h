@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QCoreApplication>
+#include <QList>
 #include <QString>
 
 // Sizes in the snapshots' room checks and messages.
@@ -36,4 +37,15 @@ public:
 
     // Removes whatever stands at path without following a link; true when nothing is left there.
     static bool removeAny(const QString& path);
+
+    // One mount as /proc/self/mountinfo shows it, its paths decoded.
+    struct Mount
+    {
+        QString root; // the folder of the file system mounted there (a btrfs subvolume's path)
+        QString mountPoint;
+        QString type;
+        QString source;
+    };
+    // The mounts this process sees.
+    static QList<Mount> mounts();
 };
