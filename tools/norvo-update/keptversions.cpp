@@ -159,13 +159,7 @@ QList<KeptFile> keep(const QList<Step>& steps)
             = change.package.contains(QLatin1Char(':')) || change.architecture == QLatin1String("all")
             ? change.package
             : change.package + QLatin1Char(':') + change.architecture;
-        // Written under a name of the run's own and renamed once complete: a run killed half-way
-        // leaves no partial archive that the next run could take for a kept version.
-        repacks.push_back(std::make_unique<Repack>(package,
-            storePath(QStringLiteral(".rebuild-%1-%2")
-                          .arg(QCoreApplication::applicationPid())
-                          .arg(storeName(change))),
-            status));
+        repacks.push_back(std::make_unique<Repack>(package, storePath(storeName(change)), status));
         ChildRun run = repacks.back()->start();
         if (run.program.isEmpty()) {
             say(QStringLiteral("%1: %2; dpkg-repack rebuilds it.")
@@ -181,14 +175,7 @@ QList<KeptFile> keep(const QList<Step>& steps)
     }
     const QList<ChildResult> streamResults = runChildren(streams, atOnce);
     for (int r = 0; r < streams.size(); ++r) {
-        const QString name = storeName(steps.at(streamed.at(r)).change);
-        const QString partial
-            = storePath(QStringLiteral(".rebuild-%1-%2").arg(QCoreApplication::applicationPid()).arg(name));
-        if (!repacks.at(size_t(r))->finish(streamResults.at(r))
-            || ::rename(
-                   QFile::encodeName(partial).constData(), QFile::encodeName(storePath(name)).constData())
-                != 0) {
-            QFile::remove(partial);
+        if (!repacks.at(size_t(r))->finish(streamResults.at(r))) {
             say(QStringLiteral("%1: %2; dpkg-repack rebuilds it.")
                     .arg(steps.at(streamed.at(r)).change.package, repacks.at(size_t(r))->error()));
             repacked << streamed.at(r);

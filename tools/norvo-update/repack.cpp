@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
@@ -85,6 +86,10 @@ private:
 Repack::Repack(const QString& package, const QString& target, const QHash<QString, QByteArray>& status)
     : m_package(package)
     , m_target(target)
+    , m_partial(QFileInfo(target).path()
+          + QStringLiteral("/.rebuild-%1-%2")
+                .arg(QCoreApplication::applicationPid())
+                .arg(QFileInfo(target).fileName()))
     , m_status(status)
 { }
 
@@ -189,9 +194,9 @@ ChildRun Repack::start()
             controlTar.add(name, readAll(from), scripts.contains(name) ? 0755 : 0644);
     }
 
-    m_fileList = m_target + QStringLiteral(".files");
+    m_fileList = m_partial + QStringLiteral(".files");
     QFile fileList(m_fileList);
-    QFile archive(m_target);
+    QFile archive(m_partial);
     if (!fileList.open(QIODevice::WriteOnly) || fileList.write(files) != files.size()
         || !archive.open(QIODevice::WriteOnly)) {
         m_error = QStringLiteral("the control files of %1 cannot be written").arg(m_package);
@@ -201,7 +206,7 @@ ChildRun Repack::start()
         = "!<arch>\n" + member("debian-binary", "2.0\n") + member("control.tar", controlTar.finished());
     m_dataHeader = head.size();
     if (archive.write(head + header("data.tar", 0)) != m_dataHeader + headerSize) {
-        m_error = QStringLiteral("%1 cannot be written").arg(m_target);
+        m_error = QStringLiteral("%1 cannot be written").arg(m_partial);
         return {};
     }
     archive.close();
@@ -211,7 +216,7 @@ ChildRun Repack::start()
     run.program = QStringLiteral("sh");
     run.arguments = QStringList {QStringLiteral("-c"),
         QStringLiteral("exec tar -C / --no-recursion --null -T \"$1\" -cf - >>\"$2\""),
-        QStringLiteral("repack"), m_fileList, m_target};
+        QStringLiteral("repack"), m_fileList, m_partial};
     run.captureErrors = true;
     return run;
 }
@@ -219,18 +224,21 @@ ChildRun Repack::start()
 bool Repack::finish(const ChildResult& result)
 {
     QFile::remove(m_fileList);
-    QFile archive(m_target);
+    QFile archive(m_partial);
     if (!result.succeeded || !archive.open(QIODevice::ReadWrite)) {
         m_error = QStringLiteral("tar: %1").arg(QString::fromLocal8Bit(result.errors).trimmed());
-        QFile::remove(m_target);
+        QFile::remove(m_partial);
         return false;
     }
     const qint64 size = archive.size() - m_dataHeader - headerSize;
     const bool completed = archive.seek(m_dataHeader) && archive.write(header("data.tar", size)) == headerSize
         && archive.seek(archive.size()) && (size % 2 == 0 || archive.write("\n") == 1);
-    if (!completed) {
+    archive.close();
+    if (!completed
+        || ::rename(QFile::encodeName(m_partial).constData(), QFile::encodeName(m_target).constData()) != 0) {
         m_error = QStringLiteral("%1 cannot be completed").arg(m_target);
-        QFile::remove(m_target);
+        QFile::remove(m_partial);
+        return false;
     }
-    return completed;
+    return true;
 }

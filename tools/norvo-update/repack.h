@@ -14,7 +14,9 @@ class Repack final
 {
 public:
     // package as dpkg names it (with :ARCH for a package of another architecture); target the .deb
-    // to write; status the entries of dpkg's database, from installedPackages().
+    // to write, which gets its name only once complete (written under .rebuild-PID-NAME beside it,
+    // so that a run killed half-way leaves no partial archive under a kept version's name); status
+    // the entries of dpkg's database, from installedPackages().
     Repack(const QString& package, const QString& target, const QHash<QString, QByteArray>& status);
 
     // dpkg's database of packages, read once for all the packages to write back.
@@ -24,7 +26,8 @@ public:
     // program when this package needs dpkg-repack (a file diverted by another package, a
     // database entry it cannot read), with the reason in error().
     ChildRun start();
-    // Completes the archive once the child has ended well; false (with error()) otherwise.
+    // Completes the archive once the child has ended well and gives it its name; false (with
+    // error()) otherwise.
     bool finish(const ChildResult& result);
 
     QString error() const { return m_error; }
@@ -32,6 +35,7 @@ public:
 private:
     QString m_package;
     QString m_target;
+    QString m_partial;
     const QHash<QString, QByteArray>& m_status;
     QString m_fileList;
     qint64 m_dataHeader = -1; // where the data member's header lies in the archive
