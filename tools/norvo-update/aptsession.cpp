@@ -183,7 +183,7 @@ bool AptSession::runAptGet(const QStringList& arguments) const
     }
 }
 
-bool AptSession::repair(bool whileStopping) const
+QStringList AptSession::repair(bool whileStopping) const
 {
     const auto run = [&](const QStringList& arguments) {
         ChildRun repairing = aptGet(QStringList {QStringLiteral("-y")} + arguments);
@@ -203,7 +203,7 @@ bool AptSession::repair(bool whileStopping) const
         run(QStringList {QStringLiteral("install"), QStringLiteral("--reinstall")} + reinstall);
     run({QStringLiteral("--fix-broken"), QStringLiteral("install")});
     configurePending(whileStopping);
-    return packagesInDisorder().isEmpty();
+    return packagesInDisorder();
 }
 
 void AptSession::refresh() const

@@ -40,8 +40,8 @@ public:
     bool install(const QStringList& request) const;
     // Brings a dpkg that an interrupted run left inconsistent back in order with the session's
     // sources: what dpkg says must be reinstalled is reinstalled, apt completes what was half done,
-    // dpkg configures the rest. Returns whether dpkg's audit is clean then.
-    bool repair(bool whileStopping) const;
+    // dpkg configures the rest. Returns the packages dpkg's audit still names (none: in order).
+    QStringList repair(bool whileStopping) const;
 
 private:
     // apt-get with the session's configuration and environment.

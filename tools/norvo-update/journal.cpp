@@ -1,7 +1,6 @@
 #include "journal.h"
 
 #include <cerrno>
-#include <csignal>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,7 +16,6 @@
 
 #include "childrun.h"
 #include "console.h"
-#include "helpercommand.h"
 
 namespace {
 
@@ -217,63 +215,6 @@ void makePrivateDirectory(const QString& path)
             QStringLiteral("%1 is not a folder of root's that only root can write; it is not used")
                 .arg(path)};
     ::chmod(name.constData(), 0700);
-}
-
-void cleanUpAfterAbruptEnds(const RunRecord& own)
-{
-    const auto removeLeftovers = [](const QString& folder, const QString& prefix) {
-        const QString ownName = prefix + QString::number(QCoreApplication::applicationPid());
-        for (const QFileInfo& entry : QDir(folder).entryInfoList({prefix + QLatin1Char('*')},
-                 QDir::Dirs | QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot | QDir::NoSymLinks)) {
-            if (entry.fileName() == ownName
-                || !(entry.isDir() ? QDir(entry.absoluteFilePath()).removeRecursively()
-                                   : QFile::remove(entry.absoluteFilePath())))
-                continue;
-            say(QStringLiteral("Removed %1, left by a run that ended abruptly.")
-                    .arg(entry.absoluteFilePath()));
-        }
-    };
-    removeLeftovers(keptDirectory(), QStringLiteral(".rebuild-"));
-    removeLeftovers(QFileInfo(keptDirectory()).path(), QStringLiteral("rollback-"));
-
-    const QList<RunRecord> records = all();
-    for (RunRecord record : records) {
-        if (record.state != QLatin1String("unfinished") || record.id == own.id)
-            continue;
-        record.state = QStringLiteral("failed");
-        record.exitCode = ExitCode::stoppedBySignal + SIGKILL;
-        record.message = record.dpkgStarted
-            ? QStringLiteral("the run ended abruptly (killed, or the power lost) while dpkg may have worked")
-            : QStringLiteral(
-                "the run ended abruptly (killed, or the power lost) before dpkg changed anything");
-        if (record.kind == QLatin1String("rollback")) {
-            // apt may have changed packages and not put the marks back yet: the marks of what the
-            // update changed, where its version from before is installed again.
-            for (const RunRecord& update : records) {
-                if (update.id != record.rollbackOf)
-                    continue;
-                QStringList automatic;
-                QStringList manual;
-                for (const PlannedChange& change : update.plan) {
-                    const KivAdmin::HelperResult installed = KivAdmin::runHelper(QStringLiteral("dpkg-query"),
-                        {QStringLiteral("-W"), QStringLiteral("-f=${Version}"), change.package});
-                    if (!change.before.isEmpty() && installed.succeeded()
-                        && QString::fromUtf8(installed.output) == change.before)
-                        (change.wasAuto ? automatic : manual) << change.package;
-                }
-                for (const auto& [mark, packages] : {std::pair {QStringLiteral("auto"), automatic},
-                         std::pair {QStringLiteral("manual"), manual}}) {
-                    if (!packages.isEmpty())
-                        KivAdmin::runHelper(QStringLiteral("apt-mark"), QStringList {mark} + packages);
-                }
-                record.message += QStringLiteral("; apt's marks of %1 packages put back")
-                                      .arg(automatic.size() + manual.size());
-            }
-        }
-        write(record);
-        say(QStringLiteral("The run %1 %2.")
-                .arg(record.id, record.message.mid(QStringLiteral("the run ").size())));
-    }
 }
 
 QString newId()

@@ -82,10 +82,6 @@ QString keptDirectory();
 // Makes the folder, root's alone (0700); throws a Failure when it cannot, or when it stands there
 // already as anything but a folder of root's that nobody else can write.
 void makePrivateDirectory(const QString& path);
-// Settles what runs that ended abruptly (killed, the power lost) left: their records, a rollback's
-// apt marks, the store's half-rebuilt packages and the rollbacks' work folders. Says what it found.
-// Only while this run holds the update lock, so that none of them can belong to a living run.
-void cleanUpAfterAbruptEnds(const RunRecord& own);
 // An id that tells the time: 20261207-034512-4242 (local date, time, process).
 QString newId();
 // A new id and the next place in the journal for a run about to be recorded.

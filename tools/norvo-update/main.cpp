@@ -172,7 +172,7 @@ int update(const Options& options, const RunLog& log, RunRecord* record)
     if (!options.simulate) {
         record->dpkgStarted = false;
         recordRun(record);
-        Journal::cleanUpAfterAbruptEnds(*record);
+        cleanUpAfterAbruptEnds(*record);
     }
 
     // Images are checked before anything is mounted or changed, and what is checked is what is
@@ -278,13 +278,15 @@ int update(const Options& options, const RunLog& log, RunRecord* record)
     apt.refresh();
     // A run stopped or cut short while dpkg worked can leave packages that dpkg --configure -a alone
     // cannot finish: with this run's sources they are, before anything is planned.
-    if (!options.simulate && !packagesInDisorder().isEmpty()) {
+    const QStringList unfinished = options.simulate ? QStringList() : packagesInDisorder();
+    if (!unfinished.isEmpty()) {
         say(QStringLiteral(
             "dpkg was left unfinished by an earlier run (%1); putting it in order with the sources of this run...")
-                .arg(packagesInDisorder().join(QStringLiteral(", "))));
-        if (!apt.repair(false))
+                .arg(unfinished.join(QStringLiteral(", "))));
+        const QStringList left = apt.repair(false);
+        if (!left.isEmpty())
             warn(QStringLiteral("warning: dpkg is still not in order (%1); the update goes on")
-                     .arg(packagesInDisorder().join(QStringLiteral(", "))));
+                     .arg(left.join(QStringLiteral(", "))));
     }
     record->plan = apt.plan();
     if (!options.simulate) {

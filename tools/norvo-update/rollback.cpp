@@ -1,6 +1,7 @@
 #include "rollback.h"
 
 #include <algorithm>
+#include <csignal>
 
 #include <QCoreApplication>
 #include <QDir>
@@ -12,6 +13,7 @@
 #include "aptsession.h"
 #include "childrun.h"
 #include "console.h"
+#include "helpercommand.h"
 #include "inhibitor.h"
 #include "keptversions.h"
 #include "rundirectory.h"
@@ -58,17 +60,38 @@ bool canRollBack(const RunRecord& run, const QList<RunRecord>& records)
         [](const KeptFile& file) { return KeptVersions::checkKept(file).isEmpty(); });
 }
 
-void setMarks(const QString& mark, const QStringList& packages)
+// apt's marks of the packages the update changed, as they were before it, for those whose version
+// from before is installed again; returns how many.
+int putMarksBack(const RunRecord& update)
 {
-    if (packages.isEmpty())
-        return;
-    ChildRun run;
-    run.program = QStringLiteral("apt-mark");
-    run.arguments = QStringList {mark} + packages;
-    run.captureOutput = true;
-    if (!runChild(run).succeeded)
-        warn(QStringLiteral("apt's marks could not be put back (apt-mark %1 %2)")
-                 .arg(mark, packages.join(QLatin1Char(' '))));
+    QStringList packages;
+    for (const PlannedChange& change : update.plan)
+        packages << change.package;
+    // dpkg-query names what it does not know on standard error and the rest all the same.
+    const QByteArray installed = KivAdmin::runHelper(QStringLiteral("dpkg-query"),
+        QStringList {QStringLiteral("-W"), QStringLiteral("-f=${Package} ${Version}\n")} + packages)
+                                     .output;
+    const QList<QByteArray> lines = installed.split('\n');
+    QStringList automatic;
+    QStringList manual;
+    for (const PlannedChange& change : update.plan) {
+        if (!change.before.isEmpty()
+            && lines.contains((change.package + QLatin1Char(' ') + change.before).toUtf8()))
+            (change.wasAuto ? automatic : manual) << change.package;
+    }
+    for (const auto& [mark, marked] :
+        {std::pair {QStringLiteral("auto"), automatic}, std::pair {QStringLiteral("manual"), manual}}) {
+        if (marked.isEmpty())
+            continue;
+        ChildRun run;
+        run.program = QStringLiteral("apt-mark");
+        run.arguments = QStringList {mark} + marked;
+        run.captureOutput = true;
+        if (!runChild(run).succeeded)
+            warn(QStringLiteral("apt's marks could not be put back (apt-mark %1 %2)")
+                     .arg(mark, marked.join(QLatin1Char(' '))));
+    }
+    return automatic.size() + manual.size();
 }
 
 } // namespace
@@ -76,7 +99,7 @@ void setMarks(const QString& mark, const QStringList& packages)
 int rollBack(const Options& options, const RunLog& log, RunRecord* record)
 {
     const UpdateLock running;
-    Journal::cleanUpAfterAbruptEnds(*record);
+    cleanUpAfterAbruptEnds(*record);
     const QList<RunRecord> records = Journal::all();
     RunRecord target = Journal::find(options.rollback);
     if (target.kind != QLatin1String("update"))
@@ -88,6 +111,7 @@ int rollBack(const Options& options, const RunLog& log, RunRecord* record)
     if (!target.changedPackages())
         throw Failure {ExitCode::usage,
             QStringLiteral("run %1 changed no package; there is nothing to roll back").arg(target.id)};
+    const QSet<QString> touched = packagesOf(target);
     const QString inTheWay = laterUpdateInTheWay(target, records);
     if (!inTheWay.isEmpty())
         throw Failure {ExitCode::usage, inTheWay + QStringLiteral("; nothing was changed")};
@@ -95,8 +119,6 @@ int rollBack(const Options& options, const RunLog& log, RunRecord* record)
     // Every version to put back, kept and unchanged since, before anything changes.
     QStringList request {QStringLiteral("install"), QStringLiteral("--allow-downgrades")};
     QStringList keptFiles;
-    QStringList automatic;
-    QStringList manual;
     for (const PlannedChange& change : target.plan) {
         if (change.before.isEmpty()) {
             request << change.package + QLatin1Char('-');
@@ -115,7 +137,6 @@ int rollBack(const Options& options, const RunLog& log, RunRecord* record)
             throw Failure {ExitCode::verificationFailed, problem + QStringLiteral("; nothing was changed")};
         keptFiles << kept->file;
         request << change.package + QLatin1Char('=') + change.before;
-        (change.wasAuto ? automatic : manual) << change.package;
     }
     Journal::placeNew(record);
     record->kind = QStringLiteral("rollback");
@@ -174,7 +195,7 @@ int rollBack(const Options& options, const RunLog& log, RunRecord* record)
     // A package installed after the update that needs its versions would go along without a word.
     QStringList others;
     for (const PlannedChange& change : qAsConst(record->plan)) {
-        if (!packagesOf(target).contains(change.package))
+        if (!touched.contains(change.package))
             others << change.package;
     }
     if (!others.isEmpty() && !options.alsoOthers)
@@ -193,15 +214,14 @@ int rollBack(const Options& options, const RunLog& log, RunRecord* record)
     // audit tells a rollback that is done.
     QStringList left;
     for (const QString& package : packagesInDisorder()) {
-        if (packagesOf(target).contains(package))
+        if (touched.contains(package))
             left << package;
     }
     if (!left.isEmpty())
         throw Failure {ExitCode::updateFailed,
             QStringLiteral("the rollback left %1 not in order (dpkg --audit)")
                 .arg(left.join(QStringLiteral(", ")))};
-    setMarks(QStringLiteral("auto"), automatic);
-    setMarks(QStringLiteral("manual"), manual);
+    putMarksBack(target);
     target.rolledBackBy = record->id;
     Journal::write(target);
     return 0;
@@ -219,4 +239,45 @@ int showHistory(const QString& id)
         say(record.summary()
             + (canRollBack(record, records) ? QStringLiteral("  [can be rolled back]") : QString()));
     return 0;
+}
+
+void cleanUpAfterAbruptEnds(const RunRecord& own)
+{
+    const auto removeLeftovers = [](const QString& folder, const QString& prefix) {
+        const QString ownName = prefix + QString::number(QCoreApplication::applicationPid());
+        for (const QFileInfo& entry : QDir(folder).entryInfoList({prefix + QLatin1Char('*')},
+                 QDir::Dirs | QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot | QDir::NoSymLinks)) {
+            if (entry.fileName() == ownName
+                || !(entry.isDir() ? QDir(entry.absoluteFilePath()).removeRecursively()
+                                   : QFile::remove(entry.absoluteFilePath())))
+                continue;
+            say(QStringLiteral("Removed %1, left by a run that ended abruptly.")
+                    .arg(entry.absoluteFilePath()));
+        }
+    };
+    removeLeftovers(Journal::keptDirectory(), QStringLiteral(".rebuild-"));
+    removeLeftovers(QFileInfo(Journal::keptDirectory()).path(), QStringLiteral("rollback-"));
+
+    const QList<RunRecord> records = Journal::all();
+    for (RunRecord record : records) {
+        if (record.state != QLatin1String("unfinished") || record.id == own.id)
+            continue;
+        record.state = QStringLiteral("failed");
+        record.exitCode = ExitCode::stoppedBySignal + SIGKILL;
+        record.message = record.dpkgStarted
+            ? QStringLiteral("the run ended abruptly (killed, or the power lost) while dpkg may have worked")
+            : QStringLiteral(
+                "the run ended abruptly (killed, or the power lost) before dpkg changed anything");
+        if (record.kind == QLatin1String("rollback")) {
+            // apt may have changed packages and not put the marks back yet.
+            for (const RunRecord& update : records) {
+                if (update.id == record.rollbackOf)
+                    record.message
+                        += QStringLiteral("; apt's marks of %1 packages put back").arg(putMarksBack(update));
+            }
+        }
+        Journal::write(record);
+        say(QStringLiteral("The run %1 %2.")
+                .arg(record.id, record.message.mid(QStringLiteral("the run ").size())));
+    }
 }

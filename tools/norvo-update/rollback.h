@@ -13,5 +13,10 @@
 // rollback itself is recorded in rollbackRecord. Returns the exit code.
 int rollBack(const Options& options, const RunLog& log, RunRecord* rollbackRecord);
 
+// Settles what runs that ended abruptly (killed, the power lost) left: their records, a rollback's
+// apt marks, the store's half-rebuilt packages and the rollbacks' work folders. Says what it found.
+// Only while this run holds the update lock, so that none of them can belong to a living run.
+void cleanUpAfterAbruptEnds(const RunRecord& own);
+
 // norvo-update --history [ID]: the runs, one line each, newest last; or one run's record.
 int showHistory(const QString& id);
