@@ -144,6 +144,67 @@ private slots:
         QVERIFY(!QFile::exists(bootArchivePath));
     }
 
+    // What a user could leave at a snapshot file's name in /var/tmp, or make of the file root wrote:
+    // each is refused by the check that guards it, with its reason.
+    void plantedFilesAreRefused_data()
+    {
+        QTest::addColumn<QString>("change"); // a shell command on $F, root's 0600 file marked complete
+        QTest::addColumn<QString>("genuine"); // what checkGenuine says after the path and a blank
+        QTest::addColumn<QString>("kept"); // what checkPrivate says
+        QTest::addColumn<bool>("complete");
+        const QString changeable = "can be changed by other users.", foreign = "is not a regular file.";
+        QTest::newRow("as written") << ":" << "" << "" << true;
+        QTest::newRow("grown after the mark") << "echo more >>$F" << "" << "" << false;
+        QTest::newRow("group-writable") << "chmod 0620 $F" << changeable << changeable << true;
+        QTest::newRow("writable by others") << "chmod 0602 $F" << changeable << changeable << true;
+        QTest::newRow("group-readable") << "chmod 0640 $F" << "" << "can be read by other users." << true;
+        QTest::newRow("another owner") << "chown nobody $F" << "does not belong to root." << "does not belong to root."
+                                       << true;
+        QTest::newRow("a second name")
+            << "ln $F $F.2" << "has more than one name (hard links)." << "has more than one name (hard links)." << true;
+        QTest::newRow("a link to it") << "mv $F $F.real && ln -s $F.real $F" << foreign << foreign << false;
+        QTest::newRow("a FIFO") << "rm $F && mkfifo -m 0600 $F" << foreign << foreign << false;
+    }
+
+    void plantedFilesAreRefused()
+    {
+        QFETCH(QString, change);
+        QFETCH(QString, genuine);
+        QFETCH(QString, kept);
+        QFETCH(bool, complete);
+        const QString path = "/var/tmp/kiv-planted";
+        QProcess::execute("sh", {"-c", "rm -rf /var/tmp/kiv-planted*"});
+        QCOMPARE(SnapshotFile::createPrivate(path), QString());
+        QCOMPARE(QProcess::execute("sh", {"-c", "echo dump >" + path}), 0);
+        QCOMPARE(SnapshotFile::markComplete(path), QString());
+        QCOMPARE(QProcess::execute("sh", {"-c", "F=" + path + "; " + change}), 0);
+        const auto said = [&path](const QString& reason) { return reason.isEmpty() ? reason : path + ' ' + reason; };
+        QCOMPARE(SnapshotFile::checkGenuine(path), said(genuine));
+        QCOMPARE(SnapshotFile::checkPrivate(path), said(kept));
+        QCOMPARE(SnapshotFile::isMarkedComplete(path), complete);
+    }
+
+    // A user who owns a folder planted at the dump's name swaps a link in for a subfolder between
+    // the removal's two looks at it (made certain here: the unlink of the link is told it is a
+    // folder): the removal stops there instead of emptying the folder the link leads to.
+    void removalNeverFollowsALinkSwappedIn()
+    {
+        const QString planted = "/var/tmp/xfssnap-kiv-norvo-update.bin";
+        // On the same file system: the removal never leaves the one it started on.
+        const QString victim = "/var/lib/kiv-victim";
+        QVERIFY(QDir().mkpath(planted));
+        writeFile(victim + "/precious", "kept");
+        QVERIFY(QFile::link(victim, planted + "/sub"));
+        QProcess tool;
+        tool.start("strace", {"-f", "-qq", "-o", "/dev/null", "-e", "trace=unlinkat", "-e",
+                                 "inject=unlinkat:error=EISDIR:when=2", KIV_SNAPSHOT_TOOL, "xfs", "create"});
+        QVERIFY(tool.waitForFinished(60000));
+        QVERIFY2(tool.readAllStandardError().contains("cannot be removed to make room for the snapshot"),
+            "the planted folder was removed");
+        QCOMPARE(readFile(victim + "/precious"), QByteArray("kept"));
+        SnapshotFile::removeAny(planted);
+    }
+
     void commandWordsKeepValuesWhole()
     {
         // The program's own command lines part at their blanks; a value never does.

@@ -78,9 +78,6 @@ private slots:
         QVERIFY(m_fixtures.isValid());
         QVERIFY2(sh(KIV_TEST_TOOLS_DIR "/make-update-fixtures " + m_fixtures.path()),
             "the packages, repositories and images could not be built");
-        // The tool's work directories and marks stay inside the sandbox too.
-        QVERIFY(QDir().mkpath("/run/norvo-update"));
-        QVERIFY(sh("mount -t tmpfs norvo-update-tests /run/norvo-update"));
         // The server takes a free port and names it once it listens.
         m_server.start("python3",
             {"-u", "-m", "http.server", "0", "--bind", "127.0.0.1", "--directory", m_fixtures.path()});
@@ -132,8 +129,9 @@ private slots:
                 VERIFY_RUN(unreplacedName(fill(text)).isEmpty(), row, key,
                     unreplacedName(fill(text)) + " stands for nothing");
         }
-        VERIFY_RUN(!row.contains("before") || sh(fill(row["before"].join(" && "))), row, "before",
-            row["before"].join(" && "));
+        QByteArray printed;
+        VERIFY_RUN(!row.contains("before") || sh(fill(row["before"].join(" && ")), &printed), row, "before",
+            row["before"].join(" && ") + " | " + QString::fromUtf8(printed));
         const auto undoing = qScopeGuard([&] {
             if (row.contains("undo"))
                 sh(fill(row["undo"].join("; ")));
@@ -160,8 +158,13 @@ private slots:
         }
         const QString said
             = QString::fromUtf8(process.readAllStandardOutput() + process.readAllStandardError());
-        VERIFY_RUN(process.exitStatus() == QProcess::NormalExit, row, "exits", said);
-        COMPARE_RUN(process.exitCode(), row, "exits", exits.value(0).toInt());
+        // A failure shows the command and what the tool wrote last.
+        const QStringList lines = said.split('\n');
+        const QString shown
+            = QString("%1 %2 | ...\n%3").arg(tool, arguments.join(' '), lines.mid(qMax(0, lines.size() - 40)).join('\n'));
+        VERIFY_RUN(process.exitStatus() == QProcess::NormalExit, row, "exits", shown);
+        VERIFY_RUN(process.exitCode() == exits.value(0).toInt(), row, "exits",
+            QString("exit code %1 | ").arg(process.exitCode()) + shown);
         for (const QString& text : unescaped(row["says"]))
             VERIFY_RUN(said.contains(fill(text)), row, "says", text + " | " + said);
         for (const QString& text : unescaped(row["does"]))
@@ -170,7 +173,6 @@ private slots:
         for (const QString& fact : unescaped(row["then"]))
             VERIFY_RUN(holds(fill(fact), &found), row, "then", fact + " | " + found);
         for (const QString& commands : row["check"]) {
-            QByteArray printed;
             VERIFY_RUN(
                 sh(fill(commands), &printed), row, "check", commands + " | " + QString::fromUtf8(printed));
         }
