@@ -1,4 +1,5 @@
 #include <QSignalSpy>
+#include <QScrollBar>
 #include <QTest>
 
 #include "logtextedit.h"
@@ -65,6 +66,9 @@ private slots:
         QTest::newRow("elapsed ticks after a finished line")
             << QStringList {"line\n", "\rElapsed 00:00:01", "\rElapsed 00:00:02"} << "line\nElapsed 00:00:02";
         // The view is narrow: the long line wraps over several rows.
+        QTest::newRow("a return ending a chunk rewrites the line with the next")
+            << QStringList {"10%\r", "20%\r", "done\n"} << "done\n";
+        QTest::newRow("return and line feed in two chunks end a line") << QStringList {"abc\r", "\ndef"} << "abc\ndef";
         QTest::newRow("a line wrapped over several rows goes whole")
             << QStringList {"first\n" + QString(120, 'x') + "\rshort"} << "first\nshort";
     }
@@ -81,6 +85,35 @@ private slots:
         for (const QString& chunk : chunks)
             view.appendText(chunk);
         QCOMPARE(view.toPlainText(), shown);
+    }
+
+    // New text moves the view down only when it is within a few steps of the bottom: an
+    // administrator who scrolled up to read keeps the place.
+    void followsNearTheBottomOnly_data()
+    {
+        QTest::addColumn<int>("stepsUp");
+        QTest::addColumn<bool>("follows");
+        QTest::newRow("at the bottom") << 0 << true;
+        QTest::newRow("four steps up") << 4 << true;
+        QTest::newRow("five steps up") << 5 << false;
+    }
+
+    void followsNearTheBottomOnly()
+    {
+        QFETCH(const int, stepsUp);
+        QFETCH(const bool, follows);
+        LogTextEdit view;
+        view.resize(300, 200);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        for (int line = 0; line < 100; ++line)
+            view.appendText(QString("line %1\n").arg(line));
+        QScrollBar* bar = view.verticalScrollBar();
+        bar->setValue(bar->maximum() - stepsUp);
+        const int before = bar->value();
+        view.appendText("more\nand more\n");
+        QCOMPARE(bar->value() == bar->maximum(), follows);
+        QCOMPARE(bar->value() == before, !follows);
     }
 };
 
