@@ -2,7 +2,6 @@
 #include <QFile>
 #include <QProcess>
 #include <QScopeGuard>
-#include <QSignalSpy>
 #include <QTest>
 
 #include "fakeexecutables.h"
@@ -27,8 +26,6 @@ class SnapshotTest final : public QObject
     Q_OBJECT
 
     FakeExecutables m_fakes;
-    // The LVM tools only, so that the real tar archives /boot.
-    FakeExecutables m_lvmTools;
 
 private slots:
     void initTestCase()
@@ -36,14 +33,11 @@ private slots:
         REQUIRE_SANDBOX();
         for (const char* name : {"lvs", "lvcreate", "lvremove", "lvconvert", "umount", "tar"})
             m_fakes.add(name);
-        for (const char* name : {"lvs", "lvcreate", "lvremove", "lvconvert", "umount"})
-            m_lvmTools.add(name);
     }
 
     void init()
     {
         m_fakes.reset();
-        m_lvmTools.reset();
         m_fakes.activate();
         SnapshotFile::removeAny(bootArchivePath);
         QDir("/boot").removeRecursively();
@@ -114,34 +108,6 @@ private slots:
                          + QString(bootArchivePath)),
                 qPrintable(snapshot.errorText()));
         }
-    }
-
-    void lvmBootArchiveRoundTripWithRealTar()
-    {
-        // The kernel here has no device-mapper, so the LVM tools are faked; the archive of /boot is
-        // made and extracted by the real tar.
-        m_lvmTools.activate();
-        writeFile("/boot/vmlinuz-6.1.0-13-amd64", QByteArray(200000, 'k'));
-        writeFile("/boot/grub/grub.cfg", "menuentry 'Norvo' {}\n");
-        writeFile("/boot/lost+found/lost", "not archived\n");
-        LvmSnapshot snapshot("lvsnap-kiv-norvo-update", "/dev/mapper/vg0-root", 6);
-        QSignalSpy created(&snapshot, &Snapshot::created);
-        snapshot.create();
-        QCOMPARE(created.at(0).at(0).value<Snapshot::ErrorCode>(), Snapshot::Success);
-
-        // The update changes the kernel, deletes the configuration and adds a file.
-        writeFile("/boot/vmlinuz-6.1.0-13-amd64", "new kernel");
-        QFile::remove("/boot/grub/grub.cfg");
-        writeFile("/boot/initrd.img-6.1.0-14-amd64", "new initrd");
-
-        QCOMPARE(snapshot.restore(), Snapshot::Success);
-        QCOMPARE(readFile("/boot/vmlinuz-6.1.0-13-amd64"), QByteArray(200000, 'k'));
-        QCOMPARE(readFile("/boot/grub/grub.cfg"), QByteArray("menuentry 'Norvo' {}\n"));
-        QVERIFY(!QFile::exists("/boot/initrd.img-6.1.0-14-amd64"));
-        QCOMPARE(readFile("/boot/lost+found/lost"), QByteArray("not archived\n"));
-        QCOMPARE(QDir("/boot").entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
-            QStringList({"grub", "lost+found", "vmlinuz", "vmlinuz-6.1.0-13-amd64"}));
-        QVERIFY(!QFile::exists(bootArchivePath));
     }
 
     // What a user could leave at a snapshot file's name in /var/tmp, or make of the file root wrote:
