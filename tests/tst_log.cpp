@@ -1,5 +1,5 @@
-#include <QSignalSpy>
 #include <QScrollBar>
+#include <QSignalSpy>
 #include <QTest>
 
 #include "logtextedit.h"
@@ -68,7 +68,8 @@ private slots:
         // The view is narrow: the long line wraps over several rows.
         QTest::newRow("a return ending a chunk rewrites the line with the next")
             << QStringList {"10%\r", "20%\r", "done\n"} << "done\n";
-        QTest::newRow("return and line feed in two chunks end a line") << QStringList {"abc\r", "\ndef"} << "abc\ndef";
+        QTest::newRow("return and line feed in two chunks end a line")
+            << QStringList {"abc\r", "\ndef"} << "abc\ndef";
         QTest::newRow("a line wrapped over several rows goes whole")
             << QStringList {"first\n" + QString(120, 'x') + "\rshort"} << "first\nshort";
     }

@@ -119,15 +119,23 @@ private slots:
         QTest::addColumn<QString>("kept"); // what checkPrivate says
         QTest::addColumn<bool>("complete");
         const QString changeable = "can be changed by other users.", foreign = "is not a regular file.";
-        QTest::newRow("as written") << ":" << "" << "" << true;
-        QTest::newRow("grown after the mark") << "echo more >>$F" << "" << "" << false;
+        QTest::newRow("as written") << ":"
+                                    << ""
+                                    << "" << true;
+        QTest::newRow("grown after the mark") << "echo more >>$F"
+                                              << ""
+                                              << "" << false;
         QTest::newRow("group-writable") << "chmod 0620 $F" << changeable << changeable << true;
         QTest::newRow("writable by others") << "chmod 0602 $F" << changeable << changeable << true;
-        QTest::newRow("group-readable") << "chmod 0640 $F" << "" << "can be read by other users." << true;
-        QTest::newRow("another owner") << "chown nobody $F" << "does not belong to root." << "does not belong to root."
-                                       << true;
-        QTest::newRow("a second name")
-            << "ln $F $F.2" << "has more than one name (hard links)." << "has more than one name (hard links)." << true;
+        QTest::newRow("group-readable") << "chmod 0640 $F"
+                                        << ""
+                                        << "can be read by other users." << true;
+        QTest::newRow("another owner") << "chown nobody $F"
+                                       << "does not belong to root."
+                                       << "does not belong to root." << true;
+        QTest::newRow("a second name") << "ln $F $F.2"
+                                       << "has more than one name (hard links)."
+                                       << "has more than one name (hard links)." << true;
         QTest::newRow("a link to it") << "mv $F $F.real && ln -s $F.real $F" << foreign << foreign << false;
         QTest::newRow("a FIFO") << "rm $F && mkfifo -m 0600 $F" << foreign << foreign << false;
     }
@@ -144,7 +152,8 @@ private slots:
         QCOMPARE(QProcess::execute("sh", {"-c", "echo dump >" + path}), 0);
         QCOMPARE(SnapshotFile::markComplete(path), QString());
         QCOMPARE(QProcess::execute("sh", {"-c", "F=" + path + "; " + change}), 0);
-        const auto said = [&path](const QString& reason) { return reason.isEmpty() ? reason : path + ' ' + reason; };
+        const auto said
+            = [&path](const QString& reason) { return reason.isEmpty() ? reason : path + ' ' + reason; };
         QCOMPARE(SnapshotFile::checkGenuine(path), said(genuine));
         QCOMPARE(SnapshotFile::checkPrivate(path), said(kept));
         QCOMPARE(SnapshotFile::isMarkedComplete(path), complete);
@@ -162,8 +171,9 @@ private slots:
         writeFile(victim + "/precious", "kept");
         QVERIFY(QFile::link(victim, planted + "/sub"));
         QProcess tool;
-        tool.start("strace", {"-f", "-qq", "-o", "/dev/null", "-e", "trace=unlinkat", "-e",
-                                 "inject=unlinkat:error=EISDIR:when=2", KIV_SNAPSHOT_TOOL, "xfs", "create"});
+        tool.start("strace",
+            {"-f", "-qq", "-o", "/dev/null", "-e", "trace=unlinkat", "-e",
+                "inject=unlinkat:error=EISDIR:when=2", KIV_SNAPSHOT_TOOL, "xfs", "create"});
         QVERIFY(tool.waitForFinished(60000));
         QVERIFY2(tool.readAllStandardError().contains("cannot be removed to make room for the snapshot"),
             "the planted folder was removed");

@@ -161,7 +161,8 @@ private slots:
         // A failure shows the command and what the tool wrote last.
         const QStringList lines = said.split('\n');
         const QString shown
-            = QString("%1 %2 | ...\n%3").arg(tool, arguments.join(' '), lines.mid(qMax(0, lines.size() - 40)).join('\n'));
+            = QString("%1 %2 | ...\n%3")
+                  .arg(tool, arguments.join(' '), lines.mid(qMax(0, lines.size() - 40)).join('\n'));
         VERIFY_RUN(process.exitStatus() == QProcess::NormalExit, row, "exits", shown);
         VERIFY_RUN(process.exitCode() == exits.value(0).toInt(), row, "exits",
             QString("exit code %1 | ").arg(process.exitCode()) + shown);
