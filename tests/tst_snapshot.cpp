@@ -118,34 +118,25 @@ private slots:
         QTest::addColumn<QString>("genuine"); // what checkGenuine says after the path and a blank
         QTest::addColumn<QString>("kept"); // what checkPrivate says
         QTest::addColumn<bool>("complete");
-        const QString changeable = "can be changed by other users.", foreign = "is not a regular file.";
-        QTest::newRow("as written") << ":"
-                                    << ""
-                                    << "" << true;
-        QTest::newRow("grown after the mark") << "echo more >>$F"
-                                              << ""
-                                              << "" << false;
+        const QString none, changeable = "can be changed by other users.", foreign = "is not a regular file.";
+        const QString owner = "does not belong to root.", names = "has more than one name (hard links).";
+        QTest::newRow("as written") << ":" << none << none << true;
+        QTest::newRow("grown after the mark") << "echo more >>$F" << none << none << false;
         QTest::newRow("group-writable") << "chmod 0620 $F" << changeable << changeable << true;
         QTest::newRow("writable by others") << "chmod 0602 $F" << changeable << changeable << true;
-        QTest::newRow("group-readable") << "chmod 0640 $F"
-                                        << ""
-                                        << "can be read by other users." << true;
-        QTest::newRow("another owner") << "chown nobody $F"
-                                       << "does not belong to root."
-                                       << "does not belong to root." << true;
-        QTest::newRow("a second name") << "ln $F $F.2"
-                                       << "has more than one name (hard links)."
-                                       << "has more than one name (hard links)." << true;
+        QTest::newRow("group-readable") << "chmod 0640 $F" << none << "can be read by other users." << true;
+        QTest::newRow("another owner") << "chown nobody $F" << owner << owner << true;
+        QTest::newRow("a second name") << "ln $F $F.2" << names << names << true;
         QTest::newRow("a link to it") << "mv $F $F.real && ln -s $F.real $F" << foreign << foreign << false;
         QTest::newRow("a FIFO") << "rm $F && mkfifo -m 0600 $F" << foreign << foreign << false;
     }
 
     void plantedFilesAreRefused()
     {
-        QFETCH(QString, change);
-        QFETCH(QString, genuine);
-        QFETCH(QString, kept);
-        QFETCH(bool, complete);
+        QFETCH(const QString, change);
+        QFETCH(const QString, genuine);
+        QFETCH(const QString, kept);
+        QFETCH(const bool, complete);
         const QString path = "/var/tmp/kiv-planted";
         QProcess::execute("sh", {"-c", "rm -rf /var/tmp/kiv-planted*"});
         QCOMPARE(SnapshotFile::createPrivate(path), QString());
