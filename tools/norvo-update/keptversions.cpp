@@ -147,8 +147,7 @@ QList<KeptFile> keep(const QList<Step>& steps)
                 ExitCode::updateFailed, QStringLiteral("cannot keep %1 from apt's cache").arg(name)};
     }
     const int atOnce = qMax(1, QThread::idealThreadCount());
-    const QHash<QString, QByteArray> status
-        = toRebuild.isEmpty() ? QHash<QString, QByteArray>() : Repack::installedPackages();
+    const Repack::Database database = toRebuild.isEmpty() ? Repack::Database() : Repack::readDatabase();
     std::vector<std::unique_ptr<Repack>> repacks;
     QList<ChildRun> streams;
     QList<int> streamed;
@@ -159,7 +158,7 @@ QList<KeptFile> keep(const QList<Step>& steps)
             = change.package.contains(QLatin1Char(':')) || change.architecture == QLatin1String("all")
             ? change.package
             : change.package + QLatin1Char(':') + change.architecture;
-        repacks.push_back(std::make_unique<Repack>(package, storePath(storeName(change)), status));
+        repacks.push_back(std::make_unique<Repack>(package, storePath(storeName(change)), database));
         ChildRun run = repacks.back()->start();
         if (run.program.isEmpty()) {
             say(QStringLiteral("%1: %2; dpkg-repack rebuilds it.")

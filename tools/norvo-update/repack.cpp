@@ -83,20 +83,20 @@ private:
 
 } // namespace
 
-Repack::Repack(const QString& package, const QString& target, const QHash<QString, QByteArray>& status)
+Repack::Repack(const QString& package, const QString& target, const Database& database)
     : m_package(package)
     , m_target(target)
     , m_partial(QFileInfo(target).path()
           + QStringLiteral("/.rebuild-%1-%2")
                 .arg(QCoreApplication::applicationPid())
                 .arg(QFileInfo(target).fileName()))
-    , m_status(status)
+    , m_database(database)
 { }
 
-QHash<QString, QByteArray> Repack::installedPackages()
+Repack::Database Repack::readDatabase()
 {
-    // dpkg's database, each package's entry by its name:architecture and by its name alone.
-    QHash<QString, QByteArray> entries;
+    Database database;
+    QHash<QString, QByteArray>& entries = database.entries;
     const QByteArray status = readAll(QStringLiteral("/var/lib/dpkg/status"));
     int start = 0;
     while (start < status.size()) {
@@ -119,7 +119,11 @@ QHash<QString, QByteArray> Repack::installedPackages()
         if (!entries.contains(name))
             entries.insert(name, entry);
     }
-    return entries;
+    // Three lines a diversion: the file, where it went, the package that diverted it.
+    const QList<QByteArray> diversions = readAll(QStringLiteral("/var/lib/dpkg/diversions")).split('\n');
+    for (int i = 0; i + 2 < diversions.size(); i += 3)
+        database.diverted << diversions.at(i);
+    return database;
 }
 
 ChildRun Repack::start()
@@ -129,7 +133,7 @@ ChildRun Repack::start()
     if (!QFileInfo::exists(base + QStringLiteral(".list")))
         base = database + m_package.section(QLatin1Char(':'), 0, 0);
     const QByteArray list = readAll(base + QStringLiteral(".list"));
-    const QByteArray entry = m_status.value(m_package);
+    const QByteArray entry = m_database.entries.value(m_package);
     if (list.isEmpty() || entry.isEmpty()) {
         m_error = QStringLiteral("dpkg's database does not list the files of %1").arg(m_package);
         return {};
@@ -153,11 +157,6 @@ ChildRun Repack::start()
         control += line + '\n';
     }
 
-    // A file another package diverted lies elsewhere: dpkg-repack knows where.
-    QSet<QByteArray> diverted;
-    const QList<QByteArray> diversions = readAll(QStringLiteral("/var/lib/dpkg/diversions")).split('\n');
-    for (int i = 0; i + 2 < diversions.size(); i += 3)
-        diverted << diversions.at(i);
     const QList<QByteArray> paths = list.split('\n');
     QSet<QByteArray> parents;
     for (const QByteArray& path : paths)
@@ -166,7 +165,8 @@ ChildRun Repack::start()
     for (const QByteArray& path : paths) {
         if (path.isEmpty())
             continue;
-        if (diverted.contains(path)) {
+        // A file another package diverted lies elsewhere: dpkg-repack knows where.
+        if (m_database.diverted.contains(path)) {
             m_error = QStringLiteral("%1 is diverted").arg(QString::fromUtf8(path));
             return {};
         }

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QHash>
+#include <QSet>
 #include <QString>
 
 #include "childrun.h"
@@ -13,14 +14,20 @@
 class Repack final
 {
 public:
+    // What of dpkg's database the packages are written back from, read once for all of them.
+    struct Database
+    {
+        // Each package's entry by its name:architecture and by its name alone.
+        QHash<QString, QByteArray> entries;
+        // The files other packages divert.
+        QSet<QByteArray> diverted;
+    };
+    static Database readDatabase();
+
     // package as dpkg names it (with :ARCH for a package of another architecture); target the .deb
     // to write, which gets its name only once complete (written under .rebuild-PID-NAME beside it,
-    // so that a run killed half-way leaves no partial archive under a kept version's name); status
-    // the entries of dpkg's database, from installedPackages().
-    Repack(const QString& package, const QString& target, const QHash<QString, QByteArray>& status);
-
-    // dpkg's database of packages, read once for all the packages to write back.
-    static QHash<QString, QByteArray> installedPackages();
+    // so that a run killed half-way leaves no partial archive under a kept version's name).
+    Repack(const QString& package, const QString& target, const Database& database);
 
     // Writes the archive's head and returns the child that streams the files into it; empty
     // program when this package needs dpkg-repack (a file diverted by another package, a
@@ -36,7 +43,7 @@ private:
     QString m_package;
     QString m_target;
     QString m_partial;
-    const QHash<QString, QByteArray>& m_status;
+    const Database& m_database;
     QString m_fileList;
     qint64 m_dataHeader = -1; // where the data member's header lies in the archive
     QString m_error;
