@@ -1,13 +1,16 @@
 #include "keptversions.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
+
 #include <memory>
-#include <vector>
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -19,6 +22,7 @@
 #include "childrun.h"
 #include "console.h"
 #include "helpercommand.h"
+#include "regularfile.h"
 #include "repack.h"
 
 namespace {
@@ -44,6 +48,11 @@ bool isRootsFile(const QString& path)
     struct stat status = {};
     return ::lstat(QFile::encodeName(path).constData(), &status) == 0 && S_ISREG(status.st_mode)
         && status.st_uid == 0 && (status.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+QString archivingFolder(const QString& runId)
+{
+    return storePath(QStringLiteral(".archiving-") + runId);
 }
 
 QString sha256(const QString& path)
@@ -118,14 +127,15 @@ qint64 roomNeeded(const QList<Step>& steps)
     return bytes;
 }
 
-QList<KeptFile> keep(const QList<Step>& steps)
+std::unique_ptr<Archiving> keep(const QList<Step>& steps, RunRecord* record)
 {
     Journal::makePrivateDirectory(Journal::keptDirectory());
     QElapsedTimer timer;
     timer.start();
     QHash<QString, int> counts;
-    // Rebuilding reads every installed file of a package: one per processor at a time. A package
-    // is streamed into its archive in one pass over its files; one that needs more (a diverted
+    // Rebuilding reads every installed file of a package. A package whose files can be held
+    // (linked into the store) is written into its archive while the update goes on; one that
+    // cannot is streamed into it now, one per processor at a time; one that needs more (a diverted
     // file) is rebuilt by dpkg-repack, in a working folder of its own in the store.
     QList<int> toRebuild;
     QStringList announcements;
@@ -146,27 +156,34 @@ QList<KeptFile> keep(const QList<Step>& steps)
             throw Failure {
                 ExitCode::updateFailed, QStringLiteral("cannot keep %1 from apt's cache").arg(name)};
     }
+    const QString archives = archivingFolder(record->id);
+    QDir(archives).removeRecursively();
+    if (!toRebuild.isEmpty())
+        Journal::makePrivateDirectory(archives);
     const int atOnce = qMax(1, QThread::idealThreadCount());
     const Repack::Database database = toRebuild.isEmpty() ? Repack::Database() : Repack::readDatabase();
-    std::vector<std::unique_ptr<Repack>> repacks;
     QList<ChildRun> streams;
     QList<int> streamed;
     QList<int> repacked;
+    QStringList held;
     for (int i : qAsConst(toRebuild)) {
         const PlannedChange& change = steps.at(i).change;
         const QString package
             = change.package.contains(QLatin1Char(':')) || change.architecture == QLatin1String("all")
             ? change.package
             : change.package + QLatin1Char(':') + change.architecture;
-        repacks.push_back(std::make_unique<Repack>(package, storePath(storeName(change)), database));
-        ChildRun run = repacks.back()->start();
-        if (run.program.isEmpty()) {
-            say(QStringLiteral("%1: %2; dpkg-repack rebuilds it.")
-                    .arg(change.package, repacks.back()->error()));
-            repacks.pop_back();
+        Repack repack(package, archives + QLatin1Char('/') + storeName(change), database);
+        if (!repack.prepare()) {
+            say(QStringLiteral("%1: %2; dpkg-repack rebuilds it.").arg(change.package, repack.error()));
             repacked << i;
             continue;
         }
+        if (repack.hold()) {
+            say(announcements.at(i));
+            held << storeName(change);
+            continue;
+        }
+        ChildRun run = repack.stream();
         run.announcement = announcements.at(i);
         run.timeoutMs = rebuildTimeoutMs;
         streams << run;
@@ -174,9 +191,13 @@ QList<KeptFile> keep(const QList<Step>& steps)
     }
     const QList<ChildResult> streamResults = runChildren(streams, atOnce);
     for (int r = 0; r < streams.size(); ++r) {
-        if (!repacks.at(size_t(r))->finish(streamResults.at(r))) {
+        const QString partial = streams.at(r).arguments.constLast();
+        const QString problem = streamResults.at(r).succeeded
+            ? Repack::complete(partial, storePath(QFileInfo(partial).fileName()))
+            : QStringLiteral("tar: %1").arg(QString::fromLocal8Bit(streamResults.at(r).errors).trimmed());
+        if (!problem.isEmpty()) {
             say(QStringLiteral("%1: %2; dpkg-repack rebuilds it.")
-                    .arg(steps.at(streamed.at(r)).change.package, repacks.at(size_t(r))->error()));
+                    .arg(steps.at(streamed.at(r)).change.package, problem));
             repacked << streamed.at(r);
         }
     }
@@ -223,8 +244,11 @@ QList<KeptFile> keep(const QList<Step>& steps)
         const QString path = storePath(storeName(change));
         ::chmod(QFile::encodeName(path).constData(), 0600);
         counts[step.from] += 1;
+        // A held version's checksum comes once its archive is complete.
         kept << KeptFile {change.package, change.before, change.architecture, path, sha256(path), step.from};
     }
+    if (isStopRequested())
+        QDir(archives).removeRecursively();
     checkStopRequest();
     say(QStringLiteral(
         "Kept the replaced versions of %1 packages: %2 from the store, %3 from apt's cache, %4 rebuilt (%5 s).")
@@ -233,7 +257,150 @@ QList<KeptFile> keep(const QList<Step>& steps)
             .arg(counts.value(QStringLiteral("cache")))
             .arg(counts.value(QStringLiteral("rebuilt")))
             .arg(double(timer.elapsed()) / 1000.0, 0, 'f', 1));
-    return kept;
+    record->kept = kept;
+    if (held.isEmpty()) {
+        QDir(archives).removeRecursively();
+        return nullptr;
+    }
+    // What is held is on disk before dpkg changes anything: after a power cut the next run
+    // completes the archives from it.
+    const int descriptor
+        = ::open(QFile::encodeName(archives).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const bool synced = descriptor >= 0 && ::syncfs(descriptor) == 0;
+    if (descriptor >= 0)
+        ::close(descriptor);
+    if (!synced)
+        throw Failure {ExitCode::updateFailed, QStringLiteral("cannot write %1 to the disk").arg(archives)};
+    say(QStringLiteral("Writing %1 kept versions into their archives while the update goes on...")
+            .arg(held.size()));
+    return std::make_unique<Archiving>(archives, held, record);
+}
+
+Archiving::Archiving(const QString& folder, const QStringList& names, RunRecord* record)
+    : m_folder(folder)
+    , m_names(names)
+    , m_record(record)
+    , m_outcomes(names.size())
+{
+    m_clock.start();
+    m_worker = std::thread([this] { work(); });
+}
+
+Archiving::~Archiving()
+{
+    complete();
+}
+
+void Archiving::work()
+{
+    QStringList pending;
+    for (const QString& name : qAsConst(m_names)) {
+        if (!QFileInfo::exists(m_folder + QLatin1Char('/') + name + QStringLiteral(".done")))
+            pending << name;
+    }
+    QFile list(m_folder + QStringLiteral("/pending"));
+    // One tar per processor, in a process group of its own: a Ctrl-C on the terminal does not
+    // reach it. Each archive is marked .done once whole.
+    ChildProcess tars(true);
+    if (!pending.isEmpty() && list.open(QIODevice::WriteOnly)
+        && list.write(pending.join(QLatin1Char('\0')).toUtf8() + '\0') > 0) {
+        list.close();
+        tars.setWorkingDirectory(m_folder);
+        tars.setStandardInputFile(QProcess::nullDevice());
+        tars.setStandardOutputFile(QProcess::nullDevice());
+        tars.setStandardErrorFile(m_folder + QStringLiteral("/errors"));
+        tars.start(QStringLiteral("xargs"),
+            {QStringLiteral("-0"), QStringLiteral("-a"), QStringLiteral("pending"), QStringLiteral("-P"),
+                QString::number(qMax(1, QThread::idealThreadCount())), QStringLiteral("-n"),
+                QStringLiteral("1"), QStringLiteral("sh"), QStringLiteral("-c"),
+                QStringLiteral("tar -C \"$1.root\" --no-recursion --null -T \"$1.files\" -cf - >>\"$1\" "
+                               "2>\"$1.errors\" && : >\"$1.done\""),
+                QStringLiteral("archive")});
+        tars.waitForStarted(KivAdmin::helperTimeoutMs);
+    }
+    // Each archive is completed (and its checksum taken) as soon as it is whole, while the
+    // others are still written.
+    const QDeadlineTimer deadline(rebuildTimeoutMs);
+    QVector<bool> completed(m_names.size());
+    for (;;) {
+        const bool running = tars.state() != QProcess::NotRunning && !tars.waitForFinished(50);
+        for (int i = 0; i < m_names.size(); ++i) {
+            const QString partial = m_folder + QLatin1Char('/') + m_names.at(i);
+            if (completed.at(i) || !QFileInfo::exists(partial + QStringLiteral(".done")))
+                continue;
+            completed[i] = true;
+            const QString target = storePath(m_names.at(i));
+            Outcome& outcome = m_outcomes[i];
+            if (QFileInfo::exists(partial))
+                outcome.problem = Repack::complete(partial, target);
+            ::chmod(QFile::encodeName(target).constData(), 0600);
+            if (outcome.problem.isEmpty())
+                outcome.checksum = sha256(target);
+        }
+        if (!running)
+            break;
+        if (deadline.hasExpired()) {
+            ::kill(-pid_t(tars.processId()), SIGKILL);
+            tars.waitForFinished(KivAdmin::helperTimeoutMs);
+        }
+    }
+    for (int i = 0; i < m_names.size(); ++i) {
+        if (!completed.at(i))
+            m_outcomes[i].problem = QStringLiteral("tar: %1").arg(QString::fromLocal8Bit(
+                readRegularFile(m_folder + QLatin1Char('/') + m_names.at(i) + QStringLiteral(".errors")))
+                                                                      .trimmed());
+    }
+}
+
+void Archiving::complete()
+{
+    if (!m_worker.joinable())
+        return;
+    m_worker.join();
+    int written = 0;
+    for (int i = 0; i < m_names.size(); ++i) {
+        const QString target = storePath(m_names.at(i));
+        const Outcome& outcome = m_outcomes.at(i);
+        if (outcome.checksum.isEmpty()) {
+            warn(QStringLiteral(
+                "the replaced version in %1 could not be kept (%2); a rollback cannot bring it back")
+                     .arg(target, outcome.problem));
+            continue;
+        }
+        for (KeptFile& file : m_record->kept) {
+            if (file.file == target)
+                file.sha256 = outcome.checksum;
+        }
+        ++written;
+    }
+    QDir(m_folder).removeRecursively();
+    say(QStringLiteral("Wrote %1 kept versions into their archives (%2 s).")
+            .arg(written)
+            .arg(double(m_clock.elapsed()) / 1000.0, 0, 'f', 1));
+}
+
+void completeLeftArchives(RunRecord* record)
+{
+    const QString folder = archivingFolder(record->id);
+    QStringList names;
+    for (const QString& entry : QDir(folder).entryList(QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot)) {
+        const QString name = entry.section(QLatin1Char('.'), 0, -2);
+        if ((entry.endsWith(QLatin1String(".root")) || entry.endsWith(QLatin1String(".done")))
+            && !names.contains(name))
+            names << name;
+    }
+    for (const QString& name : qAsConst(names)) {
+        // A tar killed half-way appended part of the files.
+        const QString partial = folder + QLatin1Char('/') + name;
+        if (!QFileInfo::exists(partial + QStringLiteral(".done")))
+            Repack::rewind(partial);
+    }
+    if (names.isEmpty())
+        return;
+    say(QStringLiteral("Completing the archives of %1 versions kept by the run %2, which ended abruptly...")
+            .arg(names.size())
+            .arg(record->id));
+    Archiving(folder, names, record).complete();
 }
 
 void storeFetched(const QString& archivesDirectory)

@@ -1,7 +1,13 @@
 #pragma once
 
+#include <memory>
+#include <thread>
+
+#include <QElapsedTimer>
 #include <QList>
 #include <QString>
+#include <QStringList>
+#include <QVector>
 
 #include "journal.h"
 
@@ -25,10 +31,44 @@ struct Step
 QList<Step> stepsFor(const QList<PlannedChange>& plan);
 // Room the rebuilt files need in the store.
 qint64 roomNeeded(const QList<Step>& steps);
-// Keeps every version, saying how far it is, and at the end how many came from where and how long
-// it took. Throws a Failure when one cannot be kept: the update must not start without its way
-// back.
-QList<KeptFile> keep(const QList<Step>& steps);
+// The archives of kept versions written from the files held for them while the update goes on,
+// completed before the run ends however it ends, their checksums then in the run's record.
+class Archiving final
+{
+public:
+    // Starts writing the archives named (files in folder, as Repack leaves them) that are not yet
+    // marked done, in a thread of its own.
+    Archiving(const QString& folder, const QStringList& names, RunRecord* record);
+    ~Archiving();
+    Archiving(const Archiving&) = delete;
+    Archiving& operator=(const Archiving&) = delete;
+
+    // Waits for the archives and gives each its kept name; one that cannot be completed is said.
+    void complete();
+
+private:
+    struct Outcome
+    {
+        QString checksum; // of the completed archive
+        QString problem; // why there is none
+    };
+    void work();
+
+    QString m_folder;
+    QStringList m_names;
+    RunRecord* m_record;
+    QElapsedTimer m_clock;
+    QVector<Outcome> m_outcomes; // written by the worker alone until it is joined
+    std::thread m_worker;
+};
+
+// Keeps every version the record's run replaces and lists them in the record, saying how far it
+// is, and at the end how many came from where and how long it took; returns what is still being
+// written, if anything. Throws a Failure when one cannot be kept: the update must not start
+// without its way back.
+std::unique_ptr<Archiving> keep(const QList<Step>& steps, RunRecord* record);
+// Completes what a run that ended abruptly left of its archives.
+void completeLeftArchives(RunRecord* record);
 // Moves the packages a run fetched into the store, for the next run.
 void storeFetched(const QString& archivesDirectory);
 // Removes from the store what neither the last runs' rollbacks nor the installed versions need.

@@ -289,12 +289,14 @@ int update(const Options& options, const RunLog& log, RunRecord* record)
                      .arg(left.join(QStringLiteral(", "))));
     }
     record->plan = apt.plan();
+    // Archives still being written when the run ends, however it ends, are completed first.
+    std::unique_ptr<KeptVersions::Archiving> archiving;
     if (!options.simulate) {
         Journal::write(*record);
         // The way back first: what the plan replaces is kept before dpkg changes anything.
         const QList<KeptVersions::Step> steps = KeptVersions::stepsFor(record->plan);
         apt.checkRoom(KeptVersions::roomNeeded(steps));
-        record->kept = KeptVersions::keep(steps);
+        archiving = KeptVersions::keep(steps, record);
         Journal::write(*record);
     }
     if (!options.simulate) {

@@ -1,9 +1,14 @@
 #include "repack.h"
 
+#include <fcntl.h>
+#include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <QCoreApplication>
+#include <cerrno>
+#include <cstring>
+
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
@@ -29,6 +34,49 @@ QByteArray header(const QByteArray& name, qint64 size)
 QByteArray member(const QByteArray& name, const QByteArray& content)
 {
     return header(name, content.size()) + content + (content.size() % 2 ? "\n" : "");
+}
+
+// Where the data member of an archive begins (its header included), read from the archive's
+// own head; -1 when it has none.
+qint64 headLength(const QString& path)
+{
+    QFile archive(path);
+    if (!archive.open(QIODevice::ReadOnly) || archive.read(8) != "!<arch>\n")
+        return -1;
+    for (int member = 0; member < 2; ++member) {
+        bool valid = false;
+        const qint64 size = archive.read(headerSize).mid(48, 10).trimmed().toLongLong(&valid);
+        if (!valid || !archive.seek(archive.pos() + size + size % 2))
+            return -1;
+    }
+    return archive.read(headerSize).startsWith("data.tar") ? archive.pos() : -1;
+}
+
+bool setTimes(const QByteArray& path, const struct stat& entry, int flags)
+{
+    const struct timespec times[2] = {entry.st_atim, entry.st_mtim};
+    return ::utimensat(AT_FDCWD, path.constData(), times, flags) == 0;
+}
+
+// A copy with the original's owner, mode and times.
+bool copyFile(const QByteArray& from, const QByteArray& to, const struct stat& entry)
+{
+    const int in = ::open(from.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    const int out = ::open(to.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    bool copied = in >= 0 && out >= 0;
+    for (off_t left = entry.st_size; copied && left > 0;) {
+        const ssize_t chunk = ::sendfile(out, in, nullptr, size_t(left));
+        copied = chunk > 0;
+        left -= chunk;
+    }
+    // The owner first: a change of owner clears the set-id bits.
+    copied = copied && ::fchown(out, entry.st_uid, entry.st_gid) == 0
+        && ::fchmod(out, entry.st_mode & 07777) == 0;
+    if (in >= 0)
+        ::close(in);
+    if (out >= 0)
+        ::close(out);
+    return copied && setTimes(to, entry, 0);
 }
 
 QByteArray readAll(const QString& path)
@@ -83,13 +131,9 @@ private:
 
 } // namespace
 
-Repack::Repack(const QString& package, const QString& target, const Database& database)
+Repack::Repack(const QString& package, const QString& partial, const Database& database)
     : m_package(package)
-    , m_target(target)
-    , m_partial(QFileInfo(target).path()
-          + QStringLiteral("/.rebuild-%1-%2")
-                .arg(QCoreApplication::applicationPid())
-                .arg(QFileInfo(target).fileName()))
+    , m_partial(partial)
     , m_database(database)
 { }
 
@@ -126,7 +170,7 @@ Repack::Database Repack::readDatabase()
     return database;
 }
 
-ChildRun Repack::start()
+bool Repack::prepare()
 {
     // dpkg names the files of a package of one of several architectures with the architecture.
     QString base = database + m_package;
@@ -136,7 +180,7 @@ ChildRun Repack::start()
     const QByteArray entry = m_database.entries.value(m_package);
     if (list.isEmpty() || entry.isEmpty()) {
         m_error = QStringLiteral("dpkg's database does not list the files of %1").arg(m_package);
-        return {};
+        return false;
     }
 
     // The control file is the database's entry less what only the database holds; the conffiles
@@ -168,7 +212,7 @@ ChildRun Repack::start()
         // A file another package diverted lies elsewhere: dpkg-repack knows where.
         if (m_database.diverted.contains(path)) {
             m_error = QStringLiteral("%1 is diverted").arg(QString::fromUtf8(path));
-            return {};
+            return false;
         }
         struct stat entry = {};
         if (::lstat(path.constData(), &entry) != 0)
@@ -178,6 +222,7 @@ ChildRun Repack::start()
         if (S_ISLNK(entry.st_mode) && parents.contains(path))
             continue;
         files += (path == "/." ? QByteArray(".") : '.' + path) + '\0';
+        m_paths << path;
     }
 
     SmallTar controlTar;
@@ -194,51 +239,103 @@ ChildRun Repack::start()
             controlTar.add(name, readAll(from), scripts.contains(name) ? 0755 : 0644);
     }
 
-    m_fileList = m_partial + QStringLiteral(".files");
-    QFile fileList(m_fileList);
+    QFile fileList(m_partial + QStringLiteral(".files"));
     QFile archive(m_partial);
+    const QByteArray head = "!<arch>\n" + member("debian-binary", "2.0\n")
+        + member("control.tar", controlTar.finished()) + header("data.tar", 0);
     if (!fileList.open(QIODevice::WriteOnly) || fileList.write(files) != files.size()
-        || !archive.open(QIODevice::WriteOnly)) {
-        m_error = QStringLiteral("the control files of %1 cannot be written").arg(m_package);
-        return {};
-    }
-    const QByteArray head
-        = "!<arch>\n" + member("debian-binary", "2.0\n") + member("control.tar", controlTar.finished());
-    m_dataHeader = head.size();
-    if (archive.write(head + header("data.tar", 0)) != m_dataHeader + headerSize) {
+        || !archive.open(QIODevice::WriteOnly) || archive.write(head) != head.size()) {
         m_error = QStringLiteral("%1 cannot be written").arg(m_partial);
-        return {};
+        return false;
     }
-    archive.close();
+    return true;
+}
 
+ChildRun Repack::stream() const
+{
     // The files once, straight from the disk into the archive.
     ChildRun run;
     run.program = QStringLiteral("sh");
     run.arguments = QStringList {QStringLiteral("-c"),
-        QStringLiteral("exec tar -C / --no-recursion --null -T \"$1\" -cf - >>\"$2\""),
-        QStringLiteral("repack"), m_fileList, m_partial};
+        QStringLiteral("exec tar -C / --no-recursion --null -T \"$1.files\" -cf - >>\"$1\""),
+        QStringLiteral("repack"), m_partial};
     run.captureErrors = true;
     return run;
 }
 
-bool Repack::finish(const ChildResult& result)
+bool Repack::hold()
 {
-    QFile::remove(m_fileList);
-    QFile archive(m_partial);
-    if (!result.succeeded || !archive.open(QIODevice::ReadWrite)) {
-        m_error = QStringLiteral("tar: %1").arg(QString::fromLocal8Bit(result.errors).trimmed());
-        QFile::remove(m_partial);
+    const QByteArray root = QFile::encodeName(m_partial + QStringLiteral(".root"));
+    const auto giveUp = [&](const QByteArray& path) {
+        m_error = QStringLiteral("%1 cannot be held: %2")
+                      .arg(QString::fromUtf8(path), QString::fromLocal8Bit(std::strerror(errno)));
+        QDir(QFile::decodeName(root)).removeRecursively();
         return false;
+    };
+    if (::mkdir(root.constData(), 0700) != 0)
+        return giveUp(root);
+    // A folder gets its owner, mode and times once everything in it is there.
+    QList<QPair<QByteArray, struct stat>> folders;
+    for (const QByteArray& path : qAsConst(m_paths)) {
+        struct stat entry = {};
+        if (::lstat(path.constData(), &entry) != 0)
+            return giveUp(path);
+        const QByteArray name = root + (path == "/." ? QByteArray() : path);
+        // A folder through a link of the system's (/lib of a merged /usr) has no entry of its own.
+        QDir().mkpath(QFile::decodeName(name.left(name.lastIndexOf('/'))));
+        bool held = false;
+        if (S_ISDIR(entry.st_mode)) {
+            held = ::mkdir(name.constData(), 0700) == 0 || errno == EEXIST;
+            folders.append({name, entry});
+        } else if (S_ISREG(entry.st_mode) && (entry.st_mode & (S_ISUID | S_ISGID)) == 0) {
+            held = ::link(path.constData(), name.constData()) == 0;
+        } else if (S_ISREG(entry.st_mode)) {
+            held = copyFile(path, name, entry);
+        } else if (S_ISLNK(entry.st_mode)) {
+            QByteArray target(int(entry.st_size) + 1, '\0');
+            const ssize_t length = ::readlink(path.constData(), target.data(), size_t(target.size()));
+            held = length == entry.st_size
+                && ::symlink(target.left(int(length)).constData(), name.constData()) == 0
+                && ::lchown(name.constData(), entry.st_uid, entry.st_gid) == 0
+                && setTimes(name, entry, AT_SYMLINK_NOFOLLOW);
+        } else {
+            errno = ENOTSUP;
+        }
+        if (!held)
+            return giveUp(path);
     }
-    const qint64 size = archive.size() - m_dataHeader - headerSize;
-    const bool completed = archive.seek(m_dataHeader) && archive.write(header("data.tar", size)) == headerSize
-        && archive.seek(archive.size()) && (size % 2 == 0 || archive.write("\n") == 1);
-    archive.close();
-    if (!completed
-        || ::rename(QFile::encodeName(m_partial).constData(), QFile::encodeName(m_target).constData()) != 0) {
-        m_error = QStringLiteral("%1 cannot be completed").arg(m_target);
-        QFile::remove(m_partial);
-        return false;
+    for (auto it = folders.crbegin(); it != folders.crend(); ++it) {
+        const QByteArray& name = it->first;
+        const struct stat& entry = it->second;
+        if (::chown(name.constData(), entry.st_uid, entry.st_gid) != 0
+            || ::chmod(name.constData(), entry.st_mode & 07777) != 0 || !setTimes(name, entry, 0))
+            return giveUp(name);
     }
     return true;
+}
+
+QString Repack::complete(const QString& partial, const QString& target)
+{
+    const qint64 dataHeader = headLength(partial) - headerSize;
+    QFile archive(partial);
+    const qint64 size = archive.size() - dataHeader - headerSize;
+    const bool completed = dataHeader > 0 && archive.open(QIODevice::ReadWrite) && archive.seek(dataHeader)
+        && archive.write(header("data.tar", size)) == headerSize && archive.seek(archive.size())
+        && (size % 2 == 0 || archive.write("\n") == 1);
+    archive.close();
+    if (!completed
+        || ::rename(QFile::encodeName(partial).constData(), QFile::encodeName(target).constData()) != 0) {
+        QFile::remove(partial);
+        return QStringLiteral("%1 cannot be completed").arg(target);
+    }
+    QFile::remove(partial + QStringLiteral(".files"));
+    QDir(partial + QStringLiteral(".root")).removeRecursively();
+    return QString();
+}
+
+void Repack::rewind(const QString& partial)
+{
+    const qint64 length = headLength(partial);
+    if (length > 0)
+        QFile::resize(partial, length);
 }

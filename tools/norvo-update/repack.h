@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QHash>
+#include <QList>
 #include <QSet>
 #include <QString>
 
@@ -24,27 +25,35 @@ public:
     };
     static Database readDatabase();
 
-    // package as dpkg names it (with :ARCH for a package of another architecture); target the .deb
-    // to write, which gets its name only once complete (written under .rebuild-PID-NAME beside it,
-    // so that a run killed half-way leaves no partial archive under a kept version's name).
-    Repack(const QString& package, const QString& target, const Database& database);
+    // package as dpkg names it (with :ARCH for a package of another architecture); partial the
+    // archive while it is written, with its list of files at PARTIAL.files and the folder that
+    // holds them at PARTIAL.root. It gets its kept name only once complete, so that a run killed
+    // half-way leaves no partial archive under a kept version's name.
+    Repack(const QString& package, const QString& partial, const Database& database);
 
-    // Writes the archive's head and returns the child that streams the files into it; empty
-    // program when this package needs dpkg-repack (a file diverted by another package, a
-    // database entry it cannot read), with the reason in error().
-    ChildRun start();
-    // Completes the archive once the child has ended well and gives it its name; false (with
-    // error()) otherwise.
-    bool finish(const ChildResult& result);
-
+    // Writes the archive's head and the list of the files; false (with error()) when this package
+    // needs dpkg-repack (a file diverted by another package, a database entry it cannot read).
+    bool prepare();
+    // Gives the listed files second names under PARTIAL.root, so that the archive can be written
+    // from them while dpkg replaces the installed ones: hard links, which cost no reading, and
+    // copies of the set-id files (dpkg strips their modes before it lets go of them). False,
+    // leaving nothing, where that cannot be done (the store on another file system, a device file).
+    bool hold();
+    // The child that appends the installed files to the archive, for a package not held.
+    ChildRun stream() const;
     QString error() const { return m_error; }
+
+    // Completes an archive whose files have been appended and gives it its name; empty, or why
+    // not (the partial archive is then removed).
+    static QString complete(const QString& partial, const QString& target);
+    // Cuts an archive back to its head, to append its files once more (one without a head fails to
+    // complete).
+    static void rewind(const QString& partial);
 
 private:
     QString m_package;
-    QString m_target;
     QString m_partial;
     const Database& m_database;
-    QString m_fileList;
-    qint64 m_dataHeader = -1; // where the data member's header lies in the archive
+    QList<QByteArray> m_paths; // the files in the archive, as installed
     QString m_error;
 };

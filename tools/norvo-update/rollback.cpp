@@ -255,13 +255,13 @@ void cleanUpAfterAbruptEnds(const RunRecord& own)
                     .arg(entry.absoluteFilePath()));
         }
     };
-    removeLeftovers(Journal::keptDirectory(), QStringLiteral(".rebuild-"));
     removeLeftovers(QFileInfo(Journal::keptDirectory()).path(), QStringLiteral("rollback-"));
 
     const QList<RunRecord> records = Journal::all();
     for (RunRecord record : records) {
         if (record.state != QLatin1String("unfinished") || record.id == own.id)
             continue;
+        KeptVersions::completeLeftArchives(&record);
         record.state = QStringLiteral("failed");
         record.exitCode = ExitCode::stoppedBySignal + SIGKILL;
         record.message = record.dpkgStarted
@@ -280,4 +280,6 @@ void cleanUpAfterAbruptEnds(const RunRecord& own)
         say(QStringLiteral("The run %1 %2.")
                 .arg(record.id, record.message.mid(QStringLiteral("the run ").size())));
     }
+    removeLeftovers(Journal::keptDirectory(), QStringLiteral(".rebuild-"));
+    removeLeftovers(Journal::keptDirectory(), QStringLiteral(".archiving-"));
 }
