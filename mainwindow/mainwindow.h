@@ -56,6 +56,8 @@ private Q_SLOTS:
     void contextMenuRequested(QPoint pos);
 
 private:
+    friend class MainWindowTest;
+
     // Modes and panels.
     void setExpertMode(bool expert);
     void updateLaunchButtons();

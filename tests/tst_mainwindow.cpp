@@ -13,6 +13,7 @@
 #include "historydialog.h"
 #include "launcharguments.h"
 #include "mainwindow.h"
+#include "snapshot.h"
 #include "testhelpers.h"
 
 using TestHelpers::child;
@@ -229,6 +230,46 @@ private slots:
         launch.onlyFtpSources = chosen.contains("onlyFtpSources");
         launch.sources = sources;
         QCOMPARE(launchArguments(launch).join(' '), arguments);
+    }
+
+    // What a restore replaced is all that is left of the failed update: only a Yes deletes it.
+    void leftoverIsDeletedOnYesAlone_data()
+    {
+        QTest::addColumn<QString>("button"); // none: the box closed
+        QTest::addColumn<bool>("deleted");
+        QTest::newRow("Yes") << "Yes" << true;
+        QTest::newRow("No") << "No" << false;
+        QTest::newRow("closed") << "none" << false;
+    }
+
+    void leftoverIsDeletedOnYesAlone()
+    {
+        QFETCH(const QString, button);
+        QFETCH(const bool, deleted);
+        struct Leftover final : Snapshot
+        {
+            Leftover()
+                : Snapshot("snapshot", "/dev/sda1", 0)
+            { }
+            bool exists() override { return false; }
+            QString location() const override { return {}; }
+            void create() override { }
+            ErrorCode remove() override { return Success; }
+            ErrorCode restore() override { return Success; }
+            QString leftoverQuestion() override { return "Delete the replaced root?"; }
+            ErrorCode settleLeftover(bool deleteIt) override
+            {
+                settled << deleteIt;
+                return Success;
+            }
+            QList<bool> settled;
+        };
+        auto window = TestHelpers::makeWindow({});
+        auto* leftover = new Leftover;
+        window->m_snapshot.reset(leftover);
+        QCOMPARE(TestHelpers::answerBox(button, [&] { window->offerToDeleteLeftover(); }).value(1),
+            "Delete the replaced root?");
+        QCOMPARE(leftover->settled, QList<bool> {deleted});
     }
 
     void optionsAreSavedUnderTheirKeys()
