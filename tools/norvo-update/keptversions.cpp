@@ -157,7 +157,6 @@ std::unique_ptr<Archiving> keep(const QList<Step>& steps, RunRecord* record)
                 ExitCode::updateFailed, QStringLiteral("cannot keep %1 from apt's cache").arg(name)};
     }
     const QString archives = archivingFolder(record->id);
-    QDir(archives).removeRecursively();
     if (!toRebuild.isEmpty())
         Journal::makePrivateDirectory(archives);
     const int atOnce = qMax(1, QThread::idealThreadCount());
