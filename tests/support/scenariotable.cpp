@@ -26,14 +26,14 @@ QString keyOf(const QString& text)
     return text.section(QLatin1Char(' '), 0, 0);
 }
 
-} // namespace
-
+// The {NAME} a text still holds, empty when none. A shell's ${VARIABLE} is none of the table's.
 QString unreplacedName(const QString& text)
 {
-    // A shell's ${VARIABLE} is none of the table's.
     static const QRegularExpression name(QStringLiteral("(?<!\\$)\\{[A-Za-z][A-Za-z0-9%]*\\}"));
     return name.match(text).captured(0);
 }
+
+} // namespace
 
 void addRows(const QString& fileName, const QStringList& setupKeys, const QStringList& expectKeys,
     const QStringList& filledLater)
@@ -73,7 +73,7 @@ void addRows(const QString& fileName, const QStringList& setupKeys, const QStrin
             text.replace(QLatin1Char('{') + define.key() + QLatin1Char('}'), define.value());
         QString left = text;
         for (const QString& name : filledLater)
-            left.remove(QLatin1Char('{') + name + QLatin1Char('}'));
+            left.remove(name);
         if (!unreplacedName(left).isEmpty())
             return fail(unreplacedName(left) + QStringLiteral(" stands for nothing"));
         const QString key = keyOf(text);

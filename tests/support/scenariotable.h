@@ -30,16 +30,13 @@ Q_DECLARE_METATYPE(Row)
 // Adds the runs of a table in tests/testdata as the rows of the current test's data, each in the
 // column "row" (read with QFETCH(const Row, row)). The grammar is in tests/testdata/README.md: a
 // line whose key is not among setupKeys and expectKeys, a group line that is not set-up, a {NAME}
-// no define and none of filledLater stands for, or a blank at a line's end fails the test, naming
-// the table's file and line.
+// no define and none of filledLater (written "{NAME}") stands for, or a blank at a line's end fails
+// the test, naming the table's file and line.
 void addRows(const QString& fileName, const QStringList& setupKeys, const QStringList& expectKeys,
     const QStringList& filledLater = {});
 
 // Texts of a table with "\n" read as a line feed.
 QStringList unescaped(QStringList texts);
-
-// The {NAME} a text still holds, empty when none.
-QString unreplacedName(const QString& text);
 
 // QCOMPARE of what a run did with what its table says under key: a failure shows both sides and
 // points at the key's first line in the table.
