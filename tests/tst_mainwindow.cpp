@@ -216,18 +216,16 @@ private slots:
         QFETCH(const QString, choices);
         QFETCH(const QStringList, sources);
         QFETCH(const QString, arguments);
-        const QStringList chosen = choices.split(' ');
         LaunchChoices launch;
-        launch.expertMode = chosen.contains("expert");
-        launch.useRepo = chosen.contains("useRepo");
-        launch.keepSources = chosen.contains("keepSources");
-        launch.gost = chosen.contains("gost");
-        launch.md5 = chosen.contains("md5");
-        launch.noMainRepo = chosen.contains("noMainRepo");
-        launch.latestKernel = chosen.contains("latestKernel");
-        launch.gostFilesFound = chosen.contains("gostFilesFound");
-        launch.md5FilesFound = chosen.contains("md5FilesFound");
-        launch.onlyFtpSources = chosen.contains("onlyFtpSources");
+        const std::pair<const char*, bool LaunchChoices::*> words[] {{"expert", &LaunchChoices::expertMode},
+            {"useRepo", &LaunchChoices::useRepo}, {"keepSources", &LaunchChoices::keepSources},
+            {"gost", &LaunchChoices::gost}, {"md5", &LaunchChoices::md5},
+            {"noMainRepo", &LaunchChoices::noMainRepo}, {"latestKernel", &LaunchChoices::latestKernel},
+            {"gostFilesFound", &LaunchChoices::gostFilesFound},
+            {"md5FilesFound", &LaunchChoices::md5FilesFound},
+            {"onlyFtpSources", &LaunchChoices::onlyFtpSources}};
+        for (const auto& [word, choice] : words)
+            launch.*choice = choices.split(' ').contains(word);
         launch.sources = sources;
         QCOMPARE(launchArguments(launch).join(' '), arguments);
     }
