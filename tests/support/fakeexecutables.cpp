@@ -63,16 +63,12 @@ void FakeExecutables::addDirectives(const QStringList& directives)
 
 void FakeExecutables::reset()
 {
-    QDir fakes(m_directory.path());
-    const QFileInfoList recorded
-        = fakes.entryInfoList({QStringLiteral("*.calls"), QStringLiteral("*.scenario"),
-                                  QStringLiteral("sequence"), QStringLiteral("*@*")},
-            QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot);
-    for (const QFileInfo& entry : recorded) {
-        if (entry.isDir())
-            QDir(entry.filePath()).removeRecursively();
-        else
-            QFile::remove(entry.filePath());
+    // All but the fakes (links) and their program (hidden) is a record or a scenario.
+    const QFileInfoList entries
+        = QDir(m_directory.path()).entryInfoList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QFileInfo& entry : entries) {
+        if (!entry.isSymLink())
+            entry.isDir() ? QDir(entry.filePath()).removeRecursively() : QFile::remove(entry.filePath());
     }
 }
 
