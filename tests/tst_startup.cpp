@@ -1,9 +1,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -27,27 +25,24 @@ class StartupTest final : public QObject
     // the instances' lock has that mode.
     void startProgram(bool asNobody, const QString& instancesMode)
     {
-        // An ordinary user runs a copy in the test's own folder: the build tree may lie where
-        // only root can enter.
-        const QString program
-            = asNobody ? copyForEveryone(KIV_OBSERVED_PROGRAM) : QString(KIV_OBSERVED_PROGRAM);
+        // A copy in the test's own folder, which an ordinary user may enter, unlike maybe the build tree.
+        const QString program = m_shared->filePath("kiv-norvo-update");
+        if (!QFile::copy(KIV_OBSERVED_PROGRAM, program))
+            qWarning("cannot copy the program to %s", qPrintable(program));
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("KIV_FAKE_DIR", m_fakes->directory());
         environment.insert("QT_QPA_PLATFORM", "offscreen");
+        // A runtime directory of its own, so that another run on the machine is not taken for a
+        // running instance.
         environment.insert("XDG_RUNTIME_DIR", m_shared->filePath("runtime"));
         environment.insert("KIV_OBSERVER_JOURNAL", m_shared->filePath("journal"));
         // Only the fakes and the program itself are on its PATH, so a program that is not faked is
         // missing.
-        QStringList command {"/usr/bin/env",
-            "PATH=" + m_fakes->directory() + ':' + QFileInfo(program).absolutePath(), program};
+        QStringList command {
+            "/usr/bin/env", "PATH=" + m_fakes->directory() + ':' + m_shared->path(), program};
         if (asNobody) {
-            // A runtime directory of its own, so that another run on the machine is not taken for a
-            // running instance.
-            const QString runtime = m_shared->filePath("runtime-nobody");
-            if (::mkdir(QFile::encodeName(runtime).constData(), 0700) != 0
-                || ::chown(QFile::encodeName(runtime).constData(), 65534, 65534) != 0)
-                qWarning("cannot give %s to nobody", qPrintable(runtime));
-            environment.insert("XDG_RUNTIME_DIR", runtime);
+            if (::chown(QFile::encodeName(m_shared->filePath("runtime")).constData(), 65534, 65534) != 0)
+                qWarning("cannot give the runtime directory to nobody");
             command = TestHelpers::asNobody + command;
         }
         QStringList sandbox {"--"};
@@ -60,29 +55,6 @@ class StartupTest final : public QObject
         m_program = std::make_unique<QProcess>();
         m_program->setProcessEnvironment(environment);
         m_program->start(FakeExecutables::sandboxRunPath(), sandbox + command);
-    }
-
-    QString copyForEveryone(const QString& program) const
-    {
-        const QString folder = m_shared->filePath("bin");
-        const QString copy = folder + "/kiv-norvo-update";
-        if (!QDir().mkpath(folder) || !QFile::copy(program, copy)
-            || ::chmod(QFile::encodeName(folder).constData(), 0755) != 0
-            || ::chmod(QFile::encodeName(copy).constData(), 0755) != 0)
-            qWarning("cannot copy %s where an ordinary user may run it", qPrintable(program));
-        return copy;
-    }
-
-    // What the program showed, each as "EVENT DETAILS", from the observer's journal of lines
-    // "PID<tab>EVENT<tab>DETAILS".
-    QStringList shown() const
-    {
-        QStringList events;
-        const QStringList lines = QString::fromUtf8(TestHelpers::readFile(m_shared->filePath("journal")))
-                                      .split('\n', Qt::SkipEmptyParts);
-        for (const QString& line : lines)
-            events << QString(line.section('\t', 1, 1) + ' ' + line.section('\t', 2)).trimmed();
-        return events;
     }
 
 private slots:
@@ -163,7 +135,10 @@ private slots:
         QCOMPARE(m_program->exitCode(), 0);
         const QString errors = QString::fromUtf8(m_program->readAllStandardError());
         QVERIFY2(errors.contains(says), qPrintable(says + " | " + errors));
-        QCOMPARE(this->shown(), shown);
+        // The observer's journal: "box TITLE|TEXT|ICON|BUTTONS" or "window TITLE", a line each.
+        QCOMPARE(QString::fromUtf8(TestHelpers::readFile(m_shared->filePath("journal")))
+                     .split('\n', Qt::SkipEmptyParts),
+            shown);
         // The window asks dpkg-query about other packages too.
         QCOMPARE(m_fakes->callsInOrder({"dpkg", "dpkg-query", "systemctl"})
                      .filter(QRegularExpression("^(dpkg |systemctl |dpkg-query .* norvo-update-service$)")),

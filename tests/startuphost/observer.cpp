@@ -2,8 +2,6 @@
 // the journal named by KIV_OBSERVER_JOURNAL every message box it answers with OK, and the main
 // window once it is shown, which it then closes.
 
-#include <unistd.h>
-
 #include <QAbstractButton>
 #include <QApplication>
 #include <QFile>
@@ -15,14 +13,13 @@
 
 namespace {
 
-void journal(const QString& event, const QString& details = QString())
+void journal(const QString& event, QString details)
 {
     QFile file(qEnvironmentVariable("KIV_OBSERVER_JOURNAL"));
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
-        return;
-    QString line = QString::number(::getpid()) + QLatin1Char('\t') + event + QLatin1Char('\t') + details;
-    line.replace(QLatin1Char('\n'), QLatin1String("\\n"));
-    file.write(line.toUtf8() + '\n');
+    if (file.open(QIODevice::WriteOnly | QIODevice::Append))
+        file.write(
+            (event + QLatin1Char(' ') + details.replace(QLatin1Char('\n'), QLatin1String("\\n"))).toUtf8()
+            + '\n');
 }
 
 void observe()
