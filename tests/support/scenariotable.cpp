@@ -49,13 +49,24 @@ void addRows(const QString& fileName, const QStringList& setupKeys, const QStrin
 
     QMap<QString, QString> defines;
     QMap<QString, QList<Line>> groups;
-    QList<Scenario> runs;
+    int runs = 0;
     Scenario scenario;
     const auto endParagraph = [&]() {
         if (scenario.kind == QLatin1String("group"))
             groups.insert(scenario.name, scenario.lines);
-        else if (scenario.kind == QLatin1String("run"))
-            runs.append(scenario);
+        if (scenario.kind != QLatin1String("run"))
+            return void(scenario = Scenario());
+        Row row;
+        row.m_file = path;
+        row.m_head = scenario.head;
+        for (const Line& line : qAsConst(scenario.lines)) {
+            const QString key = keyOf(line.text);
+            if (!row.m_lines.contains(key))
+                row.m_lines.insert(key, line.number);
+            row.m_values[key] << line.text.section(QLatin1Char(' '), 1);
+        }
+        QTest::newRow(qPrintable(scenario.name)) << row;
+        ++runs;
         scenario = Scenario();
     };
     const QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
@@ -90,9 +101,8 @@ void addRows(const QString& fileName, const QStringList& setupKeys, const QStrin
             if (!groups.contains(rest))
                 return fail(QStringLiteral("no group ") + rest + QStringLiteral(" before this line"));
             scenario.lines += groups.value(rest);
-        } else if (setupKeys.contains(key)) {
-            scenario.lines.append({number, text});
-        } else if (expectKeys.contains(key) && scenario.kind == QLatin1String("run")) {
+        } else if (setupKeys.contains(key)
+            || (expectKeys.contains(key) && scenario.kind == QLatin1String("run"))) {
             scenario.lines.append({number, text});
         } else {
             return fail(
@@ -102,20 +112,8 @@ void addRows(const QString& fileName, const QStringList& setupKeys, const QStrin
         }
     }
     endParagraph();
-    if (runs.isEmpty())
-        return fail(QStringLiteral("the table holds no runs"));
-    for (const Scenario& run : qAsConst(runs)) {
-        Row row;
-        row.m_file = path;
-        row.m_head = run.head;
-        for (const Line& line : run.lines) {
-            const QString key = keyOf(line.text);
-            if (!row.m_lines.contains(key))
-                row.m_lines.insert(key, line.number);
-            row.m_values[key] << line.text.section(QLatin1Char(' '), 1);
-        }
-        QTest::newRow(qPrintable(run.name)) << row;
-    }
+    if (runs == 0)
+        fail(QStringLiteral("the table holds no runs"));
 }
 
 QStringList unescaped(QStringList texts)
