@@ -76,14 +76,12 @@ QList<QStringList> FakeExecutables::calls(const QString& name) const
 {
     QList<QStringList> result;
     QFile in(m_directory.filePath(name + QStringLiteral(".calls")));
-    if (!in.open(QIODevice::ReadOnly | QIODevice::Text))
-        return result;
-    const QString header = QStringLiteral("=== ") + name;
-    QStringList lines = QString::fromUtf8(in.readAll()).split(QLatin1Char('\n'));
-    if (!lines.isEmpty() && lines.last().isEmpty())
-        lines.removeLast();
-    for (const QString& line : qAsConst(lines)) {
-        if (line == header)
+    // Every line ends with a line feed; an argument may be empty.
+    const QStringList lines = in.open(QIODevice::ReadOnly)
+        ? QString::fromUtf8(in.readAll()).split(QLatin1Char('\n'))
+        : QStringList();
+    for (const QString& line : lines.mid(0, lines.size() - 1)) {
+        if (line == QStringLiteral("=== ") + name)
             result.append(QStringList());
         else if (!result.isEmpty())
             result.last().append(line);
