@@ -80,8 +80,9 @@ private slots:
     // it answers every box with its first button.
     void checksRunInOrder_data()
     {
-        QTest::addColumn<bool>("nobody"); // started by an ordinary user, else by root
-        QTest::addColumn<QString>("instances"); // the mode of root's folder of the instances' lock
+        // Who starts it: "nobody", an ordinary user, or "root", with a mode given to root's folder of
+        // the instances' lock.
+        QTest::addColumn<QString>("start");
         // Lines of scripted programs (tests/support/fake-program), "NAME#N:" for the N-th call
         // only; a program without a line is missing.
         QTest::addColumn<QStringList>("fakes");
@@ -106,30 +107,29 @@ private slots:
         const QStringList activeService {
             serviceInstalled, "systemctl#1: out loaded\\n", "systemctl#2: out active\\n"};
         QTest::newRow("not the superuser: only that warning")
-            << true << "" << QStringList {installed} + activeService
+            << "nobody" << QStringList {installed} + activeService
             << QStringList {"box Warning!|You should run this application with superuser privileges.|2|OK"}
             << "" << QStringList {};
         QTest::newRow("service active: warning, then the window")
-            << false << "" << QStringList {installed} + activeService
+            << "root" << QStringList {installed} + activeService
             << QStringList {"box Warning!|The automatic update service is active!\\nPlease, check "
                             "'norvo-update-service' status|2|OK",
                    window}
             << "" << QStringList {dpkg, query, loadState, isActive};
         QTest::newRow("the folder of the instances writable by others: refused with the reason")
-            << false << "0775" << QStringList {installed} << QStringList {"box Warning!|" + refusal + "|3|OK"}
+            << "root 0775" << QStringList {installed} << QStringList {"box Warning!|" + refusal + "|3|OK"}
             << refusal << QStringList {};
     }
 
     void checksRunInOrder()
     {
-        QFETCH(const bool, nobody);
-        QFETCH(const QString, instances);
+        QFETCH(const QString, start);
         QFETCH(const QStringList, fakes);
         QFETCH(const QStringList, shown);
         QFETCH(const QString, says);
         QFETCH(const QStringList, calls);
         m_fakes->addDirectives(fakes);
-        startProgram(nobody, instances);
+        startProgram(start == "nobody", start.section(' ', 1));
         QVERIFY(m_program->waitForFinished(60000));
         QCOMPARE(m_program->exitStatus(), QProcess::NormalExit);
         QCOMPARE(m_program->exitCode(), 0);
