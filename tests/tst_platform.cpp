@@ -1,14 +1,21 @@
+#include <memory>
+
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include "fakeexecutables.h"
 #include "helpercommand.h"
+#include "logger.h"
 #include "packagemanager.h"
+#include "testfiles.h"
+#include "updatevalidatormanager.h"
 
 using namespace KivAdmin;
 
-// The system's facilities as the program asks them: helper commands and dpkg.
+// The system's facilities as the program asks them: helper commands, dpkg, and the check of the
+// system's package sources made before an update from them.
 class PlatformTest final : public QObject
 {
     Q_OBJECT
@@ -87,6 +94,39 @@ private slots:
         const QStringList expected {
             "-W", "-f=${db:Status-Abbrev}\\t${Package}\\t${Version}\\n", "--", package};
         QCOMPARE(m_fakes.calls("dpkg-query"), (QList<QStringList> {expected, expected}));
+    }
+
+    void judgesSourceFiles_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("content");
+        QTest::addColumn<bool>("usable");
+        QTest::addColumn<QString>("logged");
+        QTest::newRow("recorded deb822 file")
+            << "debian.sources"
+            << QString::fromUtf8(TestHelpers::readFile(KIV_TEST_DATA_DIR "/recorded/debian.sources")) << true
+            << "Result: 2 usable";
+        QTest::newRow("deb822 second paragraph broken")
+            << "a.sources"
+            << "Types: deb\nURIs: http://a.example.org\nSuites: s\nComponents: main\n\n"
+               "Types: deb\nURIs: ftp://b.example.org gopher://c.example.org\nSuites: s\n"
+            << false << "a.sources:6: unsupported URI scheme \"gopher\"";
+    }
+
+    void judgesSourceFiles()
+    {
+        QFETCH(const QString, file);
+        QFETCH(const QString, content);
+        QFETCH(const bool, usable);
+        QFETCH(const QString, logged);
+        QTemporaryDir directory;
+        const QString path = directory.filePath(file);
+        TestHelpers::writeFile(path, (content + '\n').toUtf8());
+        const QString logPath = directory.filePath("checks.log");
+        UpdateValidatorManager validator(std::make_shared<Logger>(logPath, 0), {path});
+        QCOMPARE(validator.check(), usable);
+        const QString written = QString::fromUtf8(TestHelpers::readFile(logPath));
+        QVERIFY2(written.contains(logged), qPrintable(written));
     }
 
 private:
