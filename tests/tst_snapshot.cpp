@@ -14,10 +14,7 @@ using namespace TestHelpers;
 // The command lines of the snapshots, as the snapshots build them.
 struct Words : Snapshot
 {
-    static QStringList of(const QString& commandLine, const QStringList& values)
-    {
-        return commandWords(commandLine, values);
-    }
+    using Snapshot::commandWords;
 };
 
 // Runs inside the sandbox (see CMakeLists.txt): /boot and /var/tmp here are scratch copies.
@@ -168,10 +165,11 @@ private slots:
     void commandWordsKeepValuesWhole()
     {
         // The program's own command lines part at their blanks; a value never does.
-        QCOMPARE(Words::of("lvcreate -L %1GB -s -n %2 -p r %3", {"12.5", "my snap", "/dev/vg0/\"root\""}),
+        const auto words = &Words::commandWords;
+        QCOMPARE(words("lvcreate -L %1GB -s -n %2 -p r %3", {"12.5", "my snap", "/dev/vg0/\"root\""}),
             (QStringList {
                 "lvcreate", "-L", "12.5GB", "-s", "-n", "my snap", "-p", "r", "/dev/vg0/\"root\""}));
-        QCOMPARE(Words::of("tar -C %2 %1", {"%2", "/a b"}), (QStringList {"tar", "-C", "/a b", "%2"}));
+        QCOMPARE(words("tar -C %2 %1", {"%2", "/a b"}), (QStringList {"tar", "-C", "/a b", "%2"}));
     }
 };
 
