@@ -1,6 +1,6 @@
-// Takes, restores or measures a snapshot of "/" with the program's own snapshot kinds, for the
+// Takes, removes or restores a snapshot of "/" with the program's own snapshot kinds, for the
 // system tests that run it in a chroot whose root is a real XFS file system or btrfs subvolume.
-//   snapshot-tool xfs|btrfs|lvm create|remove|restore|size|exists|recover
+//   snapshot-tool xfs|btrfs|lvm create|remove|restore|exists|recover
 // A btrfs snapshot asks room for an update of 1 GB. The LVM kind's root is /dev/mapper/vg-root, for
 // scripted LVM tools: its /boot is real.
 
@@ -38,9 +38,6 @@ int main(int argc, char** argv)
         result = snapshot->remove();
     } else if (snapshot && command == QLatin1String("restore")) {
         result = snapshot->restore();
-    } else if (snapshot && command == QLatin1String("size")) {
-        std::printf("%g\n", snapshot->size());
-        return 0;
     } else if (snapshot && command == QLatin1String("exists")) {
         return snapshot->exists() ? 0 : 1;
     } else if (snapshot && command == QLatin1String("recover")) {
@@ -52,8 +49,7 @@ int main(int argc, char** argv)
             qPrintable(snapshot->errorText()));
         return 0;
     } else {
-        std::fprintf(
-            stderr, "usage: snapshot-tool xfs|btrfs|lvm create|remove|restore|size|exists|recover\n");
+        std::fprintf(stderr, "usage: snapshot-tool xfs|btrfs|lvm create|remove|restore|exists|recover\n");
         return 2;
     }
     std::fputs(qPrintable(snapshot->outputText()), stdout);
