@@ -1,3 +1,5 @@
+#include <memory>
+
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
@@ -10,7 +12,19 @@ class LogTest final : public QObject
 {
     Q_OBJECT
 
+    // A new view for each test, shown.
+    std::unique_ptr<LogTextEdit> m_view;
+
 private slots:
+    void init()
+    {
+        m_view = std::make_unique<LogTextEdit>();
+        // Narrow enough that a long line wraps over several rows.
+        m_view->resize(300, 200);
+        m_view->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_view.get()));
+    }
+
     void parserProgress_data()
     {
         // The summary line of apt sets the total: upgraded plus newly installed packages.
@@ -65,7 +79,6 @@ private slots:
         QTest::newRow("return and line feed end a line") << QStringList {"abc\r\ndef"} << "abc\ndef";
         QTest::newRow("elapsed ticks after a finished line")
             << QStringList {"line\n", "\rElapsed 00:00:01", "\rElapsed 00:00:02"} << "line\nElapsed 00:00:02";
-        // The view is narrow: the long line wraps over several rows.
         QTest::newRow("a return ending a chunk rewrites the line with the next")
             << QStringList {"10%\r", "20%\r", "done\n"} << "done\n";
         QTest::newRow("return and line feed in two chunks end a line")
@@ -78,14 +91,9 @@ private slots:
     {
         QFETCH(const QStringList, chunks);
         QFETCH(const QString, shown);
-        LogTextEdit view;
-        // Narrow enough that a long line wraps over several rows.
-        view.resize(200, 300);
-        view.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&view));
         for (const QString& chunk : chunks)
-            view.appendText(chunk);
-        QCOMPARE(view.toPlainText(), shown);
+            m_view->appendText(chunk);
+        QCOMPARE(m_view->toPlainText(), shown);
     }
 
     // New text moves the view down only when it is within a few steps of the bottom: an
@@ -103,16 +111,12 @@ private slots:
     {
         QFETCH(const int, stepsUp);
         QFETCH(const bool, follows);
-        LogTextEdit view;
-        view.resize(300, 200);
-        view.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&view));
         for (int line = 0; line < 100; ++line)
-            view.appendText(QString("line %1\n").arg(line));
-        QScrollBar* bar = view.verticalScrollBar();
+            m_view->appendText(QString("line %1\n").arg(line));
+        QScrollBar* bar = m_view->verticalScrollBar();
         bar->setValue(bar->maximum() - stepsUp);
         const int before = bar->value();
-        view.appendText("more\nand more\n");
+        m_view->appendText("more\nand more\n");
         QCOMPARE(bar->value() == bar->maximum(), follows);
         QCOMPARE(bar->value() == before, !follows);
     }
