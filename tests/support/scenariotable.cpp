@@ -101,14 +101,13 @@ void addRows(const QString& fileName, const QStringList& setupKeys, const QStrin
             if (!groups.contains(rest))
                 return fail(QStringLiteral("no group ") + rest + QStringLiteral(" before this line"));
             scenario.lines += groups.value(rest);
-        } else if (setupKeys.contains(key)
-            || (expectKeys.contains(key) && scenario.kind == QLatin1String("run"))) {
-            scenario.lines.append({number, text});
-        } else {
+        } else if (!expectKeys.contains(key) && !setupKeys.contains(key)) {
+            return fail(QStringLiteral("what is ") + key + QLatin1Char('?'));
+        } else if (!setupKeys.contains(key) && scenario.kind == QLatin1String("group")) {
             return fail(
-                expectKeys.contains(key) ? QString(
-                    QStringLiteral("a group only sets up; ") + key + QStringLiteral(" belongs in the run"))
-                                         : QString(QStringLiteral("what is ") + key + QLatin1Char('?')));
+                QStringLiteral("a group only sets up; ") + key + QStringLiteral(" belongs in the run"));
+        } else {
+            scenario.lines.append({number, text});
         }
     }
     endParagraph();
