@@ -232,9 +232,7 @@ private slots:
         QFETCH(const bool, deleted);
         struct Leftover final : Snapshot
         {
-            Leftover()
-                : Snapshot("snapshot", "/dev/sda1", 0)
-            { }
+            using Snapshot::Snapshot;
             bool exists() override { return false; }
             QString location() const override { return {}; }
             void create() override { }
@@ -249,7 +247,7 @@ private slots:
             QList<bool> settled;
         };
         auto window = TestHelpers::makeWindow({});
-        auto* leftover = new Leftover;
+        auto* leftover = new Leftover("snapshot", "/dev/sda1", 0);
         window->m_snapshot.reset(leftover);
         QCOMPARE(TestHelpers::answerBox(button, [&] { window->offerToDeleteLeftover(); }).value(1),
             "Delete the replaced root?");
