@@ -38,7 +38,6 @@ private slots:
         m_fakes.activate();
         SnapshotFile::removeAny(bootArchivePath);
         QDir("/boot").removeRecursively();
-        QDir().mkpath("/boot");
         writeFile("/boot/vmlinuz", "kernel");
     }
 

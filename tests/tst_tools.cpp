@@ -17,8 +17,6 @@ using namespace TestHelpers;
 namespace {
 
 const QString tool = KIV_NORVO_UPDATE;
-const QString log = "/var/log/norvo-update/norvo-update.log";
-const QString keptList = "/etc/apt/sources.list.d/norvo-update-kept.list";
 
 // Runs shell commands; said, when given, receives what they wrote to either stream.
 bool sh(const QString& command, QByteArray* said = nullptr)
@@ -96,10 +94,9 @@ private slots:
     {
         QVERIFY(sh("dpkg --purge kiv-a kiv-b kiv-c kiv-d kiv-broken >/dev/null 2>&1; dpkg -i "
             + fixture("installed")
-            + "/*.deb >/dev/null; rm -rf /var/lib/norvo-update/history "
-              "/var/lib/norvo-update/kept /var/cache/apt/archives/kiv-*"));
-        QFile::remove(keptList);
-        QFile::remove(log);
+            + "/*.deb >/dev/null; rm -rf /var/lib/norvo-update/history /var/lib/norvo-update/kept "
+              "/var/cache/apt/archives/kiv-* /etc/apt/sources.list.d/norvo-update-kept.list "
+              "/var/log/norvo-update/norvo-update.log"));
     }
 
     void runs_data()
