@@ -25,7 +25,8 @@ class StartupTest final : public QObject
     // the instances' lock has that mode.
     void startProgram(bool asNobody, const QString& instancesMode)
     {
-        // A copy in the test's own folder, which an ordinary user may enter, unlike maybe the build tree.
+        // A copy in the test's own folder, which an ordinary user can enter: the build tree may lie
+        // where only root can.
         const QString program = m_shared->filePath("kiv-norvo-update");
         if (!QFile::copy(KIV_OBSERVED_PROGRAM, program))
             qWarning("cannot copy the program to %s", qPrintable(program));
