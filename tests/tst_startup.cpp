@@ -63,8 +63,9 @@ private slots:
     {
         m_fakes = std::make_unique<FakeExecutables>();
         m_shared = std::make_unique<QTemporaryDir>("/tmp/kiv-startup.XXXXXX");
-        // Shared with an unprivileged run, which writes the journal here.
-        ::chmod(QFile::encodeName(m_shared->path()).constData(), 0777);
+        // Shared with an unprivileged run, which writes the journal here; sticky, like /tmp, so that
+        // no one else can swap root's copy of the program for another.
+        ::chmod(QFile::encodeName(m_shared->path()).constData(), 01777);
         ::mkdir(QFile::encodeName(m_shared->filePath("runtime")).constData(), 0700);
     }
 

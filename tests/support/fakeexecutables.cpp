@@ -10,10 +10,11 @@
 FakeExecutables::FakeExecutables()
     : m_directory(QStringLiteral("/tmp/kiv-fakes.XXXXXX"))
 {
-    // Other users run the fakes too (a program started as nobody), and record their calls here.
-    // They run a copy of the fake program: the source tree may lie where only root can enter.
+    // Other users run the fakes too (a program started as nobody), and record their calls here;
+    // sticky, so that they cannot swap the fakes root runs. They run a copy of the fake program: the
+    // source tree may lie where only root can enter.
     const QString copy = m_directory.filePath(QStringLiteral(".fake-program"));
-    if (::chmod(QFile::encodeName(m_directory.path()).constData(), 0777) != 0
+    if (::chmod(QFile::encodeName(m_directory.path()).constData(), 01777) != 0
         || !QFile::copy(fakeProgramPath(), copy) || ::chmod(QFile::encodeName(copy).constData(), 0755) != 0)
         qFatal("cannot make the fakes' folder %s usable by every user", qPrintable(m_directory.path()));
 }
